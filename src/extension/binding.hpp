@@ -1,0 +1,30 @@
+// Argument binding shared by the constructor and every method that takes
+// arguments: positional arguments fill the parameters in order, keywords
+// fill them by name, and every mistake gets one of four fixed messages.
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+#include <string_view>
+
+namespace quorl::python {
+
+struct Signature {
+  const char* full_name;  // as it appears in messages, e.g. "PyGraphDiff.add_node()"
+  std::span<const std::string_view> parameters;
+};
+
+// Fast-call form. On success every slot of `bound` (one per parameter) holds
+// a reference borrowed from the call's own argument vector. On failure a
+// TypeError is set and false is returned.
+[[nodiscard]] bool bind_fastcall(const Signature& signature, PyObject* const* args,
+                                 Py_ssize_t positional_count, PyObject* keyword_names,
+                                 std::span<PyObject*> bound);
+
+// Tuple-and-dictionary form, for the constructor. The references in `bound`
+// are borrowed from `args` and `kwargs`.
+[[nodiscard]] bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs,
+                              std::span<PyObject*> bound);
+
+}  // namespace quorl::python

@@ -1,0 +1,35 @@
+// The module's own exceptions and the rules that word them.
+#pragma once
+
+#include <Python.h>
+
+#include <new>
+#include <utility>
+
+namespace quorl::python {
+
+// Raises TypeError "'<qualname of type(value)>' object cannot be converted to
+// '<target>'". Returns nullptr for use in return statements.
+PyObject* raise_type_mismatch(PyObject* value, const char* target);
+
+// Re-words the pending exception of a failed conversion of the argument
+// `name`: an exception of exactly TypeError becomes a new TypeError
+// "argument '<name>': <text>" that keeps the old one's __cause__; any other
+// exception stays as it is. Expects an exception to be set.
+void apply_argument_rule(const char* name);
+
+// Runs `body` at a C API entry point: C++ exceptions never reach the
+// interpreter, and running out of memory becomes MemoryError.
+template <class Body>
+auto guard_entry(Body&& body) noexcept -> decltype(body()) {
+  try {
+    return std::forward<Body>(body)();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (...) {
+    PyErr_SetString(PyExc_SystemError, "unexpected C++ exception in quorl_api");
+  }
+  return {};
+}
+
+}  // namespace quorl::python

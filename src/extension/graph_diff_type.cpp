@@ -1,0 +1,134 @@
+// The PyGraphDiff class: its constructor, deallocation, method table and
+// the type object built from them once per process.
+#include <array>
+#include <new>
+
+#include "binding.hpp"
+#include "instance.hpp"
+#include "methods.hpp"
+#include "module.hpp"
+
+namespace quorl::python {
+
+namespace {
+
+PyTypeObject* the_type = nullptr;
+
+// Whether allocating an instance took a reference to the class, which the
+// instance must then give back when it goes. CPython does this for every heap
+// type; PyPy's C-API layer has differed between releases, so the type is
+// asked once, when it is created, instead of assumed.
+bool instances_hold_type_reference = true;
+
+constexpr Signature kConstructor{"PyGraphDiff.__new__()", {}};
+
+// Places `diff` into freshly allocated instance memory.
+PyObject* adopt(PyObject* self, Diff&& diff) noexcept {
+  auto* instance = reinterpret_cast<GraphDiffObject*>(self);
+  new (&instance->diff) Diff(std::move(diff));
+  instance->borrow = 0;
+  return self;
+}
+
+PyObject* allocate(PyTypeObject* type) {
+  const allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
+  return alloc(type, 0);
+}
+
+PyObject* graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guard_entry([&]() -> PyObject* {
+    if (!bind_tuple(kConstructor, args, kwargs, {})) {
+      return nullptr;
+    }
+    PyObject* self = allocate(type);
+    return self == nullptr ? nullptr : adopt(self, Diff());
+  });
+}
+
+void graph_diff_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<GraphDiffObject*>(self)->diff.~Diff();
+  type->tp_free(self);
+  if (instances_hold_type_reference) {
+    Py_DECREF(type);
+  }
+}
+
+// Allocates and frees one bare instance and reports whether the allocation
+// changed the class's reference count. Returns false with an exception set
+// when the allocation fails.
+bool probe_type_reference(PyTypeObject* type, bool& holds) {
+  const Py_ssize_t before = Py_REFCNT(type);
+  PyObject* probe = allocate(type);
+  if (probe == nullptr) {
+    return false;
+  }
+  holds = Py_REFCNT(type) != before;
+  type->tp_free(probe);
+  if (holds) {
+    Py_DECREF(type);
+  }
+  return true;
+}
+
+constexpr int kNoArgs = METH_NOARGS;
+
+// Each doc string is only the method's text signature.
+PyMethodDef methods[] = {
+    {"num_nodes", num_nodes, kNoArgs, "num_nodes($self)\n--\n\n"},
+    {"num_edges", num_edges, kNoArgs, "num_edges($self)\n--\n\n"},
+    {"clear", clear, kNoArgs, "clear($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// The class name, the text signature "()", and an empty doc body.
+char class_doc[] = "PyGraphDiff()\n--\n\n";
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, class_doc},
+    {Py_tp_methods, methods},
+    {Py_tp_new, reinterpret_cast<void*>(graph_diff_new)},
+    {Py_tp_base, &PyBaseObject_Type},
+    {Py_tp_dealloc, reinterpret_cast<void*>(graph_diff_dealloc)},
+    {0, nullptr},
+};
+
+// No Py_TPFLAGS_BASETYPE: the class cannot be subclassed. No GC tracking: an
+// instance holds no Python objects. No dict or weak-reference slots.
+PyType_Spec spec = {
+    "builtins.PyGraphDiff", static_cast<int>(sizeof(GraphDiffObject)), 0, Py_TPFLAGS_DEFAULT, slots,
+};
+
+}  // namespace
+
+PyTypeObject* graph_diff_type() noexcept { return the_type; }
+
+PyTypeObject* get_or_create_graph_diff_type() {
+  if (the_type != nullptr) {
+    return the_type;
+  }
+  PyObject* created = PyType_FromSpec(&spec);
+  if (created == nullptr) {
+    return nullptr;
+  }
+  bool holds = true;
+  if (!probe_type_reference(reinterpret_cast<PyTypeObject*>(created), holds)) {
+    Py_DECREF(created);
+    return nullptr;
+  }
+  if (the_type != nullptr) {
+    // Another first use finished while this one ran: keep one type object.
+    Py_DECREF(created);
+    return the_type;
+  }
+  instances_hold_type_reference = holds;
+  the_type = reinterpret_cast<PyTypeObject*>(created);  // kept for the life of the process
+  return the_type;
+}
+
+PyObject* new_graph_diff_object(Diff diff) {
+  PyObject* self = allocate(the_type);
+  return self == nullptr ? nullptr : adopt(self, std::move(diff));
+}
+
+}  // namespace quorl::python

@@ -1,0 +1,102 @@
+// The PyGraphDiff instance, its borrow flag, and the steps every instance
+// method takes before and after its own work: self check, borrow, and the
+// borrow given back on every way out.
+#pragma once
+
+#include <Python.h>
+
+#include "diff/graph_diff.hpp"
+#include "errors.hpp"
+#include "py_ref.hpp"
+
+namespace quorl::python {
+
+struct GraphDiffObject {
+  PyObject_HEAD Diff diff;
+  // 0: free; n > 0: n reading calls in progress; -1: one mutating call.
+  Py_ssize_t borrow;
+};
+
+// The class object, built once by the first module initialisation.
+PyTypeObject* graph_diff_type() noexcept;
+
+// Creates an instance of exactly PyGraphDiff that owns `diff`. Returns a new
+// reference, or nullptr with an exception set.
+PyObject* new_graph_diff_object(Diff diff);
+
+enum class Access { shared, exclusive };
+
+// Holds one borrow of an instance, and a strong reference to it, for as long
+// as it lives.
+template <Access access>
+class BorrowGuard {
+ public:
+  // Returns false with RuntimeError set when the borrow cannot be taken.
+  [[nodiscard]] bool take(PyObject* self) {
+    auto* instance = reinterpret_cast<GraphDiffObject*>(self);
+    if constexpr (access == Access::shared) {
+      if (instance->borrow == -1) {
+        PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+        return false;
+      }
+      ++instance->borrow;
+    } else {
+      if (instance->borrow != 0) {
+        PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+        return false;
+      }
+      instance->borrow = -1;
+    }
+    instance_ = instance;
+    hold_ = PyRef::borrow(self);
+    return true;
+  }
+
+  BorrowGuard() = default;
+  BorrowGuard(const BorrowGuard&) = delete;
+  BorrowGuard& operator=(const BorrowGuard&) = delete;
+
+  ~BorrowGuard() {
+    if (instance_ == nullptr) {
+      return;
+    }
+    if constexpr (access == Access::shared) {
+      --instance_->borrow;
+    } else {
+      instance_->borrow = 0;
+    }
+    // `hold_` is released after the flag is given back.
+  }
+
+ private:
+  GraphDiffObject* instance_ = nullptr;
+  PyRef hold_;
+};
+
+// Checks that `self` is a PyGraphDiff; otherwise raises the type mismatch.
+[[nodiscard]] inline bool check_self(PyObject* self) {
+  PyTypeObject* type = graph_diff_type();
+  if (Py_TYPE(self) == type || PyType_IsSubtype(Py_TYPE(self), type)) {
+    return true;
+  }
+  raise_type_mismatch(self, "PyGraphDiff");
+  return false;
+}
+
+// Runs `body(instance)` under the self check and a borrow of the given
+// access, with C++ exceptions turned into Python ones.
+template <Access access, class Body>
+PyObject* with_instance(PyObject* self, Body&& body) noexcept {
+  return guard_entry([&]() -> PyObject* {
+    if (!check_self(self)) {
+      return nullptr;
+    }
+    BorrowGuard<access> borrow;
+    if (!borrow.take(self)) {
+      return nullptr;
+    }
+    return body(*reinterpret_cast<GraphDiffObject*>(self));
+  });
+}
+
+}  // namespace quorl::python

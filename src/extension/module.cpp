@@ -1,0 +1,90 @@
+// The module's entry: PyInit_quorl_api builds the module object once per
+// process and hands the same object to every later initialisation.
+#include <Python.h>
+
+#include "errors.hpp"
+#include "module.hpp"
+#include "py_ref.hpp"
+
+namespace quorl::python {
+
+namespace {
+
+PyObject* the_module = nullptr;
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "quorl_api",
+    "",       // doc
+    0,        // no per-module state
+    nullptr,  // no module-level functions
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+constexpr int kApiVersion = 1013;
+
+// The module's `__all__` list, created when the module has none yet.
+PyRef all_list(PyObject* module) {
+  PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+  if (all || !PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    return all;
+  }
+  PyErr_Clear();
+  all = PyRef::steal(PyList_New(0));
+  if (all && PyObject_SetAttrString(module, "__all__", all.get()) < 0) {
+    return {};
+  }
+  return all;
+}
+
+bool populate(PyObject* module, PyTypeObject* type) {
+  // The module's doc is the empty text. PyPy leaves an empty doc unset (the
+  // module type's own doc then shows through), so it is set explicitly.
+  const PyRef doc = PyRef::steal(PyUnicode_FromString(""));
+  if (!doc || PyObject_SetAttrString(module, "__doc__", doc.get()) < 0) {
+    return false;
+  }
+  const PyRef all = all_list(module);
+  if (!all) {
+    return false;
+  }
+  const PyRef name = PyRef::steal(PyUnicode_FromString("PyGraphDiff"));
+  if (!name || PyList_Append(all.get(), name.get()) < 0) {
+    return false;
+  }
+  return PyObject_SetAttrString(module, "PyGraphDiff", reinterpret_cast<PyObject*>(type)) == 0;
+}
+
+PyObject* initialise() {
+  if (the_module != nullptr) {
+    Py_INCREF(the_module);
+    return the_module;
+  }
+  PyRef module = PyRef::steal(PyModule_Create2(&module_definition, kApiVersion));
+  if (!module) {
+    return nullptr;
+  }
+  PyTypeObject* type = get_or_create_graph_diff_type();
+  if (type == nullptr || !populate(module.get(), type)) {
+    return nullptr;  // the new module is released; a later import starts again
+  }
+  if (the_module == nullptr) {
+    the_module = module.get();
+    Py_INCREF(the_module);  // kept for the life of the process
+    return module.release();
+  }
+  // Another first initialisation finished while this one ran: keep one.
+  Py_INCREF(the_module);
+  return the_module;
+}
+
+}  // namespace
+
+}  // namespace quorl::python
+
+PyMODINIT_FUNC PyInit_quorl_api(void) {
+  return quorl::python::guard_entry([] { return quorl::python::initialise(); });
+}

@@ -240,9 +240,6 @@ def test_value_that_empties_its_dictionary(key, result, expected):
 
 
 def test_bool_that_changes_its_class_and_drops_its_type():
-    class Plain:
-        pass
-
     def __bool__(self):
         self.__class__ = Plain
         del holder[:]
@@ -255,6 +252,39 @@ def test_bool_that_changes_its_class_and_drops_its_type():
     d.add_node(A, {"show_label": value})
     assert list(d.new_or_updated_nodes().values()) == [{"show_label": False}]
     assert type(value) is Plain
+
+
+class Plain:
+    pass
+
+
+def numpy_bool_whose_name_drops_it(update, change_class):
+    """Puts into `update` the only reference to a NumPy-named boolean whose
+    type, when asked for its module, takes it out of `update` again; with
+    `change_class`, the value then changes its class, which leaves the
+    conversion holding the only reference to its old type."""
+
+    class Meta(type):
+        @property
+        def __module__(cls):
+            value = update.pop("show_label")
+            if change_class:
+                value.__class__ = Plain
+            del value
+            gc.collect()
+            return "numpy"
+
+    update["show_label"] = Meta("bool_", (), {"__bool__": lambda self: True})()
+
+
+@pytest.mark.parametrize("change_class", [False, True])
+def test_value_and_type_dropped_while_the_type_name_is_read(change_class):
+    update = {"label": "a"}
+    numpy_bool_whose_name_drops_it(update, change_class)
+    d = PyGraphDiff()
+    d.add_node(A, update)
+    assert list(d.new_or_updated_nodes().values()) == [{"label": "a", "show_label": True}]
+    assert update == {"label": "a"}
 
 
 def test_instance_dropped_by_its_last_owner_during_a_call():

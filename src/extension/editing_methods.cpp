@@ -1,9 +1,120 @@
 // The mutating methods: each takes the exclusive borrow before it converts
 // its first argument and leaves the diff untouched when a conversion fails.
+#include <array>
+#include <string_view>
+
+#include "binding.hpp"
+#include "float_conversion.hpp"
+#include "id_conversion.hpp"
 #include "instance.hpp"
 #include "methods.hpp"
+#include "node_update_conversion.hpp"
 
 namespace quorl::python {
+
+namespace {
+
+constexpr std::array<std::string_view, 2> kIdAndUpdate = {"id", "update"};
+constexpr std::array<std::string_view, 1> kId = {"id"};
+constexpr std::array<std::string_view, 3> kFromToWeight = {"from", "to", "weight"};
+constexpr std::array<std::string_view, 2> kFromTo = {"from", "to"};
+
+constexpr Signature kAddNode{"PyGraphDiff.add_node()", kIdAndUpdate};
+constexpr Signature kDeleteNode{"PyGraphDiff.delete_node()", kId};
+constexpr Signature kAddEdge{"PyGraphDiff.add_edge()", kFromToWeight};
+constexpr Signature kDeleteEdge{"PyGraphDiff.delete_edge()", kFromTo};
+
+// Binds the call's arguments to the signature's parameters, then runs
+// `body(instance, arguments)` under the self check and the exclusive borrow.
+// Binding comes first: a call with wrong arguments never touches the borrow.
+template <std::size_t count, class Body>
+PyObject* with_bound_arguments(const Signature& signature, PyObject* self, PyObject* const* args,
+                               Py_ssize_t positional_count, PyObject* keyword_names,
+                               Body&& body) noexcept {
+  return guard_entry([&]() -> PyObject* {
+    std::array<PyObject*, count> arguments{};
+    if (!bind_fastcall(signature, args, positional_count, keyword_names, arguments)) {
+      return nullptr;
+    }
+    return with_instance<Access::exclusive>(
+        self, [&](GraphDiffObject& instance) { return body(instance, arguments); });
+  });
+}
+
+}  // namespace
+
+PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                   PyObject* keyword_names) {
+  return with_bound_arguments<2>(kAddNode, self, args, positional_count, keyword_names,
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                   const auto id = read_node_id(arguments[0], "id");
+                                   if (!id) {
+                                     return nullptr;
+                                   }
+                                   auto update = read_node_update(arguments[1]);
+                                   if (!update) {
+                                     apply_argument_rule("update");
+                                     return nullptr;
+                                   }
+                                   instance.diff.add_or_update_node(*id, std::move(*update));
+                                   Py_RETURN_NONE;
+                                 });
+}
+
+PyObject* delete_node(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                      PyObject* keyword_names) {
+  return with_bound_arguments<1>(kDeleteNode, self, args, positional_count, keyword_names,
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                   const auto id = read_node_id(arguments[0], "id");
+                                   if (!id) {
+                                     return nullptr;
+                                   }
+                                   instance.diff.delete_node(*id);
+                                   Py_RETURN_NONE;
+                                 });
+}
+
+PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                   PyObject* keyword_names) {
+  return with_bound_arguments<3>(kAddEdge, self, args, positional_count, keyword_names,
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                   const auto from = read_node_id(arguments[0], "from");
+                                   if (!from) {
+                                     return nullptr;
+                                   }
+                                   const auto to = read_node_id(arguments[1], "to");
+                                   if (!to) {
+                                     return nullptr;
+                                   }
+                                   const auto weight = read_float(arguments[2]);
+                                   if (!weight) {
+                                     apply_argument_rule("weight");
+                                     return nullptr;
+                                   }
+                                   // An edge at a node marked deleted is refused without a word:
+                                   // the diff stays as it was and the call still returns None,
+                                   // which callers rely on.
+                                   static_cast<void>(instance.diff.add_edge(*from, *to, *weight));
+                                   Py_RETURN_NONE;
+                                 });
+}
+
+PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                      PyObject* keyword_names) {
+  return with_bound_arguments<2>(kDeleteEdge, self, args, positional_count, keyword_names,
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                   const auto from = read_node_id(arguments[0], "from");
+                                   if (!from) {
+                                     return nullptr;
+                                   }
+                                   const auto to = read_node_id(arguments[1], "to");
+                                   if (!to) {
+                                     return nullptr;
+                                   }
+                                   instance.diff.delete_edge(*from, *to);
+                                   Py_RETURN_NONE;
+                                 });
+}
 
 PyObject* clear(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::exclusive>(self, [](GraphDiffObject& instance) {

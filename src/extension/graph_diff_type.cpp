@@ -72,11 +72,27 @@ bool probe_type_reference(PyTypeObject* type, bool& holds) {
 }
 
 constexpr int kNoArgs = METH_NOARGS;
+constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
+
+// The table stores every method as a PyCFunction; the flags tell the
+// interpreter the real signature.
+template <class Function>
+PyCFunction as_table_entry(Function* function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
 
 // Each doc string is only the method's text signature.
 PyMethodDef methods[] = {
+    {"new_or_updated_nodes", new_or_updated_nodes, kNoArgs, "new_or_updated_nodes($self)\n--\n\n"},
+    {"deleted_nodes", deleted_nodes, kNoArgs, "deleted_nodes($self)\n--\n\n"},
+    {"new_or_updated_edges", new_or_updated_edges, kNoArgs, "new_or_updated_edges($self)\n--\n\n"},
+    {"deleted_edges", deleted_edges, kNoArgs, "deleted_edges($self)\n--\n\n"},
     {"num_nodes", num_nodes, kNoArgs, "num_nodes($self)\n--\n\n"},
     {"num_edges", num_edges, kNoArgs, "num_edges($self)\n--\n\n"},
+    {"add_node", as_table_entry(add_node), kFastCall, "add_node($self, id, update)\n--\n\n"},
+    {"delete_node", as_table_entry(delete_node), kFastCall, "delete_node($self, id)\n--\n\n"},
+    {"add_edge", as_table_entry(add_edge), kFastCall, "add_edge($self, from, to, weight)\n--\n\n"},
+    {"delete_edge", as_table_entry(delete_edge), kFastCall, "delete_edge($self, from, to)\n--\n\n"},
     {"clear", clear, kNoArgs, "clear($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

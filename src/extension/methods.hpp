@@ -5,8 +5,20 @@
 
 namespace quorl::python {
 
+PyObject* new_or_updated_nodes(PyObject* self, PyObject* unused);
+PyObject* deleted_nodes(PyObject* self, PyObject* unused);
+PyObject* new_or_updated_edges(PyObject* self, PyObject* unused);
+PyObject* deleted_edges(PyObject* self, PyObject* unused);
 PyObject* num_nodes(PyObject* self, PyObject* unused);
 PyObject* num_edges(PyObject* self, PyObject* unused);
+PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                   PyObject* keyword_names);
+PyObject* delete_node(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                      PyObject* keyword_names);
+PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                   PyObject* keyword_names);
+PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                      PyObject* keyword_names);
 PyObject* clear(PyObject* self, PyObject* unused);
 
 }  // namespace quorl::python

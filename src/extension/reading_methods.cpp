@@ -1,9 +1,118 @@
 // The reading methods: each takes a shared borrow and builds new objects
-// that share nothing with the diff.
+// that share nothing with the diff. When any object of a result cannot be
+// made, everything built so far is released and the exception is raised:
+// a reading is whole or it fails.
+#include "id_conversion.hpp"
 #include "instance.hpp"
 #include "methods.hpp"
+#include "node_update_conversion.hpp"
 
 namespace quorl::python {
+
+namespace {
+
+// Sets result[id text] = value, where `value` is a new reference or nullptr
+// (its creation failed). Returns false with an exception set on failure.
+bool set_by_id(PyObject* result, const NodeId& id, PyObject* value) {
+  const PyRef held = PyRef::steal(value);
+  if (!held) {
+    return false;
+  }
+  const PyRef key = PyRef::steal(write_id_text(id));
+  return key && PyDict_SetItem(result, key.get(), held.get()) == 0;
+}
+
+// A list of the id texts of `ids`, sized exactly before it is filled.
+template <class Ids>
+PyObject* id_text_list(const Ids& ids) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ids.size())));
+  if (!list) {
+    return nullptr;
+  }
+  Py_ssize_t index = 0;
+  for (const NodeId& id : ids) {
+    PyObject* text = write_id_text(id);
+    if (text == nullptr) {
+      return nullptr;  // the unfilled slots are empty; releasing the list is safe
+    }
+    PyList_SET_ITEM(list.get(), index++, text);  // steals `text`
+  }
+  return list.release();
+}
+
+template <class TargetWeights>
+PyObject* weights_dict(const TargetWeights& targets) {
+  PyRef inner = PyRef::steal(PyDict_New());
+  if (!inner) {
+    return nullptr;
+  }
+  for (const auto& [target, weight] : targets) {
+    if (!set_by_id(inner.get(), target, PyFloat_FromDouble(weight))) {
+      return nullptr;
+    }
+  }
+  return inner.release();
+}
+
+}  // namespace
+
+PyObject* new_or_updated_nodes(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+    PyRef result = PyRef::steal(PyDict_New());
+    if (!result) {
+      return nullptr;
+    }
+    for (const auto& [id, update] : instance.diff.new_or_updated_nodes()) {
+      if (!set_by_id(result.get(), id, write_node_update(update))) {
+        return nullptr;
+      }
+    }
+    return result.release();
+  });
+}
+
+PyObject* deleted_nodes(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(
+      self, [](GraphDiffObject& instance) { return id_text_list(instance.diff.deleted_nodes()); });
+}
+
+PyObject* new_or_updated_edges(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+    PyRef result = PyRef::steal(PyDict_New());
+    if (!result) {
+      return nullptr;
+    }
+    for (const auto& [source, targets] : instance.diff.edges().new_or_updated) {
+      // A source whose targets a node deletion took away stays in the diff
+      // (num_edges counts it) but has nothing to show here.
+      if (targets.empty()) {
+        continue;
+      }
+      if (!set_by_id(result.get(), source, weights_dict(targets))) {
+        return nullptr;
+      }
+    }
+    return result.release();
+  });
+}
+
+PyObject* deleted_edges(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+    PyRef result = PyRef::steal(PyDict_New());
+    if (!result) {
+      return nullptr;
+    }
+    for (const auto& [source, targets] : instance.diff.edges().deleted) {
+      if (targets.empty()) {
+        continue;
+      }
+      if (!set_by_id(result.get(), source, id_text_list(targets))) {
+        return nullptr;
+      }
+    }
+    return result.release();
+  });
+}
 
 PyObject* num_nodes(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {

@@ -1,0 +1,59 @@
+"""Record a few changes to a graph, then read them back.
+
+Run after `pip install .`:  python examples/basic_usage.py
+"""
+
+import uuid
+from functools import partial
+from pprint import pprint as pprint_sorted
+
+from quorl_api import PyGraphDiff
+
+# Show attribute keys in the order the module gives them.
+pprint = partial(pprint_sorted, sort_dicts=False)
+
+# Node ids are the 16 bytes of a UUID; readings give them back as text.
+alice, bob, carol = (uuid.uuid4().bytes for _ in range(3))
+names = {str(uuid.UUID(bytes=i)): n for i, n in [(alice, "alice"), (bob, "bob"), (carol, "carol")]}
+
+
+def show(title, diff):
+    def name(text):
+        return names.get(text, text)
+
+    print(f"--- {title}")
+    print("new or updated nodes:")
+    pprint({name(i): attributes for i, attributes in diff.new_or_updated_nodes().items()})
+    print("deleted nodes:", sorted(name(i) for i in diff.deleted_nodes()))
+    print("new or updated edges:")
+    edges = diff.new_or_updated_edges()
+    pprint({name(s): {name(t): w for t, w in ts.items()} for s, ts in edges.items()})
+    print("deleted edges:")
+    pprint({name(s): sorted(name(t) for t in ts) for s, ts in diff.deleted_edges().items()})
+    # num_edges counts source nodes, including those whose edges a node
+    # deletion took away.
+    print("counts: nodes", diff.num_nodes(), "edge sources", diff.num_edges())
+
+
+diff = PyGraphDiff()
+
+# Attributes are optional and merge field by field: the later value wins.
+diff.add_node(alice, {"label": "Alice", "red": 255, "green": 0, "blue": 0})
+diff.add_node(alice, {"size": 2.5, "show_label": True})
+diff.add_node(bob, {"label": "Bob", "url": "https://example.org/bob"})
+diff.add_node(carol, {})
+
+# Weights are stored as 32-bit floats: 0.1 reads back as 0.10000000149011612.
+diff.add_edge(alice, bob, 0.1)
+diff.add_edge(carol, bob, 3.0)
+diff.add_edge(bob, alice, 1.0)
+show("after adding nodes and edges", diff)
+
+# Deleting bob drops his record and his outgoing edge, and turns the edges
+# that point at him into edge deletions.
+diff.delete_node(bob)
+show("after deleting bob", diff)
+
+# An edge at a node marked deleted is ignored without an error.
+diff.add_edge(alice, bob, 5.0)
+print("--- alice -> bob recorded after bob's deletion:", diff.new_or_updated_edges() != {})

@@ -1,0 +1,27 @@
+// The value conversions of the node attribute fields that have no
+// counterpart elsewhere: texts, colour components and the label flag. Each
+// returns nullopt with the Python exception set when the value is refused;
+// the messages are the ones callers of add_node see (after the argument
+// rule has named the argument).
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quorl::python {
+
+// A `str` (or subclass), copied out as UTF-8. A string holding an unpaired
+// surrogate fails with the interpreter's UnicodeEncodeError.
+[[nodiscard]] std::optional<std::string> read_text(PyObject* value);
+
+// Anything PyLong_AsLong takes (it may call __index__), within 0..255.
+[[nodiscard]] std::optional<std::uint8_t> read_colour(PyObject* value);
+
+// A `bool`, or a NumPy boolean: a type named "numpy.bool_" (NumPy 1) or
+// "numpy.bool" (NumPy 2), asked through its type's __bool__.
+[[nodiscard]] std::optional<bool> read_show_label(PyObject* value);
+
+}  // namespace quorl::python

@@ -50,12 +50,13 @@ install_missing_packages() {
 
 # pip, quiet: errors and warnings still reach stderr, except the warning
 # that a configured local package index does not exist on this machine.
+#   pip_quiet PYTHON ARGUMENT...
 pip_quiet() {
-  local venv="$1"
+  local python="$1"
   shift
   local log status=0
   log="$(mktemp)"
-  "$venv/bin/python" -m pip --quiet --disable-pip-version-check "$@" 2>"$log" || status=$?
+  "$python" -m pip --quiet --disable-pip-version-check "$@" 2>"$log" || status=$?
   grep -v "is ignored: it is neither a file nor a directory" "$log" >&2 || true
   rm -f "$log"
   return "$status"
@@ -75,8 +76,8 @@ ensure_venv() {
   if [[ -f "$stamp" && "$(cat "$stamp")" == "$*" ]]; then
     return
   fi
-  pip_quiet "$venv" install --upgrade pip
-  pip_quiet "$venv" install --upgrade "$@"
+  pip_quiet "$venv/bin/python" install --upgrade pip
+  pip_quiet "$venv/bin/python" install --upgrade "$@"
   echo "$*" >"$stamp"
 }
 
@@ -89,7 +90,7 @@ install_working_tree() {
   shift
   local name
   name="$(basename "$venv")"
-  pip_quiet "$venv" install --force-reinstall --no-deps \
+  pip_quiet "$venv/bin/python" install --force-reinstall --no-deps \
     -C "build-dir=$REPO_ROOT/build/pip${name#.venv}" "$@" "$REPO_ROOT"
 }
 

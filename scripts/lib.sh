@@ -45,7 +45,7 @@ install_missing_packages() {
   fi
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # pip, quiet: errors and warnings still reach stderr, except the warning

@@ -37,6 +37,14 @@ PyObject* allocate(PyTypeObject* type) {
 
 PyObject* graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard_entry([&]() -> PyObject* {
+    // CPython refuses PyGraphDiff.__new__(X) for a class X outside this one's
+    // family before this runs; PyPy does not, and laying a diff out in X's
+    // smaller instance would write past its end.
+    if (type != the_type && !PyType_IsSubtype(type, the_type)) {
+      PyErr_Format(PyExc_TypeError, "PyGraphDiff.__new__(%s): %s is not a subtype of PyGraphDiff",
+                   type->tp_name, type->tp_name);
+      return nullptr;
+    }
     if (!bind_tuple(kConstructor, args, kwargs, {})) {
       return nullptr;
     }

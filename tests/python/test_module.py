@@ -130,6 +130,13 @@ def test_constructor_takes_no_arguments(args, kwargs, message):
     assert str(raised.value) == message
 
 
+@pytest.mark.parametrize("other", [int, bytes, object, type])
+def test_constructor_refuses_classes_outside_its_family(other):
+    # The diff would not fit into their instances.
+    with pytest.raises(TypeError):
+        PyGraphDiff.__new__(other)
+
+
 def test_new_instance_is_empty_and_clear_keeps_it_so():
     diff = PyGraphDiff()
     assert type(diff) is PyGraphDiff

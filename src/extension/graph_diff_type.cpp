@@ -27,6 +27,7 @@ PyObject* adopt(PyObject* self, Diff&& diff) noexcept {
   auto* instance = reinterpret_cast<GraphDiffObject*>(self);
   new (&instance->diff) Diff(std::move(diff));
   instance->borrow = 0;
+  instance->constructed = true;
   return self;
 }
 
@@ -55,7 +56,10 @@ PyObject* graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void graph_diff_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<GraphDiffObject*>(self)->diff.~Diff();
+  auto* instance = reinterpret_cast<GraphDiffObject*>(self);
+  if (instance->constructed) {
+    instance->diff.~Diff();
+  }
   type->tp_free(self);
   if (instances_hold_type_reference) {
     Py_DECREF(type);

@@ -27,6 +27,7 @@ PyObject* adopt(PyObject* self, Diff&& diff) noexcept {
   auto* instance = reinterpret_cast<GraphDiffObject*>(self);
   new (&instance->diff) Diff(std::move(diff));
   instance->borrow = 0;
+  instance->constructed = true;
   return self;
 }
 
@@ -37,6 +38,14 @@ PyObject* allocate(PyTypeObject* type) {
 
 PyObject* graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guard_entry([&]() -> PyObject* {
+    // CPython refuses PyGraphDiff.__new__(X) for a class X outside this one's
+    // family before this runs; PyPy does not, and laying a diff out in X's
+    // smaller instance would write past its end.
+    if (type != the_type && !PyType_IsSubtype(type, the_type)) {
+      PyErr_Format(PyExc_TypeError, "PyGraphDiff.__new__(%s): %s is not a subtype of PyGraphDiff",
+                   type->tp_name, type->tp_name);
+      return nullptr;
+    }
     if (!bind_tuple(kConstructor, args, kwargs, {})) {
       return nullptr;
     }
@@ -47,7 +56,10 @@ PyObject* graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void graph_diff_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<GraphDiffObject*>(self)->diff.~Diff();
+  auto* instance = reinterpret_cast<GraphDiffObject*>(self);
+  if (instance->constructed) {
+    instance->diff.~Diff();
+  }
   type->tp_free(self);
   if (instances_hold_type_reference) {
     Py_DECREF(type);

@@ -15,6 +15,9 @@ struct GraphDiffObject {
   PyObject_HEAD Diff diff;
   // 0: free; n > 0: n reading calls in progress; -1: one mutating call.
   Py_ssize_t borrow;
+  // Set once `diff` exists. PyPy's object.__new__ makes a zero-filled
+  // instance without the constructor; it holds no diff to use or destroy.
+  bool constructed;
 };
 
 // The class object, built once by the first module initialisation.
@@ -76,11 +79,15 @@ class BorrowGuard {
 // Checks that `self` is a PyGraphDiff; otherwise raises the type mismatch.
 [[nodiscard]] inline bool check_self(PyObject* self) {
   PyTypeObject* type = graph_diff_type();
-  if (Py_TYPE(self) == type || PyType_IsSubtype(Py_TYPE(self), type)) {
-    return true;
+  if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) {
+    raise_type_mismatch(self, "PyGraphDiff");
+    return false;
   }
-  raise_type_mismatch(self, "PyGraphDiff");
-  return false;
+  if (!reinterpret_cast<GraphDiffObject*>(self)->constructed) {
+    PyErr_SetString(PyExc_TypeError, "PyGraphDiff instance made without its constructor");
+    return false;
+  }
+  return true;
 }
 
 // Runs `body(instance)` under the self check and a borrow of the given

@@ -1,0 +1,132 @@
+# Shared parts of the build and test scripts; sourced, never run directly.
+# Every script runs from the repository root, whatever directory it is
+# started from.
+
+REPO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$REPO_ROOT"
+
+# What a fresh Debian 12 machine lacks for building and testing everything:
+# headers and test libraries for the C++ side, PyPy with its headers and
+# venv support, and clang for the fuzzers, formatting and static checks.
+APT_PACKAGES=(
+  libboost1.81-dev libgtest-dev libgmock-dev libbenchmark-dev
+  pypy3 pypy3-dev pypy3-venv
+  clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
+)
+
+# Test requirements per interpreter; mypy checks the type stubs and numpy
+# feeds its own scalar types to the conversions (CPython only: neither is
+# needed to exercise PyPy's C-API layer).
+CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy)
+PYPY_TEST_REQUIREMENTS=(pytest hypothesis)
+
+# Prints a header line for the step that follows.
+step() {
+  printf '\n==== %s ====\n' "$*"
+}
+
+# Installs the packages of APT_PACKAGES that are missing. The package lists
+# are refreshed only when something has to be installed.
+install_missing_packages() {
+  local missing=() package
+  for package in "${APT_PACKAGES[@]}"; do
+    if [[ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" != "install ok installed" ]]; then
+      missing+=("$package")
+    fi
+  done
+  if ((${#missing[@]} == 0)); then
+    echo "all system packages present"
+    return
+  fi
+  echo "installing: ${missing[*]}"
+  local sudo=()
+  if ((EUID != 0)); then
+    sudo=(sudo)
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# pip, quiet: errors and warnings still reach stderr, except the warning
+# that a configured local package index does not exist on this machine.
+#   pip_quiet PYTHON ARGUMENT...
+pip_quiet() {
+  local python="$1"
+  shift
+  local log status=0
+  log="$(mktemp)"
+  "$python" -m pip --quiet --disable-pip-version-check "$@" 2>"$log" || status=$?
+  grep -v "is ignored: it is neither a file nor a directory" "$log" >&2 || true
+  rm -f "$log"
+  return "$status"
+}
+
+# Creates the virtual environment VENV with INTERPRETER unless it exists,
+# upgrades pip and installs REQUIREMENTS. A stamp file remembers what was
+# installed, so a reused environment is not asked again.
+#   ensure_venv VENV INTERPRETER REQUIREMENT...
+ensure_venv() {
+  local venv="$1" interpreter="$2"
+  shift 2
+  local stamp="$venv/.quorl-requirements"
+  if [[ ! -x "$venv/bin/python" ]]; then
+    "$interpreter" -m venv "$venv"
+  fi
+  if [[ -f "$stamp" && "$(cat "$stamp")" == "$*" ]]; then
+    return
+  fi
+  pip_quiet "$venv/bin/python" install --upgrade pip
+  pip_quiet "$venv/bin/python" install --upgrade "$@"
+  echo "$*" >"$stamp"
+}
+
+# Builds the working tree and installs it into VENV, replacing whatever was
+# installed before. Extra arguments go to pip (for example -C options for
+# scikit-build-core). The CMake build directory is kept under build/ per
+# environment so that a rerun only recompiles what changed.
+install_working_tree() {
+  local venv="$1"
+  shift
+  local name
+  name="$(basename "$venv")"
+  pip_quiet "$venv/bin/python" install --force-reinstall --no-deps \
+    -C "build-dir=$REPO_ROOT/build/pip${name#.venv}" "$@" "$REPO_ROOT"
+}
+
+# The two development environments: CPython and PyPy, each with the module
+# built from the working tree and the test requirements.
+setup_cpython_venv() {
+  ensure_venv "$REPO_ROOT/.venv-cpython" python3 "${CPYTHON_TEST_REQUIREMENTS[@]}"
+  install_working_tree "$REPO_ROOT/.venv-cpython"
+}
+
+setup_pypy_venv() {
+  ensure_venv "$REPO_ROOT/.venv-pypy" pypy3 "${PYPY_TEST_REQUIREMENTS[@]}"
+  install_working_tree "$REPO_ROOT/.venv-pypy"
+}
+
+# Runs the Python tests in VENV against the installed module. pytest is
+# started through its console script, which puts nothing of the working
+# directory on sys.path, so only the installed module can be imported.
+run_python_tests() {
+  local venv="$1"
+  shift
+  "$venv/bin/pytest" -p no:cacheprovider "$@" "$REPO_ROOT/tests/python"
+}
+
+# Configures, builds and runs the C++ tests in BUILD_DIR; extra arguments go
+# to CMake. A build with no test programs registered yet says so instead of
+# reporting success; once programs are registered, finding no tests fails.
+run_cpp_tests() {
+  local build_dir="$1"
+  shift
+  cmake -S "$REPO_ROOT" -B "$build_dir" -G Ninja -DQUORL_BUILD_TESTS=ON \
+    -DQUORL_BUILD_EXTENSION=OFF "$@" >/dev/null
+  cmake --build "$build_dir"
+  if ! grep -Eq '^[[:space:]]*quorl_add_test\(' "$REPO_ROOT/tests/cpp/CMakeLists.txt"; then
+    echo "no C++ test programs are registered in tests/cpp/CMakeLists.txt yet"
+    return
+  fi
+  ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)"
+}

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: the C++
+# tests, then the Python tests under CPython and under PyPy.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+step "system packages"
+install_missing_packages
+
+step "C++ tests (build/cpp-tests)"
+run_cpp_tests "$REPO_ROOT/build/cpp-tests"
+
+step "Python tests under CPython (.venv-cpython)"
+setup_cpython_venv
+run_python_tests "$REPO_ROOT/.venv-cpython"
+
+step "Python tests under PyPy (.venv-pypy)"
+setup_pypy_venv
+run_python_tests "$REPO_ROOT/.venv-pypy"

@@ -43,6 +43,7 @@ namespace quorl {
 inline constexpr std::size_t kMaxReservedEntries = 4096;
 
 enum class EncodeFailure {
+  invalid_utf8,     // a label or url is not UTF-8, so no decoder would accept it
   too_large,        // the byte form would not fit in memory's address range
   length_mismatch,  // the written bytes did not fill the computed length
 };
@@ -67,7 +68,8 @@ struct DecodeError {
 };
 
 // The byte form of `diff`, in a buffer allocated once at its exact length.
-// No partial output is ever returned.
+// Fails, rather than write bytes that no decoder would accept, when a label
+// or url is not valid UTF-8. No partial output is ever returned.
 [[nodiscard]] std::expected<std::vector<std::uint8_t>, EncodeError> graph_diff_to_bytes(
     const Diff& diff);
 

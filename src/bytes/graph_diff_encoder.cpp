@@ -7,6 +7,7 @@
 #include "bytes/byte_writer.hpp"
 #include "bytes/graph_diff_bytes.hpp"
 #include "bytes/node_text.hpp"
+#include "bytes/utf8.hpp"
 
 namespace quorl {
 
@@ -60,12 +61,19 @@ struct NodeTexts {
   }
 };
 
-NodeTexts write_node_texts(const Diff::NodeMap& nodes) {
+// Labels and urls are copied into the text byte for byte. Python only ever
+// hands over valid UTF-8, but a record that held anything else would yield
+// bytes that every decoder refuses, so the encoder checks what it wrote.
+std::optional<NodeTexts> write_node_texts(const Diff::NodeMap& nodes) {
   NodeTexts texts;
   texts.ends.reserve(nodes.size());
   for (const auto& [id, update] : nodes) {
     append_node_text(update, texts.bytes);
     texts.ends.push_back(texts.bytes.size());
+  }
+  // Every text ends in an ASCII '}', so checking them together checks each.
+  if (!detail::is_valid_utf8(texts.bytes)) {
+    return std::nullopt;
   }
   return texts;
 }
@@ -124,15 +132,18 @@ void write_sections(const Diff& diff, const NodeTexts& texts, detail::Writer& wr
 }  // namespace
 
 std::expected<std::vector<std::uint8_t>, EncodeError> graph_diff_to_bytes(const Diff& diff) {
-  const NodeTexts texts = write_node_texts(diff.new_or_updated_nodes());
-  const auto length = encoded_length(diff, texts);
+  const auto texts = write_node_texts(diff.new_or_updated_nodes());
+  if (!texts) {
+    return std::unexpected(EncodeError{EncodeFailure::invalid_utf8});
+  }
+  const auto length = encoded_length(diff, *texts);
   std::vector<std::uint8_t> bytes;
   if (!length || *length > bytes.max_size()) {
     return std::unexpected(EncodeError{EncodeFailure::too_large});
   }
   bytes.resize(*length);
   detail::Writer writer(bytes);
-  write_sections(diff, texts, writer);
+  write_sections(diff, *texts, writer);
   if (!writer.filled_exactly()) {
     return std::unexpected(EncodeError{EncodeFailure::length_mismatch});
   }

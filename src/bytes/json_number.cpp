@@ -22,49 +22,42 @@ std::optional<Integer> whole_integer(std::string_view text) noexcept {
 }
 
 // Whether a number that a double cannot hold is too large (rather than too
-// small): its decimal point lies after its first significant digit. Only
-// values beyond about 1e308 or below about 1e-308 get here, so the sign of
-// that position decides. The exponent saturates so that any digit count is
-// safe.
+// small). Only magnitudes beyond about 1e308 or below about 1e-308 get here,
+// so it is enough to know whether the magnitude is at least 1: whether the
+// decimal point, moved by the exponent, lies after the first significant
+// digit. The exponent saturates, so any number of digits is safe.
 bool is_too_large_for_double(std::string_view text) noexcept {
-  if (!text.empty() && text.front() == '-') {
-    text.remove_prefix(1);
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t index = !text.empty() && text.front() == '-' ? 1 : 0;
+  std::int64_t point = 0;  // decimal point position after the first significant digit
+  bool significant = false;
+  for (; index < text.size() && is_digit(text[index]); ++index) {
+    significant = significant || text[index] != '0';
+    point += significant ? 1 : 0;
   }
-  const std::size_t integer_end = text.find_first_of(".eE");
-  const std::string_view integer_part = text.substr(0, integer_end);
-  std::string_view fraction_part;
-  std::int64_t exponent = 0;
-  if (integer_end != std::string_view::npos) {
-    std::string_view rest = text.substr(integer_end);
-    if (rest.front() == '.') {
-      const std::size_t fraction_end = rest.find_first_of("eE");
-      fraction_part =
-          rest.substr(1, fraction_end == std::string_view::npos ? rest.npos : fraction_end - 1);
-      rest =
-          fraction_end == std::string_view::npos ? std::string_view{} : rest.substr(fraction_end);
-    }
-    if (!rest.empty()) {
-      rest.remove_prefix(1);  // 'e' or 'E'
-      const bool negative = rest.front() == '-';
-      if (rest.front() == '-' || rest.front() == '+') {
-        rest.remove_prefix(1);
+  if (index < text.size() && text[index] == '.') {
+    for (++index; index < text.size() && is_digit(text[index]); ++index) {
+      if (!significant && text[index] == '0') {
+        --point;
       }
-      constexpr std::int64_t kSaturated = 1'000'000'000;
-      for (const char digit : rest) {
-        exponent = std::min<std::int64_t>(exponent * 10 + (digit - '0'), kSaturated);
-      }
-      exponent = negative ? -exponent : exponent;
+      significant = significant || text[index] != '0';
     }
   }
-  if (integer_part != "0") {
-    return exponent + static_cast<std::int64_t>(integer_part.size()) > 0;
-  }
-  const std::size_t first_significant = fraction_part.find_first_not_of('0');
-  if (first_significant == std::string_view::npos) {
+  if (!significant) {
     return false;  // a zero, however large its exponent
   }
-  const auto leading_zeros = static_cast<std::int64_t>(first_significant);
-  return exponent - leading_zeros > 0;
+  std::int64_t exponent = 0;
+  bool negative_exponent = false;
+  if (index < text.size()) {  // 'e' or 'E', then an optional sign and digits
+    ++index;
+    negative_exponent = text[index] == '-';
+    index += text[index] == '-' || text[index] == '+' ? 1 : 0;
+    constexpr std::int64_t kSaturated = 1'000'000'000;
+    for (; index < text.size(); ++index) {
+      exponent = std::min<std::int64_t>(exponent * 10 + (text[index] - '0'), kSaturated);
+    }
+  }
+  return point + (negative_exponent ? -exponent : exponent) > 0;
 }
 
 // Rounds to nearest like a float conversion would, without leaving the

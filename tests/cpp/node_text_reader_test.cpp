@@ -144,6 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         accepts(R"({"size":-1e300})", {.size = -kInfinity}),
         accepts(R"({"size":1e-46})", {.size = 0.0F}), accepts(R"({"size":1e-400})", {.size = 0.0F}),
         accepts(R"({"size":-1e-400})", {.size = -0.0F}),
+        accepts(R"({"size":-0.001e-400})", {.size = -0.0F}), refuses(R"({"size":0.001e312})"),
         accepts(R"({"size":0.0000000000e99999999999999999999})", {.size = 0.0F}),
         accepts(R"({"size":1e-45})", {.size = std::numeric_limits<float>::denorm_min()}),
         refuses(R"({"size":1e400})"), refuses(R"({"size":-1e400})"),

@@ -1,0 +1,70 @@
+// The only way the encoder writes: a cursor over a buffer sized in advance
+// to the exact length of the byte form. A write that would not fit is
+// refused and remembered, so a miscount shows as an error instead of a
+// write past the end.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "diff/node_id.hpp"
+
+namespace quorl::detail {
+
+class Writer {
+ public:
+  explicit Writer(std::span<std::uint8_t> buffer) noexcept
+      : cursor_(buffer.data()), remaining_(buffer.size()) {}
+
+  void write_count(std::uint64_t count) noexcept {
+    std::uint8_t bytes[8];
+    for (std::size_t index = 0; index < sizeof bytes; ++index) {
+      bytes[index] = static_cast<std::uint8_t>(count >> (8 * index));
+    }
+    put(bytes, sizeof bytes);
+  }
+
+  void write_id(const NodeId& id) noexcept {
+    write_count(id.size());
+    put(id.data(), id.size());
+  }
+
+  void write_text(std::string_view text) noexcept {
+    write_count(text.size());
+    put(text.data(), text.size());
+  }
+
+  void write_weight(float weight) noexcept {
+    const auto bits = std::bit_cast<std::uint32_t>(weight);
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+        static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+    put(bytes, sizeof bytes);
+  }
+
+  // True when every write fitted and the buffer is exactly full.
+  [[nodiscard]] bool filled_exactly() const noexcept { return !overflowed_ && remaining_ == 0; }
+
+ private:
+  void put(const void* bytes, std::size_t length) noexcept {
+    if (length > remaining_) {
+      overflowed_ = true;
+      return;
+    }
+    if (length != 0) {
+      std::memcpy(cursor_, bytes, length);
+    }
+    cursor_ += length;
+    remaining_ -= length;
+  }
+
+  std::uint8_t* cursor_;
+  std::size_t remaining_;
+  bool overflowed_ = false;
+};
+
+}  // namespace quorl::detail

@@ -1,0 +1,80 @@
+// The byte form of a whole diff: one self-contained byte string, used to
+// store a diff or send it to another process.
+//
+// Layout (every number little-endian, no alignment, no padding, no header):
+//
+//   count      8 bytes   unsigned 64-bit: a number of entries or a length
+//   id         24 bytes  count 16, then the 16 id bytes
+//   text       8 + n     count n, then n bytes of UTF-8, no terminator
+//   weight     4 bytes   IEEE-754 binary32, bit for bit
+//
+//   node section          count N, then N x (id, text)   text = node JSON
+//   deleted-node section  count D, then D x id
+//   updated-edge block    count S, then S x (source id, count K,
+//                                             K x (target id, weight))
+//   deleted-edge block    count S, then S x (source id, count K, K x id)
+//
+// An empty diff is 32 zero bytes. The entries of every container follow its
+// own (reproducible but meaningless) order, so equal diffs may encode to
+// different bytes: compare diffs after decoding, never as bytes.
+//
+// Decoding takes the bytes as they are, with no cross-checks between the
+// sections. A key repeated in the input is resolved as follows: a later
+// node entry replaces an earlier one (only its text is parsed), ids and
+// deleted targets are held once, a later weight for the same target wins,
+// and a later source entry replaces the whole inner container of an earlier
+// one. Bytes after the deleted-edge block are ignored. Node texts are parsed
+// only once all four sections have been read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <vector>
+
+#include "diff/graph_diff.hpp"
+
+namespace quorl {
+
+// Whatever a count field claims, the decoder reserves room for at most this
+// many entries per container; beyond that a container grows only as entries
+// actually arrive, so a huge count in a short input costs no large allocation.
+inline constexpr std::size_t kMaxReservedEntries = 4096;
+
+enum class EncodeFailure {
+  invalid_utf8,     // a label or url is not UTF-8, so no decoder would accept it
+  too_large,        // the byte form would not fit in memory's address range
+  length_mismatch,  // the written bytes did not fill the computed length
+};
+
+struct EncodeError {
+  EncodeFailure cause;
+};
+
+enum class DecodeFailure {
+  premature_end,           // a field needs more bytes than remain
+  size_not_representable,  // a count does not fit std::size_t
+  wrong_id_length,         // an id field's length is not 16
+  invalid_utf8,            // a node text is not well-formed UTF-8
+  invalid_node_text,       // a node text is not a node update's JSON text
+};
+
+// Callers only need success or failure; the cause and the input offset at
+// which decoding stopped are kept for diagnostics.
+struct DecodeError {
+  DecodeFailure cause;
+  std::size_t offset = 0;
+};
+
+// The byte form of `diff`, in a buffer allocated once at its exact length.
+// Fails, rather than write bytes that no decoder would accept, when a label
+// or url is not valid UTF-8. No partial output is ever returned.
+[[nodiscard]] std::expected<std::vector<std::uint8_t>, EncodeError> graph_diff_to_bytes(
+    const Diff& diff);
+
+// The diff that `bytes` holds. The input is read in place and not retained.
+[[nodiscard]] std::expected<Diff, DecodeError> bytes_to_graph_diff(
+    std::span<const std::uint8_t> bytes);
+
+}  // namespace quorl

@@ -1,0 +1,164 @@
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "bytes/byte_reader.hpp"
+#include "bytes/graph_diff_bytes.hpp"
+#include "bytes/node_text.hpp"
+
+namespace quorl {
+
+namespace {
+
+std::size_t reservation_for(std::size_t count) noexcept {
+  return std::min(count, kMaxReservedEntries);
+}
+
+// Reads the four sections in order, then parses the node texts. Each step
+// returns false at the first failure, which `failure_` then describes.
+class DiffDecoder {
+ public:
+  explicit DiffDecoder(std::span<const std::uint8_t> input) noexcept
+      : input_(input), reader_(input) {}
+
+  std::expected<Diff, DecodeError> decode() {
+    if (!read_node_texts() || !read_deleted_nodes() || !read_updated_edges() ||
+        !read_deleted_edges() || !parse_node_texts()) {
+      return std::unexpected(failure_);
+    }
+    return Diff(std::move(nodes_), std::move(deleted_nodes_), std::move(edges_));
+  }
+
+ private:
+  template <class Value>
+  bool take(std::expected<Value, DecodeFailure> result, Value& out) noexcept {
+    if (!result) {
+      failure_ = DecodeError{result.error(), reader_.offset()};
+      return false;
+    }
+    out = *result;
+    return true;
+  }
+
+  // The texts stay views into the input until every section has been read;
+  // a later entry for the same id replaces the earlier one unparsed.
+  bool read_node_texts() {
+    std::size_t count = 0;
+    if (!take(reader_.read_count(), count)) {
+      return false;
+    }
+    texts_.reserve(reservation_for(count));
+    for (std::size_t entry = 0; entry < count; ++entry) {
+      NodeId id;
+      std::string_view text;
+      if (!take(reader_.read_id(), id) || !take(reader_.read_text(), text)) {
+        return false;
+      }
+      texts_.insert_or_assign(id, text);
+    }
+    return true;
+  }
+
+  bool read_deleted_nodes() {
+    std::size_t count = 0;
+    if (!take(reader_.read_count(), count)) {
+      return false;
+    }
+    deleted_nodes_.reserve(reservation_for(count));
+    for (std::size_t entry = 0; entry < count; ++entry) {
+      NodeId id;
+      if (!take(reader_.read_id(), id)) {
+        return false;
+      }
+      deleted_nodes_.insert(id);
+    }
+    return true;
+  }
+
+  // A source that comes again replaces the whole inner container it had:
+  // the inner container is read on its own, then assigned.
+  bool read_updated_edges() {
+    std::size_t sources = 0;
+    if (!take(reader_.read_count(), sources)) {
+      return false;
+    }
+    edges_.new_or_updated.reserve(reservation_for(sources));
+    for (std::size_t entry = 0; entry < sources; ++entry) {
+      NodeId source;
+      std::size_t count = 0;
+      if (!take(reader_.read_id(), source) || !take(reader_.read_count(), count)) {
+        return false;
+      }
+      Diff::Edges::TargetWeights targets;
+      targets.reserve(reservation_for(count));
+      for (std::size_t index = 0; index < count; ++index) {
+        NodeId target;
+        float weight = 0;
+        if (!take(reader_.read_id(), target) || !take(reader_.read_weight(), weight)) {
+          return false;
+        }
+        targets.insert_or_assign(target, weight);
+      }
+      edges_.new_or_updated.insert_or_assign(source, std::move(targets));
+    }
+    return true;
+  }
+
+  bool read_deleted_edges() {
+    std::size_t sources = 0;
+    if (!take(reader_.read_count(), sources)) {
+      return false;
+    }
+    edges_.deleted.reserve(reservation_for(sources));
+    for (std::size_t entry = 0; entry < sources; ++entry) {
+      NodeId source;
+      std::size_t count = 0;
+      if (!take(reader_.read_id(), source) || !take(reader_.read_count(), count)) {
+        return false;
+      }
+      Diff::Edges::Targets targets;
+      targets.reserve(reservation_for(count));
+      for (std::size_t index = 0; index < count; ++index) {
+        NodeId target;
+        if (!take(reader_.read_id(), target)) {
+          return false;
+        }
+        targets.insert(target);
+      }
+      edges_.deleted.insert_or_assign(source, std::move(targets));
+    }
+    return true;
+  }
+
+  bool parse_node_texts() {
+    nodes_.reserve(texts_.size());
+    for (const auto& [id, text] : texts_) {
+      auto update = read_node_text(text);
+      if (!update) {
+        const auto text_offset = static_cast<std::size_t>(
+            reinterpret_cast<const std::uint8_t*>(text.data()) - input_.data());
+        failure_ =
+            DecodeError{DecodeFailure::invalid_node_text, text_offset + update.error().offset};
+        return false;
+      }
+      nodes_.emplace(id, std::move(*update));
+    }
+    return true;
+  }
+
+  std::span<const std::uint8_t> input_;
+  detail::Reader reader_;
+  DecodeError failure_{DecodeFailure::premature_end};
+  IdMap<NodeId, std::string_view, NodeIdHash> texts_;
+  Diff::NodeMap nodes_;
+  Diff::NodeSet deleted_nodes_;
+  Diff::Edges edges_;
+};
+
+}  // namespace
+
+std::expected<Diff, DecodeError> bytes_to_graph_diff(std::span<const std::uint8_t> bytes) {
+  return DiffDecoder(bytes).decode();
+}
+
+}  // namespace quorl

@@ -1,0 +1,55 @@
+// The JSON text in which a node's attributes (a NodeUpdate) travel inside
+// the byte form of a diff.
+//
+// Writing gives one exact text per record, since it becomes part of the
+// bytes other programs read:
+//   - one object, no whitespace, members in the order label, size, url,
+//     red, green, blue, showLabel; absent fields are left out, so the empty
+//     record is "{}";
+//   - strings escape only '"', '\\' and U+0000..U+001F (\b \t \n \f \r, the
+//     rest as \u00xx with lowercase hex); everything else is copied as is;
+//   - colours are decimal 0..255, showLabel is true or false;
+//   - size is the shortest decimal that reads back to the same 32-bit value
+//     (see bytes/size_text.hpp), or null for a NaN or an infinity, which
+//     therefore read back as absent.
+//   Example: {"label":"a","size":1.5,"url":"b","red":1,"green":2,"blue":3,"showLabel":true}
+//
+// Reading accepts more than writing produces:
+//   - an object, or an array of exactly seven elements in the field order;
+//   - whitespace (space, tab, LF, CR only) between any two tokens;
+//   - null for any field (absent); a known key twice fails, even after null;
+//   - unknown keys, repeated or not, whose values may be any well-formed
+//     JSON nested to any depth (skipped without recursion; \u escapes in
+//     skipped strings need only four hex digits, skipped numbers are never
+//     range-checked);
+//   - all JSON escapes; a surrogate escape must be part of a pair;
+//   - colours as digits only, at most 255; size as any JSON number (an
+//     integer that fits 64 bits converts directly, anything else through
+//     double, where an overflow such as 1e400 fails and an underflow gives 0);
+//   - nothing but whitespace after the closing bracket.
+#pragma once
+
+#include <cstddef>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "node_update/node_update.hpp"
+
+namespace quorl {
+
+// Why a text was refused: only for diagnostics, callers test success.
+struct NodeTextError {
+  std::size_t offset = 0;  // byte offset at which reading stopped
+};
+
+// The exact text of `update`. Cannot fail (other than out of memory).
+[[nodiscard]] std::string write_node_text(const NodeUpdate& update);
+
+// Appends the text of `update` to `out`; write_node_text in a caller's buffer.
+void append_node_text(const NodeUpdate& update, std::string& out);
+
+// The record that `text` describes, or the offset at which it was refused.
+[[nodiscard]] std::expected<NodeUpdate, NodeTextError> read_node_text(std::string_view text);
+
+}  // namespace quorl

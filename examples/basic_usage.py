@@ -1,8 +1,11 @@
-"""Record a few changes to a graph, then read them back.
+"""Record a few changes to a graph, read them back, and ship them as bytes
+to a second process that rebuilds the diff.
 
 Run after `pip install .`:  python examples/basic_usage.py
 """
 
+import subprocess
+import sys
 import uuid
 from functools import partial
 from pprint import pprint as pprint_sorted
@@ -57,3 +60,19 @@ show("after deleting bob", diff)
 # An edge at a node marked deleted is ignored without an error.
 diff.add_edge(alice, bob, 5.0)
 print("--- alice -> bob recorded after bob's deletion:", diff.new_or_updated_edges() != {})
+
+# The byte form carries the whole diff to another process: here a child
+# Python reads it from its standard input and rebuilds an equal diff.
+RECEIVER = """
+import sys
+from quorl_api import PyGraphDiff
+received = PyGraphDiff.from_bytes(sys.stdin.buffer.read())
+print("--- the receiving process rebuilt:")
+print("nodes", sorted(received.new_or_updated_nodes().values(), key=str))
+print("deleted edges", sum(len(t) for t in received.deleted_edges().values()))
+print("counts: nodes", received.num_nodes(), "edge sources", received.num_edges())
+"""
+data = diff.to_bytes()
+print(f"--- sending {len(data)} bytes to a second process")
+sys.stdout.flush()
+subprocess.run([sys.executable, "-c", RECEIVER], input=data, check=True)

@@ -106,6 +106,9 @@ PyMethodDef methods[] = {
     {"add_edge", as_table_entry(add_edge), kFastCall, "add_edge($self, from, to, weight)\n--\n\n"},
     {"delete_edge", as_table_entry(delete_edge), kFastCall, "delete_edge($self, from, to)\n--\n\n"},
     {"clear", clear, kNoArgs, "clear($self)\n--\n\n"},
+    {"to_bytes", to_bytes, kNoArgs, "to_bytes($self)\n--\n\n"},
+    {"from_bytes", as_table_entry(from_bytes), kFastCall | METH_STATIC,
+     "from_bytes(bytes)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

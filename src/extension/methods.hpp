@@ -20,5 +20,8 @@ PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_
 PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
                       PyObject* keyword_names);
 PyObject* clear(PyObject* self, PyObject* unused);
+PyObject* to_bytes(PyObject* self, PyObject* unused);
+PyObject* from_bytes(PyObject* no_self, PyObject* const* args, Py_ssize_t positional_count,
+                     PyObject* keyword_names);
 
 }  // namespace quorl::python

@@ -1,0 +1,276 @@
+"""to_bytes / from_bytes: the byte form as other programs see it."""
+
+import json
+import math
+import os
+import struct
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from quorl_api import PyGraphDiff
+
+VECTORS = json.loads((Path(__file__).parents[1] / "vectors" / "byte_vectors.json").read_text())[
+    "vectors"
+]
+DESERIALIZE_FAILED = "Failed to deserialize graph diff."
+
+
+def id_text(hex_id):
+    return f"{hex_id[:8]}-{hex_id[8:12]}-{hex_id[12:16]}-{hex_id[16:20]}-{hex_id[20:]}"
+
+
+def weight_bits(weight):
+    return struct.pack("<f", weight).hex()
+
+
+def bits_weight(bits):
+    return struct.unpack(">f", bytes.fromhex(bits))[0]
+
+
+def expected_bits(weight):
+    # Widening a float32 to a Python float quiets a signalling NaN, so a
+    # reading tells NaNs apart only as NaN.
+    return "nan" if math.isnan(weight) else struct.pack(">f", weight).hex()
+
+
+def readings(diff):
+    """Everything a diff shows, with NaN weights compared by their bits."""
+    return (
+        diff.new_or_updated_nodes(),
+        sorted(diff.deleted_nodes()),
+        {
+            source: {target: weight_bits(weight) for target, weight in targets.items()}
+            for source, targets in diff.new_or_updated_edges().items()
+        },
+        {source: sorted(targets) for source, targets in diff.deleted_edges().items()},
+        diff.num_nodes(),
+        diff.num_edges(),
+    )
+
+
+@pytest.mark.parametrize("vector", VECTORS, ids=[v["name"] for v in VECTORS])
+def test_golden_vectors_decode_to_their_contents(vector):
+    data = bytes.fromhex(vector["hex"])
+    diff = PyGraphDiff.from_bytes(data)
+    assert diff.new_or_updated_nodes() == {
+        id_text(node["id"]): node["update"] for node in vector["new_or_updated_nodes"]
+    }
+    assert sorted(diff.deleted_nodes()) == sorted(id_text(i) for i in vector["deleted_nodes"])
+    edges = {
+        id_text(entry["source"]): {
+            id_text(t["target"]): t["weight_bits"] for t in entry["targets"]
+        }
+        for entry in vector["new_or_updated_edges"]
+        if entry["targets"]
+    }
+    assert {
+        source: {target: expected_bits(w) for target, w in targets.items()}
+        for source, targets in diff.new_or_updated_edges().items()
+    } == {
+        source: {target: expected_bits(bits_weight(b)) for target, b in targets.items()}
+        for source, targets in edges.items()
+    }
+    assert {s: sorted(t) for s, t in diff.deleted_edges().items()} == {
+        id_text(entry["source"]): sorted(id_text(t) for t in entry["targets"])
+        for entry in vector["deleted_edges"]
+    }
+    if vector["canonical"]:
+        assert diff.to_bytes() == data
+
+
+def test_new_instance_encodes_to_32_zero_bytes():
+    assert PyGraphDiff().to_bytes() == bytes(32)
+
+
+@pytest.mark.parametrize(
+    "data",
+    [b"", b"\x00", bytes(31), bytes(8) + (15).to_bytes(8, "little")],
+    ids=["empty", "one byte", "31 bytes", "id length 15"],
+)
+def test_undecodable_input_raises_the_fixed_exception(data):
+    with pytest.raises(Exception) as caught:
+        PyGraphDiff.from_bytes(data)
+    assert type(caught.value) is Exception
+    assert str(caught.value) == DESERIALIZE_FAILED
+    assert caught.value.__cause__ is None
+
+
+def test_every_truncation_of_a_valid_byte_string_fails():
+    diff = PyGraphDiff()
+    a, b, c = (bytes([n]) * 16 for n in (1, 2, 3))
+    diff.add_node(a, {"label": "é", "size": 2.5, "show_label": False})
+    diff.add_edge(a, b, 0.5)
+    diff.delete_node(c)
+    diff.delete_edge(b, c)
+    data = diff.to_bytes()
+    for length in range(len(data)):
+        with pytest.raises(Exception, match=DESERIALIZE_FAILED):
+            PyGraphDiff.from_bytes(data[:length])
+    assert readings(PyGraphDiff.from_bytes(data + b"trailing")) == readings(diff)
+
+
+@pytest.mark.parametrize(
+    "argument", [bytearray(32), memoryview(bytes(32)), "x" * 32, None, 32]
+)
+def test_from_bytes_takes_only_bytes(argument):
+    with pytest.raises(TypeError) as caught:
+        PyGraphDiff.from_bytes(argument)
+    assert str(caught.value) == (
+        f"argument 'bytes': '{type(argument).__qualname__}' object cannot be converted to 'PyBytes'"
+    )
+    assert caught.value.__cause__ is None
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: PyGraphDiff.from_bytes(), "missing 1 required positional argument: 'bytes'"),
+        (lambda: PyGraphDiff.from_bytes(bytes(32), 1), "takes 1 positional arguments but 2 were given"),
+        (lambda: PyGraphDiff.from_bytes(data=bytes(32)), "got an unexpected keyword argument 'data'"),
+        (
+            lambda: PyGraphDiff.from_bytes(bytes(32), bytes=bytes(32)),
+            "got multiple values for argument 'bytes'",
+        ),
+    ],
+)
+def test_from_bytes_binding(call, message):
+    with pytest.raises(TypeError) as caught:
+        call()
+    assert str(caught.value) == "PyGraphDiff.from_bytes() " + message
+
+
+def test_from_bytes_accepts_keyword_subclass_and_ignores_the_instance():
+    class Raw(bytes):
+        pass
+
+    diff = PyGraphDiff()
+    diff.add_node(bytes(16), {})
+    assert diff.from_bytes(bytes=Raw(32)).num_nodes() == 0
+    assert diff.num_nodes() == 1
+    fresh = PyGraphDiff.from_bytes(diff.to_bytes())
+    assert type(fresh) is PyGraphDiff
+    fresh.clear()  # a new instance's borrow flag is free
+    assert diff.num_nodes() == 1
+
+
+def test_to_bytes_is_refused_while_a_mutating_call_runs():
+    diff = PyGraphDiff()
+    seen = []
+
+    class Weight:
+        def __float__(self):
+            with pytest.raises(RuntimeError) as caught:
+                diff.to_bytes()
+            seen.append(str(caught.value))
+            return 1.0
+
+    diff.add_edge(bytes(16), bytes(16), Weight())
+    assert seen == ["Already mutably borrowed"]
+    assert len(diff.to_bytes()) == 32 + 32 + 28
+
+
+def _peak_memory_of(code):
+    script = textwrap.dedent(
+        """
+        import resource, sys
+        from quorl_api import PyGraphDiff
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        """
+    ) + textwrap.dedent(code) + textwrap.dedent(
+        """
+        print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+        """
+    )
+    output = subprocess.run(
+        [sys.executable, "-c", script], check=True, capture_output=True, text=True
+    ).stdout
+    return int(output) * 1024
+
+
+@pytest.mark.parametrize("section", range(4))
+def test_a_huge_count_fails_without_a_large_allocation(section):
+    huge = (1 << 40).to_bytes(8, "little")
+    entry = (16).to_bytes(8, "little") + bytes(16) + bytes(8)
+    data = bytes(8 * section) + huge + entry * 3
+    growth = _peak_memory_of(
+        f"""
+        try:
+            PyGraphDiff.from_bytes({data!r})
+        except Exception as error:
+            assert str(error) == {DESERIALIZE_FAILED!r}
+        else:
+            raise AssertionError("decoded")
+        """
+    )
+    assert growth < 64 * 1024 * 1024
+
+
+HISTORY = """
+from quorl_api import PyGraphDiff
+diff = PyGraphDiff()
+ids = [n.to_bytes(16, "little") for n in range(300)]
+for n, node in enumerate(ids):
+    diff.add_node(node, {"label": str(n), "size": n / 7})
+    diff.add_edge(node, ids[(n * 7) % 300], n / 3)
+    if n % 5 == 0:
+        diff.delete_node(ids[(n * 11) % 300])
+    if n % 3 == 0:
+        diff.delete_edge(node, ids[(n * 13) % 300])
+print(diff.to_bytes().hex())
+"""
+
+
+def test_the_same_history_encodes_to_the_same_bytes_in_every_process():
+    outputs = {
+        subprocess.run(
+            [sys.executable, "-c", HISTORY],
+            check=True,
+            capture_output=True,
+            text=True,
+            env={**os.environ, "PYTHONHASHSEED": seed},
+        ).stdout
+        for seed in ("1", "2", "random")
+    }
+    assert len(outputs) == 1
+
+
+IDS = [bytes([n]) * 16 for n in range(5)]
+ids = st.sampled_from(IDS)
+weights = st.one_of(st.floats(width=32), st.just(math.inf), st.integers(-(2**31), 2**31))
+updates = st.fixed_dictionaries(
+    {},
+    optional={
+        "label": st.text(),
+        "url": st.text(max_size=5),
+        "size": st.floats(width=32, allow_nan=False, allow_infinity=False),
+        "red": st.integers(0, 255),
+        "show_label": st.booleans(),
+    },
+)
+operations = st.lists(
+    st.one_of(
+        st.tuples(st.just("add_node"), ids, updates),
+        st.tuples(st.just("delete_node"), ids),
+        st.tuples(st.just("add_edge"), ids, ids, weights),
+        st.tuples(st.just("delete_edge"), ids, ids),
+    ),
+    max_size=40,
+)
+
+
+@settings(max_examples=150, deadline=None)
+@given(operations)
+def test_round_trip_keeps_every_reading(history):
+    diff = PyGraphDiff()
+    for name, *arguments in history:
+        getattr(diff, name)(*arguments)
+    data = diff.to_bytes()
+    decoded = PyGraphDiff.from_bytes(data)
+    assert readings(decoded) == readings(diff)
+    assert PyGraphDiff.from_bytes(decoded.to_bytes()).to_bytes() == decoded.to_bytes()

@@ -54,7 +54,9 @@ inline std::string render_float(float value) {
 
 // Appends `item` to a space-separated list.
 inline void append_item(std::string& list, const std::string& item) {
-  if (!list.empty()) list += ' ';
+  if (!list.empty()) {
+    list += ' ';
+  }
   list += item;
 }
 
@@ -64,13 +66,27 @@ inline std::string render(const NodeUpdate& update) {
   const auto add = [&](const std::string& name, const std::string& value) {
     append_item(fields, name + "=" + value);
   };
-  if (update.label) add("label", '"' + *update.label + '"');
-  if (update.size) add("size", render_float(*update.size));
-  if (update.url) add("url", '"' + *update.url + '"');
-  if (update.red) add("red", std::to_string(*update.red));
-  if (update.green) add("green", std::to_string(*update.green));
-  if (update.blue) add("blue", std::to_string(*update.blue));
-  if (update.show_label) add("show_label", *update.show_label ? "true" : "false");
+  if (update.label) {
+    add("label", '"' + *update.label + '"');
+  }
+  if (update.size) {
+    add("size", render_float(*update.size));
+  }
+  if (update.url) {
+    add("url", '"' + *update.url + '"');
+  }
+  if (update.red) {
+    add("red", std::to_string(*update.red));
+  }
+  if (update.green) {
+    add("green", std::to_string(*update.green));
+  }
+  if (update.blue) {
+    add("blue", std::to_string(*update.blue));
+  }
+  if (update.show_label) {
+    add("show_label", *update.show_label ? "true" : "false");
+  }
   return '{' + fields + '}';
 }
 
@@ -85,7 +101,9 @@ struct SortedDiff {
 
 inline SortedDiff sorted(const Diff& diff) {
   SortedDiff result;
-  for (const auto& [id, update] : diff.new_or_updated_nodes()) result.nodes.emplace(id, update);
+  for (const auto& [id, update] : diff.new_or_updated_nodes()) {
+    result.nodes.emplace(id, update);
+  }
   result.deleted_nodes.insert(diff.deleted_nodes().begin(), diff.deleted_nodes().end());
   for (const auto& [source, targets] : diff.edges().new_or_updated) {
     result.edges[source].insert(targets.begin(), targets.end());
@@ -102,14 +120,20 @@ inline std::string render(const SortedDiff& diff) {
   std::string text;
   const auto section = [&](const std::string& name, const auto& container,
                            const auto& render_entry) {
-    if (container.empty()) return;
+    if (container.empty()) {
+      return;
+    }
     std::string entries;
-    for (const auto& entry : container) append_item(entries, render_entry(entry));
+    for (const auto& entry : container) {
+      append_item(entries, render_entry(entry));
+    }
     append_item(text, name + '{' + entries + '}');
   };
   const auto inner_list = [](const auto& entry, const auto& render_inner) {
     std::string inner;
-    for (const auto& item : entry.second) append_item(inner, render_inner(item));
+    for (const auto& item : entry.second) {
+      append_item(inner, render_inner(item));
+    }
     return render_id(entry.first) + '{' + inner + '}';
   };
   section("nodes", diff.nodes,

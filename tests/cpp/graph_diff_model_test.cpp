@@ -54,7 +54,9 @@ class Model {
     }
     if (const auto found = state_.deleted_edges.find(from); found != state_.deleted_edges.end()) {
       found->second.erase(to);
-      if (found->second.empty()) state_.deleted_edges.erase(found);
+      if (found->second.empty()) {
+        state_.deleted_edges.erase(found);
+      }
     }
     state_.edges[from][to] = weight;
     return true;
@@ -64,21 +66,29 @@ class Model {
     state_.deleted_edges[from].insert(to);
     if (const auto found = state_.edges.find(from); found != state_.edges.end()) {
       found->second.erase(to);
-      if (found->second.empty()) state_.edges.erase(found);
+      if (found->second.empty()) {
+        state_.edges.erase(found);
+      }
     }
   }
 
   void clear() { state_ = {}; }
 
  private:
+  // Each field by itself: a present incoming value replaces the stored one.
   static void merge(NodeUpdate& stored, const NodeUpdate& incoming) {
-    if (incoming.label) stored.label = incoming.label;
-    if (incoming.size) stored.size = incoming.size;
-    if (incoming.url) stored.url = incoming.url;
-    if (incoming.red) stored.red = incoming.red;
-    if (incoming.green) stored.green = incoming.green;
-    if (incoming.blue) stored.blue = incoming.blue;
-    if (incoming.show_label) stored.show_label = incoming.show_label;
+    const auto take = [](auto& stored_field, const auto& incoming_field) {
+      if (incoming_field.has_value()) {
+        stored_field = incoming_field;
+      }
+    };
+    take(stored.label, incoming.label);
+    take(stored.size, incoming.size);
+    take(stored.url, incoming.url);
+    take(stored.red, incoming.red);
+    take(stored.green, incoming.green);
+    take(stored.blue, incoming.blue);
+    take(stored.show_label, incoming.show_label);
   }
 
   SortedDiff state_;
@@ -88,7 +98,9 @@ class Model {
 std::set<NodeId> empty_sources(const Diff& diff) {
   std::set<NodeId> sources;
   for (const auto& [source, targets] : diff.edges().new_or_updated) {
-    if (targets.empty()) sources.insert(source);
+    if (targets.empty()) {
+      sources.insert(source);
+    }
   }
   return sources;
 }
@@ -97,7 +109,9 @@ std::set<NodeId> empty_sources(const Diff& diff) {
 std::string broken_invariant(const Diff& diff, const std::set<NodeId>& emptied_by_delete_node) {
   const auto& deleted_nodes = diff.deleted_nodes();
   for (const auto& [id, update] : diff.new_or_updated_nodes()) {
-    if (deleted_nodes.contains(id)) return "N1: updated and deleted " + render_id(id);
+    if (deleted_nodes.contains(id)) {
+      return "N1: updated and deleted " + render_id(id);
+    }
   }
   for (const auto& [source, targets] : diff.edges().new_or_updated) {
     const auto deleted = diff.edges().deleted.find(source);
@@ -112,7 +126,9 @@ std::string broken_invariant(const Diff& diff, const std::set<NodeId>& emptied_b
     }
   }
   for (const auto& [source, targets] : diff.edges().deleted) {
-    if (targets.empty()) return "E3: empty deleted set at " + render_id(source);
+    if (targets.empty()) {
+      return "E3: empty deleted set at " + render_id(source);
+    }
   }
   for (const NodeId& source : empty_sources(diff)) {
     if (!emptied_by_delete_node.contains(source)) {
@@ -152,13 +168,27 @@ class RandomOperations {
     static const float kSizes[] = {0.0F, -0.0F, 1.5F, std::bit_cast<float>(0x7fc0beefU)};
     static const std::uint8_t kComponents[] = {0, 1, 255};
     NodeUpdate result;
-    if (coin()) result.label = pick(kTexts);
-    if (coin()) result.size = pick(kSizes);
-    if (coin()) result.url = pick(kTexts);
-    if (coin()) result.red = pick(kComponents);
-    if (coin()) result.green = pick(kComponents);
-    if (coin()) result.blue = pick(kComponents);
-    if (coin()) result.show_label = coin();
+    if (coin()) {
+      result.label = pick(kTexts);
+    }
+    if (coin()) {
+      result.size = pick(kSizes);
+    }
+    if (coin()) {
+      result.url = pick(kTexts);
+    }
+    if (coin()) {
+      result.red = pick(kComponents);
+    }
+    if (coin()) {
+      result.green = pick(kComponents);
+    }
+    if (coin()) {
+      result.blue = pick(kComponents);
+    }
+    if (coin()) {
+      result.show_label = coin();
+    }
     return result;
   }
 
@@ -208,7 +238,9 @@ TEST_P(GraphDiffRandom, MatchesModelAndKeepsInvariants) {
       operation = "add_edge " + render_id(from) + "->" + render_id(to);
       const bool accepted = diff.add_edge(from, to, weight).has_value();
       ASSERT_EQ(accepted, model.add_edge(from, to, weight)) << operation;
-      if (accepted) emptied_by_delete_node.erase(from);
+      if (accepted) {
+        emptied_by_delete_node.erase(from);
+      }
     } else if (choice < 99) {
       operation = "delete_edge " + render_id(from) + "->" + render_id(to);
       diff.delete_edge(from, to);

@@ -47,7 +47,9 @@ Outcome outcome_of(const Diff& diff) { return {render(diff), diff.num_nodes(), d
 
 Outcome run(const std::vector<Step>& steps) {
   Diff diff;
-  for (const Step& step : steps) step(diff);
+  for (const Step& step : steps) {
+    step(diff);
+  }
   return outcome_of(diff);
 }
 

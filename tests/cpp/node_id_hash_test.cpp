@@ -20,8 +20,9 @@ static_assert(sizeof(std::size_t) == 8, "the pinned hash values are 64-bit");
 
 NodeId bytes_counting_up() {
   NodeId id{};
-  for (std::size_t index = 0; index < id.size(); ++index)
+  for (std::size_t index = 0; index < id.size(); ++index) {
     id[index] = static_cast<std::uint8_t>(index);
+  }
   return id;
 }
 
@@ -112,10 +113,14 @@ std::vector<IdFamily> families() {
 // bits starting at `shift`.
 double chi_square(const std::vector<NodeId>& ids, unsigned shift) {
   std::array<double, 1024> counts{};
-  for (const NodeId& id : ids) counts[(NodeIdHash{}(id) >> shift) & 1023U] += 1.0;
+  for (const NodeId& id : ids) {
+    counts[(NodeIdHash{}(id) >> shift) & 1023U] += 1.0;
+  }
   const double expected = static_cast<double>(ids.size()) / 1024.0;
   double statistic = 0.0;
-  for (const double count : counts) statistic += (count - expected) * (count - expected) / expected;
+  for (const double count : counts) {
+    statistic += (count - expected) * (count - expected) / expected;
+  }
   return statistic;
 }
 
@@ -129,7 +134,9 @@ TEST(NodeIdHash, StructuredIdsSpreadOverLowMiddleAndHighBits) {
       EXPECT_LT(chi_square(family.ids, shift), 1400.0) << family.name << ", bits from " << shift;
     }
     std::set<std::size_t> distinct;
-    for (const NodeId& id : family.ids) distinct.insert(NodeIdHash{}(id));
+    for (const NodeId& id : family.ids) {
+      distinct.insert(NodeIdHash{}(id));
+    }
     EXPECT_EQ(distinct.size(), family.ids.size()) << family.name;
   }
 }
@@ -162,11 +169,15 @@ TEST(NodeIdHash, SameHistoryListsSameOrder) {
   };
   const auto listing = [](const Diff& diff) {
     std::vector<NodeId> ids;
-    for (const auto& entry : diff.new_or_updated_nodes()) ids.push_back(entry.first);
+    for (const auto& entry : diff.new_or_updated_nodes()) {
+      ids.push_back(entry.first);
+    }
     ids.insert(ids.end(), diff.deleted_nodes().begin(), diff.deleted_nodes().end());
     for (const auto& [source, targets] : diff.edges().new_or_updated) {
       ids.push_back(source);
-      for (const auto& entry : targets) ids.push_back(entry.first);
+      for (const auto& entry : targets) {
+        ids.push_back(entry.first);
+      }
     }
     for (const auto& [source, targets] : diff.edges().deleted) {
       ids.push_back(source);

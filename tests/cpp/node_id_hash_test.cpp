@@ -54,11 +54,11 @@ TEST(NodeIdHash, PinnedValues) {
     NodeId id;
     const char* hash;
   } pinned[] = {
-      {"all zero", NodeId{}, "2afa3043c0fbb4d2"},
-      {"00 to 0f", bytes_counting_up(), "80cf5bfeb85a18c1"},
-      {"all ff", filled(0xff), "5164e52c53d3874e"},
-      {"last byte 1", with_last_byte(1), "0a54c32f029fd112"},
-      {"last byte 2", with_last_byte(2), "7acd92c542ab07d1"},
+      {"all zero", NodeId{}, "a8595cfb6db6a609"},
+      {"00 to 0f", bytes_counting_up(), "85c7ac8cb09ebd0d"},
+      {"all ff", filled(0xff), "19786ed5351f1bba"},
+      {"last byte 1", with_last_byte(1), "c728a003f3676ce0"},
+      {"last byte 2", with_last_byte(2), "54db4af5b8e2381c"},
   };
   for (const auto& [name, id, expected] : pinned) {
     EXPECT_EQ(hex(NodeIdHash{}(id)), expected) << name;
@@ -66,8 +66,7 @@ TEST(NodeIdHash, PinnedValues) {
 }
 
 // Writes `value` big-endian into `size` bytes starting at `first`.
-NodeId with_counter(std::uint64_t value, std::size_t first, std::size_t size) {
-  NodeId id{};
+NodeId with_counter(std::uint64_t value, std::size_t first, std::size_t size, NodeId id = {}) {
   for (std::size_t index = 0; index < size; ++index) {
     id[first + size - 1 - index] = static_cast<std::uint8_t>(value >> (8 * index));
   }
@@ -79,10 +78,10 @@ struct IdFamily {
   std::vector<NodeId> ids;
 };
 
-std::vector<NodeId> counters(std::size_t first, std::size_t size) {
+std::vector<NodeId> counters(std::size_t first, std::size_t size, const NodeId& background = {}) {
   std::vector<NodeId> ids;
   for (std::uint32_t value = 0; value < (1U << 16); ++value) {
-    ids.push_back(with_counter(value, first, size));
+    ids.push_back(with_counter(value, first, size, background));
   }
   return ids;
 }
@@ -100,13 +99,20 @@ std::vector<NodeId> one_byte_set() {
   return ids;
 }
 
+// Halves that once made the product zero, so that the other half was lost.
+const NodeId kFirstHalfOfOldKey{0x2f, 0x64, 0xbd, 0x78, 0x64, 0x1d, 0x76, 0xa0};
+const NodeId kSecondHalfOfOldKey{0,    0,    0,    0,    0,    0,    0,    0,
+                                 0xdb, 0x28, 0xb4, 0xa0, 0xd1, 0x7e, 0x03, 0xe7};
+
 std::vector<IdFamily> families() {
   return {{"counter in the last bytes", counters(12, 4)},
           {"counter in the first bytes", counters(0, 2)},
           {"counter across the middle", counters(7, 2)},
           {"counter at the start of the second half", counters(8, 2)},
           {"counter at the end of the first half", counters(4, 4)},
-          {"one byte set", one_byte_set()}};
+          {"one byte set", one_byte_set()},
+          {"counter under a fixed first half", counters(14, 2, kFirstHalfOfOldKey)},
+          {"counter under a fixed second half", counters(6, 2, kSecondHalfOfOldKey)}};
 }
 
 // Pearson's statistic of the ids' hashes over 1024 buckets taken from ten

@@ -63,30 +63,21 @@ inline void append_item(std::string& list, const std::string& item) {
 // Present fields only, in declared order; the empty update renders as "{}".
 inline std::string render(const NodeUpdate& update) {
   std::string fields;
-  const auto add = [&](const std::string& name, const std::string& value) {
-    append_item(fields, name + "=" + value);
+  const auto add = [&](const std::string& name, const auto& field, const auto& value_text) {
+    if (field.has_value()) {
+      append_item(fields, name + '=' + value_text(*field));
+    }
   };
-  if (update.label) {
-    add("label", '"' + *update.label + '"');
-  }
-  if (update.size) {
-    add("size", render_float(*update.size));
-  }
-  if (update.url) {
-    add("url", '"' + *update.url + '"');
-  }
-  if (update.red) {
-    add("red", std::to_string(*update.red));
-  }
-  if (update.green) {
-    add("green", std::to_string(*update.green));
-  }
-  if (update.blue) {
-    add("blue", std::to_string(*update.blue));
-  }
-  if (update.show_label) {
-    add("show_label", *update.show_label ? "true" : "false");
-  }
+  const auto quoted = [](const std::string& text) { return '"' + text + '"'; };
+  const auto number = [](std::uint8_t value) { return std::to_string(value); };
+  add("label", update.label, quoted);
+  add("size", update.size, render_float);
+  add("url", update.url, quoted);
+  add("red", update.red, number);
+  add("green", update.green, number);
+  add("blue", update.blue, number);
+  add("show_label", update.show_label,
+      [](bool value) { return std::string(value ? "true" : "false"); });
   return '{' + fields + '}';
 }
 

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -163,32 +164,27 @@ class RandomOperations {
     return choices[below(N)];
   }
 
+  // Leaves the field absent half of the time.
+  template <class T, std::size_t N>
+  void maybe_set(std::optional<T>& field, const T (&choices)[N]) {
+    if (coin()) {
+      field = pick(choices);
+    }
+  }
+
   NodeUpdate update() {
-    static const char* const kTexts[] = {"", "a", "bb"};
+    static const std::string kTexts[] = {"", "a", "bb"};
     static const float kSizes[] = {0.0F, -0.0F, 1.5F, std::bit_cast<float>(0x7fc0beefU)};
     static const std::uint8_t kComponents[] = {0, 1, 255};
+    static const bool kFlags[] = {false, true};
     NodeUpdate result;
-    if (coin()) {
-      result.label = pick(kTexts);
-    }
-    if (coin()) {
-      result.size = pick(kSizes);
-    }
-    if (coin()) {
-      result.url = pick(kTexts);
-    }
-    if (coin()) {
-      result.red = pick(kComponents);
-    }
-    if (coin()) {
-      result.green = pick(kComponents);
-    }
-    if (coin()) {
-      result.blue = pick(kComponents);
-    }
-    if (coin()) {
-      result.show_label = coin();
-    }
+    maybe_set(result.label, kTexts);
+    maybe_set(result.size, kSizes);
+    maybe_set(result.url, kTexts);
+    maybe_set(result.red, kComponents);
+    maybe_set(result.green, kComponents);
+    maybe_set(result.blue, kComponents);
+    maybe_set(result.show_label, kFlags);
     return result;
   }
 

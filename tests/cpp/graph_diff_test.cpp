@@ -96,13 +96,13 @@ TEST(GraphDiffNodeStates, EveryTransition) {
   const Named absent{"Absent", {}};
   const Named updated{"Updated", {add_node(A, {.label = "x", .red = 1})}};
   const Named deleted{"Deleted", {add_node(A, {.label = "x", .red = 1}), delete_node(A)}};
-  const Named update{"add_or_update_node", {add_node(A, {.size = 2.0F, .red = 7})}};
+  const Named update{"add_or_update_node", {add_node(A, {.size = 2.0F, .url = "u", .red = 7})}};
   const Named remove{"delete_node", {delete_node(A)}};
   const Named clear_all{"clear", {clear()}};
   check_transitions({
-      {absent, update, {"nodes{A{size=2 red=7}}", 1, 0}},
-      {updated, update, {R"(nodes{A{label="x" size=2 red=7}})", 1, 0}},
-      {deleted, update, {"nodes{A{size=2 red=7}}", 1, 0}},
+      {absent, update, {R"(nodes{A{size=2 url="u" red=7}})", 1, 0}},
+      {updated, update, {R"(nodes{A{label="x" size=2 url="u" red=7}})", 1, 0}},
+      {deleted, update, {R"(nodes{A{size=2 url="u" red=7}})", 1, 0}},
       {absent, remove, {"deleted_nodes{A}", 1, 0}},
       {updated, remove, {"deleted_nodes{A}", 1, 0}},
       {deleted, remove, {"deleted_nodes{A}", 1, 0}},

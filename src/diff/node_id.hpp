@@ -23,11 +23,18 @@ struct NodeIdHash {
   [[nodiscard]] std::size_t operator()(const NodeId& id) const noexcept {
     const std::uint64_t low = load_little_endian(id.data());
     const std::uint64_t high = load_little_endian(id.data() + 8);
-    const std::uint64_t folded = fold(low ^ kFirst, high ^ kSecond);
-    return static_cast<std::size_t>(fold(folded ^ kThird, kFourth));
+    // Each half enters the product as an odd factor (its 64 bits over a low
+    // one bit), never as zero: a plain half equal to its key would zero the
+    // product, and all ids sharing that half would hash alike whatever their
+    // other half, a family anyone can produce. An odd factor keeps the
+    // product one-to-one in the other half.
+    const std::uint64_t folded = fold(odd_factor(low ^ kFirst) * odd_factor(high ^ kSecond));
+    return static_cast<std::size_t>(fold(Wide{folded ^ kThird} * kFourth));
   }
 
  private:
+  __extension__ typedef unsigned __int128 Wide;
+
   static constexpr std::uint64_t kFirst = 0xa0761d6478bd642fULL;
   static constexpr std::uint64_t kSecond = 0xe7037ed1a0b428dbULL;
   static constexpr std::uint64_t kThird = 0x8ebc6af09c88c6e3ULL;
@@ -43,8 +50,9 @@ struct NodeIdHash {
     return value;
   }
 
-  static std::uint64_t fold(std::uint64_t a, std::uint64_t b) noexcept {
-    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+  static Wide odd_factor(std::uint64_t half) noexcept { return (Wide{half} << 1) | 1U; }
+
+  static std::uint64_t fold(Wide product) noexcept {
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
   }
 };

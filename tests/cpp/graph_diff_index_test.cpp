@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <new>
 #include <random>
@@ -81,11 +80,11 @@ struct ReferenceDiff {
 };
 
 std::string id_text(const NodeId& id) {
-  std::string text;
-  for (const auto byte : id) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02x", byte);
-    text += digits;
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string text(2 * id.size(), '0');
+  for (std::size_t index = 0; index < id.size(); ++index) {
+    text[2 * index] = digits[id[index] >> 4];
+    text[2 * index + 1] = digits[id[index] & 15];
   }
   return text;
 }

@@ -7,6 +7,7 @@
 // done with the timer paused, so only the operations themselves are measured.
 //
 //   build-perf/bench/bench_core --benchmark_filter=delete_node
+#include <malloc.h>
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -254,6 +255,35 @@ void delete_node_scaling_first(benchmark::State& state) {
   report_operations(state, kDeletedNodes);
 }
 
+// Heap bytes in use, from the allocator's own accounting (large blocks are
+// mapped on their own and counted apart).
+std::size_t heap_in_use() {
+  const auto info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Memory per edge of 10^6 edges over 10^4 sources: of the diff itself, and of
+// the index of sources by target that the first delete_node adds. range(0)
+// is the number of distinct targets: 10^6 gives every edge its own target
+// (the index's worst case), 10^4 gives each target 100 sources.
+void memory_per_edge(benchmark::State& state) {
+  constexpr std::size_t kEdges = 1'000'000;
+  const auto sources = random_ids(kEdges / kEdgesPerSource, 20);
+  const auto targets = random_ids(static_cast<std::size_t>(state.range(0)), 21);
+  for (auto _ : state) {
+    const std::size_t before = heap_in_use();
+    Diff diff;
+    for (std::size_t index = 0; index < kEdges; ++index) {
+      (void)diff.add_edge(sources[index / kEdgesPerSource], targets[index % targets.size()], 1.0F);
+    }
+    const std::size_t with_edges = heap_in_use();
+    diff.delete_node(random_ids(1, 22).front());
+    const std::size_t with_index = heap_in_use();
+    state.counters["diff_bytes_per_edge"] = static_cast<double>(with_edges - before) / kEdges;
+    state.counters["index_bytes_per_edge"] = static_cast<double>(with_index - with_edges) / kEdges;
+  }
+}
+
 void sizes(benchmark::internal::Benchmark* benchmark) {
   for (const std::int64_t size : {1'000, 10'000, 100'000, 1'000'000}) {
     benchmark->Arg(size);
@@ -279,6 +309,12 @@ BENCHMARK(delete_node_scaling_first)
     ->Arg(100'000)
     ->ArgName("unrelated")
     ->Iterations(20);
+BENCHMARK(memory_per_edge)
+    ->Arg(1'000'000)
+    ->Arg(10'000)
+    ->ArgName("targets")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // Codec benchmarks (graph_diff_to_bytes / bytes_to_graph_diff, reported in
 // MB/s through state.SetBytesProcessed) belong here, over the same FannedEdges

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <expected>
 #include <functional>
@@ -204,7 +205,9 @@ class GraphDiff {
       pointing.reserve(sources_by_target_->count_sources(id));
       sources_by_target_->for_each_source(id, [&](const Id& source) {
         if (source != id) {
-          pointing.push_back(&*edges_.new_or_updated.find(source));
+          const auto entry = edges_.new_or_updated.find(source);
+          assert(entry != edges_.new_or_updated.end() && "the index lists a pending pair");
+          pointing.push_back(&*entry);
         }
       });
       std::ranges::sort(pointing, std::less<>{});

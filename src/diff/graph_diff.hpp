@@ -4,15 +4,22 @@
 // itself, and decides every rule from its own contents.
 #pragma once
 
+#include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <expected>
+#include <functional>
+#include <memory>
+#include <new>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <boost/unordered/unordered_flat_map.hpp>
 #include <boost/unordered/unordered_flat_set.hpp>
 
 #include "diff/node_id.hpp"
+#include "diff/sources_by_target.hpp"
 #include "node_update/node_update.hpp"
 
 namespace quorl {
@@ -61,6 +68,22 @@ class GraphDiff {
         deleted_nodes_(std::move(deleted_nodes)),
         edges_(std::move(edges)) {}
 
+  // A copy starts without the index of sources by target, like a decoded
+  // diff: it builds its own at its first delete_node.
+  GraphDiff(const GraphDiff& other)
+      : new_or_updated_nodes_(other.new_or_updated_nodes_),
+        deleted_nodes_(other.deleted_nodes_),
+        edges_(other.edges_) {}
+  GraphDiff(GraphDiff&&) noexcept = default;
+  GraphDiff& operator=(const GraphDiff& other) {
+    if (this != &other) {
+      *this = GraphDiff(other);
+    }
+    return *this;
+  }
+  GraphDiff& operator=(GraphDiff&&) noexcept = default;
+  ~GraphDiff() = default;
+
   // Merges `update` into the node's record (or inserts it) and takes the node
   // out of deleted_nodes. A node deleted earlier starts from `update` alone.
   void add_or_update_node(const Id& id, T update) {
@@ -74,18 +97,30 @@ class GraphDiff {
   // Drops the node's record and its outgoing pending edges, turns pending
   // edges that point at it into edge deletions, and marks it deleted. A
   // source whose only pending edge pointed at the node keeps an empty entry.
+  //
+  // The first call builds the index of sources by target (one pass over the
+  // pending edges); from then on a deletion visits only the sources that
+  // point at the node, whatever the number of other sources.
   void delete_node(const Id& id) {
-    new_or_updated_nodes_.erase(id);
-    edges_.new_or_updated.erase(id);
-    for (auto& [source, targets] : edges_.new_or_updated) {
-      const auto found = targets.find(id);
-      if (found == targets.end()) {
-        continue;
-      }
-      insert_into_group(edges_.deleted, source, [&](auto& deleted) { deleted.insert(id); });
-      targets.erase(found);
+    std::vector<SourceEntry*> pointing;
+    if (!find_sources_pointing_at(id, pointing)) {
+      delete_node_by_scan(id);
+      return;
     }
-    deleted_nodes_.insert(id);
+    try {
+      new_or_updated_nodes_.erase(id);
+      drop_outgoing_edges(id);
+      for (SourceEntry* entry : pointing) {
+        insert_into_group(edges_.deleted, entry->first, [&](auto& deleted) { deleted.insert(id); });
+        entry->second.erase(id);
+      }
+      sources_by_target_->remove_target(id);
+      deleted_nodes_.insert(id);
+    } catch (...) {
+      // Some pending edges may be gone already; the index cannot say which.
+      sources_by_target_.reset();
+      throw;
+    }
   }
 
   // Sets the weight of (from, to) and takes the pair out of the deleted
@@ -94,13 +129,18 @@ class GraphDiff {
     if (deleted_nodes_.contains(from) || deleted_nodes_.contains(to)) {
       return std::unexpected(EndpointDeleted{});
     }
-    insert_into_group(edges_.new_or_updated, from,
-                      [&](auto& targets) { targets.insert_or_assign(to, weight); });
+    bool new_pair = false;
+    insert_into_group(edges_.new_or_updated, from, [&](auto& targets) {
+      new_pair = targets.insert_or_assign(to, weight).second;
+    });
     if (const auto deleted = edges_.deleted.find(from); deleted != edges_.deleted.end()) {
       deleted->second.erase(to);
       if (deleted->second.empty()) {
         edges_.deleted.erase(deleted);
       }
+    }
+    if (new_pair && sources_by_target_) {
+      index_pair(from, to);
     }
     return {};
   }
@@ -109,19 +149,24 @@ class GraphDiff {
   void delete_edge(const Id& from, const Id& to) {
     insert_into_group(edges_.deleted, from, [&](auto& targets) { targets.insert(to); });
     if (const auto set = edges_.new_or_updated.find(from); set != edges_.new_or_updated.end()) {
-      set->second.erase(to);
+      if (set->second.erase(to) != 0 && sources_by_target_) {
+        sources_by_target_->remove(to, from);
+      }
       if (set->second.empty()) {
         edges_.new_or_updated.erase(set);
       }
     }
   }
 
-  // Empties the four containers; they keep their capacity for reuse.
+  // Empties the four containers; they keep their capacity for reuse. The
+  // index of sources by target is freed: a cleared diff costs nothing for it
+  // until its next delete_node.
   void clear() noexcept {
     new_or_updated_nodes_.clear();
     deleted_nodes_.clear();
     edges_.new_or_updated.clear();
     edges_.deleted.clear();
+    sources_by_target_.reset();
   }
 
   [[nodiscard]] std::size_t num_nodes() const noexcept {
@@ -140,6 +185,78 @@ class GraphDiff {
   [[nodiscard]] const Edges& edges() const noexcept { return edges_; }
 
  private:
+  using SourceEntry = typename IdMap<Id, typename Edges::TargetWeights, Hash>::value_type;
+  using Index = SourcesByTarget<Id, Hash>;
+
+  // Fills `pointing` with the source entries of edges.new_or_updated (other
+  // than the node's own) whose targets include `id`, in the order in which
+  // iterating edges.new_or_updated lists them: edges.deleted gets its new
+  // entries in that order, exactly as a scan would give them, so the diff
+  // lists the same history in the same order whether or not it had to scan.
+  // The flat map keeps its entries in one array and its iterators walk that
+  // array upwards, so sorting the entries by address reproduces the
+  // iteration order. Builds the index first if there is none. Returns false,
+  // with the diff unchanged and no index, if memory ran out.
+  bool find_sources_pointing_at(const Id& id, std::vector<SourceEntry*>& pointing) noexcept {
+    try {
+      if (!sources_by_target_) {
+        sources_by_target_ = std::make_unique<Index>(edges_.new_or_updated);
+      }
+      pointing.reserve(sources_by_target_->count_sources(id));
+      sources_by_target_->for_each_source(id, [&](const Id& source) {
+        if (source != id) {
+          const auto entry = edges_.new_or_updated.find(source);
+          assert(entry != edges_.new_or_updated.end() && "the index lists a pending pair");
+          pointing.push_back(&*entry);
+        }
+      });
+      std::ranges::sort(pointing, std::less<>{});
+      return true;
+    } catch (const std::bad_alloc&) {
+      sources_by_target_.reset();
+      return false;
+    }
+  }
+
+  // Removes the node's own source entry, with its targets and weights, from
+  // edges.new_or_updated and from the index.
+  void drop_outgoing_edges(const Id& id) noexcept {
+    const auto own = edges_.new_or_updated.find(id);
+    if (own == edges_.new_or_updated.end()) {
+      return;
+    }
+    for (const auto& target : own->second) {
+      sources_by_target_->remove(target.first, id);
+    }
+    edges_.new_or_updated.erase(own);
+  }
+
+  // The deletion without an index, for when there is no memory to build one:
+  // it visits every source entry.
+  void delete_node_by_scan(const Id& id) {
+    new_or_updated_nodes_.erase(id);
+    edges_.new_or_updated.erase(id);
+    for (auto& [source, targets] : edges_.new_or_updated) {
+      const auto found = targets.find(id);
+      if (found == targets.end()) {
+        continue;
+      }
+      insert_into_group(edges_.deleted, source, [&](auto& deleted) { deleted.insert(id); });
+      targets.erase(found);
+    }
+    deleted_nodes_.insert(id);
+  }
+
+  // Adds a new pending pair to the index. The index is only an accelerator:
+  // if memory runs out it is dropped, and the next delete_node rebuilds it.
+  void index_pair(const Id& from, const Id& to) noexcept {
+    try {
+      sources_by_target_->add(to, from);
+    } catch (const std::bad_alloc&) {
+      sources_by_target_.reset();
+    }
+  }
+
   // Runs `insert` on the inner container of `key`, creating the entry first
   // when there is none. If the insertion throws (out of memory), a freshly
   // created entry is removed again, so no empty group is left behind.
@@ -159,6 +276,10 @@ class GraphDiff {
   NodeMap new_or_updated_nodes_;
   NodeSet deleted_nodes_;
   Edges edges_;
+  // Built by the first delete_node, then kept up to date by add_edge,
+  // delete_edge and delete_node; null until then, so a diff that never
+  // deleted a node pays nothing for it.
+  std::unique_ptr<Index> sources_by_target_;
 };
 
 // The one instance the system uses.

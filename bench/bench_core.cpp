@@ -1,0 +1,336 @@
+// Benchmarks of the graph diff core: the cost of each editing operation on
+// diffs of 10^3 to 10^6 entries, and how delete_node scales with the number
+// of edge sources that have nothing to do with the deleted nodes.
+//
+// Every benchmark reports items_per_second (one item = one operation) and
+// per_op, the time of one operation. Building the diff an operation needs is
+// done with the timer paused, so only the operations themselves are measured.
+//
+//   build-perf/bench/bench_core --benchmark_filter=delete_node
+#include <malloc.h>
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "diff/graph_diff.hpp"
+
+namespace {
+
+using quorl::Diff;
+using quorl::NodeId;
+using quorl::NodeUpdate;
+
+constexpr std::size_t kEdgesPerSource = 100;
+constexpr std::size_t kDeletedNodes = 1000;
+
+// Random (version-less) UUIDs from a fixed seed: every run sees the same ids.
+std::vector<NodeId> random_ids(std::size_t count, std::uint64_t seed) {
+  std::mt19937_64 generator(seed);
+  std::vector<NodeId> ids(count);
+  for (auto& id : ids) {
+    const std::uint64_t low = generator();
+    const std::uint64_t high = generator();
+    for (std::size_t index = 0; index < 8; ++index) {
+      id[index] = static_cast<std::uint8_t>(low >> (8 * index));
+      id[index + 8] = static_cast<std::uint8_t>(high >> (8 * index));
+    }
+  }
+  return ids;
+}
+
+NodeUpdate labelled_update() {
+  NodeUpdate update;
+  update.label = "node-label";  // ten characters, like a typical short label
+  update.size = 1.5F;
+  return update;
+}
+
+// Reports `operations` per iteration as items per second and time per operation.
+void report_operations(benchmark::State& state, std::size_t operations) {
+  const auto total = static_cast<std::int64_t>(operations) * state.iterations();
+  state.SetItemsProcessed(total);
+  // An inverted rate is printed as seconds per item with an SI prefix: "85n" = 85 ns.
+  state.counters["per_op"] = benchmark::Counter(
+      static_cast<double>(total), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// `sources` ids with `kEdgesPerSource` edges each, to targets of their own:
+// the shape of a large diff (10^6 edges over 10^4 sources at the top size).
+struct FannedEdges {
+  std::vector<NodeId> sources;
+  std::vector<NodeId> targets;  // kEdgesPerSource consecutive targets per source
+
+  explicit FannedEdges(std::size_t edges, std::uint64_t seed)
+      : sources(random_ids((edges + kEdgesPerSource - 1) / kEdgesPerSource, seed)),
+        targets(random_ids(edges, seed + 1)) {}
+
+  void add_to(Diff& diff) const {
+    for (std::size_t index = 0; index < targets.size(); ++index) {
+      (void)diff.add_edge(sources[index / kEdgesPerSource], targets[index], 1.0F);
+    }
+  }
+};
+
+void add_or_update_node_new(benchmark::State& state) {
+  const auto ids = random_ids(static_cast<std::size_t>(state.range(0)), 1);
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Diff diff;
+      state.ResumeTiming();
+      for (const auto& id : ids) {
+        diff.add_or_update_node(id, labelled_update());
+      }
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  report_operations(state, ids.size());
+}
+
+void add_or_update_node_existing(benchmark::State& state) {
+  const auto ids = random_ids(static_cast<std::size_t>(state.range(0)), 2);
+  Diff diff;
+  for (const auto& id : ids) {
+    diff.add_or_update_node(id, labelled_update());
+  }
+  for (auto _ : state) {
+    for (const auto& id : ids) {
+      diff.add_or_update_node(id, labelled_update());
+    }
+  }
+  report_operations(state, ids.size());
+}
+
+// The edge benchmarks take a second argument: whether the diff has seen a
+// delete_node (1), and so keeps the index of sources by target up to date
+// along with the edges, or not (0).
+void add_edge(benchmark::State& state) {
+  const FannedEdges edges(static_cast<std::size_t>(state.range(0)), 3);
+  const bool seen_delete = state.range(1) != 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Diff diff;
+      if (seen_delete) {
+        diff.delete_node(random_ids(1, 6).front());
+      }
+      state.ResumeTiming();
+      edges.add_to(diff);
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  report_operations(state, edges.targets.size());
+}
+
+void delete_edge(benchmark::State& state) {
+  const FannedEdges edges(static_cast<std::size_t>(state.range(0)), 4);
+  const bool seen_delete = state.range(1) != 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Diff diff;
+      edges.add_to(diff);
+      if (seen_delete) {
+        diff.delete_node(random_ids(1, 6).front());
+      }
+      state.ResumeTiming();
+      for (std::size_t index = 0; index < edges.targets.size(); ++index) {
+        diff.delete_edge(edges.sources[index / kEdgesPerSource], edges.targets[index]);
+      }
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  report_operations(state, edges.targets.size());
+}
+
+// Deletes kDeletedNodes targets (in-degree 1 each) of a diff of range(0)
+// edges; range(1) as for the edge benchmarks. Without an earlier deletion the
+// first measured one builds the index.
+void delete_node(benchmark::State& state) {
+  const FannedEdges edges(static_cast<std::size_t>(state.range(0)), 5);
+  const bool seen_delete = state.range(1) != 0;
+  const auto unrelated = random_ids(1, 6).front();
+  const std::size_t stride = edges.targets.size() / kDeletedNodes;
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Diff diff;
+      edges.add_to(diff);
+      if (seen_delete) {
+        diff.delete_node(unrelated);
+      }
+      state.ResumeTiming();
+      for (std::size_t index = 0; index < kDeletedNodes; ++index) {
+        diff.delete_node(edges.targets[index * stride]);
+      }
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  report_operations(state, kDeletedNodes);
+}
+
+void clear(benchmark::State& state) {
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const FannedEdges edges(size, 7);
+  const auto nodes = random_ids(size, 8);
+  for (auto _ : state) {
+    state.PauseTiming();
+    Diff diff;
+    edges.add_to(diff);
+    for (const auto& id : nodes) {
+      diff.add_or_update_node(id, labelled_update());
+    }
+    state.ResumeTiming();
+    diff.clear();
+    state.PauseTiming();
+    diff = Diff();
+    state.ResumeTiming();
+  }
+  // One item = one node plus one edge released.
+  report_operations(state, size);
+}
+
+// delete_node next to S unrelated sources: kDeletedNodes nodes, each the
+// target of kInDegree edges from a pool of neighbour sources, share the diff
+// with S sources of kUnrelatedFanOut edges each that never point at them. The
+// cost per deletion should follow the in-degree, not S.
+constexpr std::size_t kInDegree = 3;
+constexpr std::size_t kUnrelatedFanOut = 4;
+
+struct ScalingDiff {
+  std::vector<NodeId> victims = random_ids(kDeletedNodes, 10);
+  std::vector<NodeId> neighbours = random_ids(kDeletedNodes, 11);
+  Diff diff;
+
+  explicit ScalingDiff(std::size_t unrelated_sources) {
+    const auto sources = random_ids(unrelated_sources, 12);
+    const auto targets = random_ids(unrelated_sources * kUnrelatedFanOut, 13);
+    for (std::size_t index = 0; index < targets.size(); ++index) {
+      (void)diff.add_edge(sources[index / kUnrelatedFanOut], targets[index], 1.0F);
+    }
+    restore_victims();
+  }
+
+  // Gives every victim its record and its incoming edges back.
+  void restore_victims() {
+    for (std::size_t victim = 0; victim < victims.size(); ++victim) {
+      diff.add_or_update_node(victims[victim], labelled_update());
+      for (std::size_t edge = 0; edge < kInDegree; ++edge) {
+        const auto& source = neighbours[(victim * 7 + edge * 331) % neighbours.size()];
+        (void)diff.add_edge(source, victims[victim], 2.0F);
+      }
+    }
+  }
+
+  void delete_victims() {
+    for (const auto& victim : victims) {
+      diff.delete_node(victim);
+    }
+  }
+};
+
+// The diff has already seen a delete_node: the steady state of an editing
+// session. The victims are restored (untimed) after each round.
+void delete_node_scaling(benchmark::State& state) {
+  ScalingDiff scaling(static_cast<std::size_t>(state.range(0)));
+  scaling.diff.delete_node(random_ids(1, 14).front());
+  for (auto _ : state) {
+    scaling.delete_victims();
+    state.PauseTiming();
+    scaling.restore_victims();
+    state.ResumeTiming();
+  }
+  report_operations(state, kDeletedNodes);
+}
+
+// The first delete_node calls a diff ever sees, on a fresh copy each round.
+void delete_node_scaling_first(benchmark::State& state) {
+  const ScalingDiff scaling(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      ScalingDiff fresh = scaling;
+      state.ResumeTiming();
+      fresh.delete_victims();
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  report_operations(state, kDeletedNodes);
+}
+
+// Heap bytes in use, from the allocator's own accounting (large blocks are
+// mapped on their own and counted apart).
+std::size_t heap_in_use() {
+  const auto info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Memory per edge of 10^6 edges over 10^4 sources: of the diff itself, and of
+// the index of sources by target that the first delete_node adds. range(0)
+// is the number of distinct targets: 10^6 gives every edge its own target
+// (the index's worst case), 10^4 gives each target 100 sources.
+void memory_per_edge(benchmark::State& state) {
+  constexpr std::size_t kEdges = 1'000'000;
+  const auto sources = random_ids(kEdges / kEdgesPerSource, 20);
+  const auto targets = random_ids(static_cast<std::size_t>(state.range(0)), 21);
+  for (auto _ : state) {
+    const std::size_t before = heap_in_use();
+    Diff diff;
+    for (std::size_t index = 0; index < kEdges; ++index) {
+      (void)diff.add_edge(sources[index / kEdgesPerSource], targets[index % targets.size()], 1.0F);
+    }
+    const std::size_t with_edges = heap_in_use();
+    diff.delete_node(random_ids(1, 22).front());
+    const std::size_t with_index = heap_in_use();
+    state.counters["diff_bytes_per_edge"] = static_cast<double>(with_edges - before) / kEdges;
+    state.counters["index_bytes_per_edge"] = static_cast<double>(with_index - with_edges) / kEdges;
+  }
+}
+
+void sizes(benchmark::internal::Benchmark* benchmark) {
+  for (const std::int64_t size : {1'000, 10'000, 100'000, 1'000'000}) {
+    benchmark->Arg(size);
+  }
+}
+
+void sizes_with_prior_delete(benchmark::internal::Benchmark* benchmark) {
+  for (const std::int64_t size : {1'000, 10'000, 100'000, 1'000'000}) {
+    benchmark->Args({size, 0})->Args({size, 1});
+  }
+}
+
+BENCHMARK(add_or_update_node_new)->Apply(sizes);
+BENCHMARK(add_or_update_node_existing)->Apply(sizes);
+BENCHMARK(add_edge)->Apply(sizes_with_prior_delete)->ArgNames({"edges", "seen_delete"});
+BENCHMARK(delete_edge)->Apply(sizes_with_prior_delete)->ArgNames({"edges", "seen_delete"});
+BENCHMARK(delete_node)->Apply(sizes_with_prior_delete)->ArgNames({"edges", "seen_delete"});
+BENCHMARK(clear)->Apply(sizes);
+BENCHMARK(delete_node_scaling)->Arg(1'000)->Arg(10'000)->Arg(100'000)->ArgName("unrelated");
+BENCHMARK(delete_node_scaling_first)
+    ->Arg(1'000)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->ArgName("unrelated")
+    ->Iterations(20);
+BENCHMARK(memory_per_edge)
+    ->Arg(1'000'000)
+    ->Arg(10'000)
+    ->ArgName("targets")
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// Codec benchmarks (graph_diff_to_bytes / bytes_to_graph_diff, reported in
+// MB/s through state.SetBytesProcessed) belong here, over the same FannedEdges
+// diffs, once the byte form is part of the core library.
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -69,7 +69,7 @@ class GraphDiff {
         edges_(std::move(edges)) {}
 
   // A copy starts without the index of sources by target, like a decoded
-  // diff: it builds its own at its first delete_node.
+  // diff: its deletions scan until building its own index pays.
   GraphDiff(const GraphDiff& other)
       : new_or_updated_nodes_(other.new_or_updated_nodes_),
         deleted_nodes_(other.deleted_nodes_),
@@ -98,28 +98,31 @@ class GraphDiff {
   // edges that point at it into edge deletions, and marks it deleted. A
   // source whose only pending edge pointed at the node keeps an empty entry.
   //
-  // The first call builds the index of sources by target (one pass over the
-  // pending edges); from then on a deletion visits only the sources that
-  // point at the node, whatever the number of other sources.
+  // Finding the sources that point at the node takes a scan of every source
+  // entry until the scans together have cost about as much as building an
+  // index of sources by target; then the index is built and kept up to date,
+  // and a deletion visits only the sources that point at the node. A diff
+  // that deletes one node pays one scan, one that deletes many pays for the
+  // index once. Either way the result, down to the order in which every
+  // container lists its entries, is that of a plain scan.
+  //
+  // All or nothing: if memory runs out, the diff is left as it was.
   void delete_node(const Id& id) {
     std::vector<SourceEntry*> pointing;
-    if (!find_sources_pointing_at(id, pointing)) {
-      delete_node_by_scan(id);
-      return;
+    if (!find_sources_with_index(id, pointing)) {
+      scan_for_sources(id, pointing);
     }
-    try {
-      new_or_updated_nodes_.erase(id);
-      drop_outgoing_edges(id);
-      for (SourceEntry* entry : pointing) {
-        insert_into_group(edges_.deleted, entry->first, [&](auto& deleted) { deleted.insert(id); });
-        entry->second.erase(id);
-      }
+    record_deletions(id, pointing);
+    // Nothing below allocates or throws.
+    new_or_updated_nodes_.erase(id);
+    drop_outgoing_edges(id);
+    for (SourceEntry* entry : pointing) {
+      entry->second.erase(id);
+    }
+    if (sources_by_target_) {
       sources_by_target_->remove_target(id);
-      deleted_nodes_.insert(id);
-    } catch (...) {
-      // Some pending edges may be gone already; the index cannot say which.
-      sources_by_target_.reset();
-      throw;
+    } else if (scan_work_ >= build_work_) {
+      build_index();
     }
   }
 
@@ -167,6 +170,8 @@ class GraphDiff {
     edges_.new_or_updated.clear();
     edges_.deleted.clear();
     sources_by_target_.reset();
+    scan_work_ = 0;
+    build_work_ = 0;
   }
 
   [[nodiscard]] std::size_t num_nodes() const noexcept {
@@ -192,29 +197,71 @@ class GraphDiff {
   // than the node's own) whose targets include `id`, in the order in which
   // iterating edges.new_or_updated lists them: edges.deleted gets its new
   // entries in that order, exactly as a scan would give them, so the diff
-  // lists the same history in the same order whether or not it had to scan.
-  // The flat map keeps its entries in one array and its iterators walk that
-  // array upwards, so sorting the entries by address reproduces the
-  // iteration order. Builds the index first if there is none. Returns false,
-  // with the diff unchanged and no index, if memory ran out.
-  bool find_sources_pointing_at(const Id& id, std::vector<SourceEntry*>& pointing) noexcept {
-    try {
-      if (!sources_by_target_) {
-        sources_by_target_ = std::make_unique<Index>(edges_.new_or_updated);
-      }
-      pointing.reserve(sources_by_target_->count_sources(id));
-      sources_by_target_->for_each_source(id, [&](const Id& source) {
-        if (source != id) {
-          const auto entry = edges_.new_or_updated.find(source);
-          assert(entry != edges_.new_or_updated.end() && "the index lists a pending pair");
-          pointing.push_back(&*entry);
-        }
-      });
-      std::ranges::sort(pointing, std::less<>{});
-      return true;
-    } catch (const std::bad_alloc&) {
-      sources_by_target_.reset();
+  // lists the same history in the same order whether or not it had an
+  // index. The flat map keeps its entries in one array and its iterators
+  // walk that array upwards, so sorting the entries by address reproduces
+  // the iteration order. Returns false when there is no index to ask.
+  bool find_sources_with_index(const Id& id, std::vector<SourceEntry*>& pointing) {
+    if (!sources_by_target_) {
       return false;
+    }
+    pointing.reserve(sources_by_target_->count_sources(id));
+    sources_by_target_->for_each_source(id, [&](const Id& source) {
+      if (source != id) {
+        const auto entry = edges_.new_or_updated.find(source);
+        assert(entry != edges_.new_or_updated.end() && "the index lists a pending pair");
+        pointing.push_back(&*entry);
+      }
+    });
+    std::ranges::sort(pointing, std::less<>{});
+    return true;
+  }
+
+  // The same by visiting every source entry. Counts what the scan cost, and
+  // what building the index would cost (one insertion per pending pair).
+  void scan_for_sources(const Id& id, std::vector<SourceEntry*>& pointing) {
+    std::size_t pairs = 0;
+    for (auto& entry : edges_.new_or_updated) {
+      pairs += entry.second.size();
+      if (entry.first != id && entry.second.contains(id)) {
+        pointing.push_back(&entry);
+      }
+    }
+    scan_work_ += edges_.new_or_updated.size();
+    build_work_ = pairs;
+  }
+
+  // Adds `id` to deleted_nodes and to the deleted targets of every source in
+  // `pointing`: the steps of a deletion that allocate. If one of them runs
+  // out of memory, those already taken are undone and the exception goes on.
+  void record_deletions(const Id& id, const std::vector<SourceEntry*>& pointing) {
+    struct Undo {
+      bool created_group;
+      bool inserted_target;
+    };
+    std::vector<Undo> undo;
+    undo.reserve(pointing.size());
+    const bool newly_deleted = deleted_nodes_.insert(id).second;
+    try {
+      for (const SourceEntry* entry : pointing) {
+        auto [group, created] = edges_.deleted.try_emplace(entry->first);
+        undo.push_back({created, false});
+        undo.back().inserted_target = group->second.insert(id).second;
+      }
+    } catch (...) {
+      for (std::size_t index = undo.size(); index-- > 0;) {
+        const auto group = edges_.deleted.find(pointing[index]->first);
+        if (undo[index].inserted_target) {
+          group->second.erase(id);
+        }
+        if (undo[index].created_group) {
+          edges_.deleted.erase(group);
+        }
+      }
+      if (newly_deleted) {
+        deleted_nodes_.erase(id);
+      }
+      throw;
     }
   }
 
@@ -225,26 +272,22 @@ class GraphDiff {
     if (own == edges_.new_or_updated.end()) {
       return;
     }
-    for (const auto& target : own->second) {
-      sources_by_target_->remove(target.first, id);
+    if (sources_by_target_) {
+      for (const auto& target : own->second) {
+        sources_by_target_->remove(target.first, id);
+      }
     }
     edges_.new_or_updated.erase(own);
   }
 
-  // The deletion without an index, for when there is no memory to build one:
-  // it visits every source entry.
-  void delete_node_by_scan(const Id& id) {
-    new_or_updated_nodes_.erase(id);
-    edges_.new_or_updated.erase(id);
-    for (auto& [source, targets] : edges_.new_or_updated) {
-      const auto found = targets.find(id);
-      if (found == targets.end()) {
-        continue;
-      }
-      insert_into_group(edges_.deleted, source, [&](auto& deleted) { deleted.insert(id); });
-      targets.erase(found);
+  // Builds the index of sources by target from the pending edges. It is only
+  // an accelerator: without memory for it, deletions go on scanning.
+  void build_index() noexcept {
+    try {
+      sources_by_target_ = std::make_unique<Index>(edges_.new_or_updated);
+    } catch (const std::bad_alloc&) {
+      sources_by_target_.reset();
     }
-    deleted_nodes_.insert(id);
   }
 
   // Adds a new pending pair to the index. The index is only an accelerator:
@@ -276,10 +319,14 @@ class GraphDiff {
   NodeMap new_or_updated_nodes_;
   NodeSet deleted_nodes_;
   Edges edges_;
-  // Built by the first delete_node, then kept up to date by add_edge,
-  // delete_edge and delete_node; null until then, so a diff that never
-  // deleted a node pays nothing for it.
+  // Built once deletions have scanned as much as building it costs, then
+  // kept up to date by add_edge, delete_edge and delete_node; null until
+  // then, so a diff that never deleted a node pays nothing for it.
   std::unique_ptr<Index> sources_by_target_;
+  // Source entries visited by deletions that scanned, and the cost of a
+  // build (pending pairs) as the last scan counted it.
+  std::size_t scan_work_ = 0;
+  std::size_t build_work_ = 0;
 };
 
 // The one instance the system uses.

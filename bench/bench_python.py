@@ -1,0 +1,415 @@
+"""Side-by-side timings of quorl_api against a pure-Python equivalent and a
+floor, printed as one markdown table of ratios, followed by a memory probe
+and a delete_node scaling probe.
+
+Standard library only; runs unchanged under CPython and PyPy:
+
+    python bench/bench_python.py            # full sizes
+    python bench/bench_python.py --quick    # small sizes, for a smoke run
+
+Every figure is the best of several repeats, measured in the same run as its
+baseline: the machines are shared and noisy, so only ratios mean anything.
+"""
+
+import argparse
+import gc
+import marshal
+import operator
+import os
+import platform
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from pure_graph_diff import PureGraphDiff  # noqa: E402
+from quorl_api import PyGraphDiff  # noqa: E402
+
+
+def make_ids(count, salt=0):
+    return [(salt << 96 | index).to_bytes(16, "little") for index in range(count)]
+
+
+def best_of(repeats, run, setup=None):
+    """Best wall time of `run(state)` over `repeats`, `setup()` untimed."""
+    best = float("inf")
+    for _ in range(repeats):
+        state = setup() if setup is not None else None
+        gc.collect()
+        gc.disable()
+        try:
+            start = time.perf_counter()
+            run(state)
+            best = min(best, time.perf_counter() - start)
+        finally:
+            gc.enable()
+    return best
+
+
+class Row:
+    def __init__(self, method, calls, module, pure, floor, floor_name):
+        self.method = method
+        self.calls = calls
+        self.module = module
+        self.pure = pure
+        self.floor = floor
+        self.floor_name = floor_name
+
+    def cells(self):
+        per_call = self.module / self.calls * 1e9
+        return [
+            f"`{self.method}`",
+            f"{per_call:,.0f} ns" if per_call < 1e6 else f"{per_call / 1e6:,.1f} ms",
+            f"{self.pure / self.module:,.1f}x",
+            f"{self.module / self.floor:,.2f}x",
+            self.floor_name,
+        ]
+
+
+# Editing methods: a batch of calls into one diff; the floor is a bound
+# built-in call with the same number of arguments doing one dict store.
+
+
+def bench_editing(size, repeats):
+    ids = make_ids(size)
+    targets = make_ids(size, salt=1)
+    pairs = [(ids[i % (size // 100 or 1)], targets[i]) for i in range(size)]
+    update = {"label": "node", "size": 1.5}
+    rows = []
+
+    def time_calls(make, call_loop):
+        return best_of(repeats, call_loop, make)
+
+    # add_node(id, update)
+    def add_nodes(diff):
+        add = diff.add_node
+        for node_id in ids:
+            add(node_id, update)
+
+    def store_two(_):
+        store = {}.__setitem__
+        for node_id in ids:
+            store(node_id, update)
+
+    rows.append(
+        Row(
+            "add_node",
+            size,
+            time_calls(PyGraphDiff, add_nodes),
+            time_calls(PureGraphDiff, add_nodes),
+            best_of(repeats, store_two),
+            "`{}.__setitem__(k, v)`",
+        )
+    )
+
+    # add_edge(from, to, weight)
+    def add_edges(diff):
+        add = diff.add_edge
+        for source, target in pairs:
+            add(source, target, 1.5)
+
+    def store_three(_):
+        setitem = operator.setitem
+        store = {}
+        for source, target in pairs:
+            setitem(store, source, target)
+
+    rows.append(
+        Row(
+            "add_edge",
+            size,
+            time_calls(PyGraphDiff, add_edges),
+            time_calls(PureGraphDiff, add_edges),
+            best_of(repeats, store_three),
+            "`operator.setitem(d, k, v)`",
+        )
+    )
+
+    # delete_edge(from, to) on a diff that holds those edges
+    def with_edges(cls):
+        def make():
+            diff = cls()
+            add_edges(diff)
+            return diff
+
+        return make
+
+    def delete_edges(diff):
+        delete = diff.delete_edge
+        for source, target in pairs:
+            delete(source, target)
+
+    def store_pair(_):
+        store = {}.__setitem__
+        for source, target in pairs:
+            store(source, target)
+
+    rows.append(
+        Row(
+            "delete_edge",
+            size,
+            time_calls(with_edges(PyGraphDiff), delete_edges),
+            time_calls(with_edges(PureGraphDiff), delete_edges),
+            best_of(repeats, store_pair),
+            "`{}.__setitem__(k, v)`",
+        )
+    )
+
+    # delete_node(id): every deleted node has incoming edges from 100 sources.
+    victims = targets[: size // 10]
+
+    def with_incoming(cls):
+        def make():
+            diff = cls()
+            for index, victim in enumerate(victims):
+                diff.add_edge(ids[index % 100], victim, 1.0)
+            return diff
+
+        return make
+
+    def delete_nodes(diff):
+        delete = diff.delete_node
+        for victim in victims:
+            delete(victim)
+
+    def store_one(_):
+        store = {}.setdefault
+        for victim in victims:
+            store(victim)
+
+    rows.append(
+        Row(
+            "delete_node",
+            len(victims),
+            time_calls(with_incoming(PyGraphDiff), delete_nodes),
+            time_calls(with_incoming(PureGraphDiff), delete_nodes),
+            best_of(repeats, store_one),
+            "`{}.setdefault(k)`",
+        )
+    )
+
+    # clear() of a small diff, many times: the cost of the call itself.
+    def clears(diff):
+        clear = diff.clear
+        for _ in ids:
+            clear()
+
+    def empty_clears(_):
+        clear = {}.clear
+        for _ in ids:
+            clear()
+
+    rows.append(
+        Row(
+            "clear",
+            size,
+            time_calls(PyGraphDiff, clears),
+            time_calls(PureGraphDiff, clears),
+            best_of(repeats, empty_clears),
+            "`{}.clear()`",
+        )
+    )
+    return rows
+
+
+# Reading methods: one call on a populated diff; the floor is marshal.loads
+# building an equal result object.
+
+
+def populate(diff, size):
+    sources = make_ids(size // 100 or 1, salt=2)
+    targets = make_ids(100, salt=3)
+    nodes = make_ids(size // 10, salt=4)
+    for index, node_id in enumerate(nodes):
+        diff.add_node(node_id, {"label": f"node {index}", "size": 1.5, "red": 7})
+    for node_id in make_ids(size // 10, salt=5):
+        diff.delete_node(node_id)
+    for source in sources:
+        for target in targets:
+            diff.add_edge(source, target, 0.5)
+    for source in make_ids(size // 100 or 1, salt=6):
+        for target in targets:
+            diff.delete_edge(source, target)
+    return diff
+
+
+def bench_reading(size, repeats):
+    module = populate(PyGraphDiff(), size)
+    pure = populate(PureGraphDiff(), size)
+    rows = []
+    readings = [
+        ("new_or_updated_nodes", "new_or_updated_nodes"),
+        ("deleted_nodes", "deleted_nodes"),
+        ("new_or_updated_edges", "new_or_updated_edges"),
+        ("deleted_edges", "deleted_edges_reading"),
+        ("num_nodes", "num_nodes"),
+        ("num_edges", "num_edges"),
+    ]
+    for name, pure_name in readings:
+        read = getattr(module, name)
+        pure_read = getattr(pure, pure_name)
+        blob = marshal.dumps(read())
+        calls = 1 if name.startswith(("new", "deleted")) else size
+        rows.append(
+            Row(
+                name,
+                calls,
+                best_of(repeats, lambda _: [read() for _ in range(calls)]),
+                best_of(repeats, lambda _: [pure_read() for _ in range(calls)]),
+                best_of(repeats, lambda _: [marshal.loads(blob) for _ in range(calls)]),
+                "`marshal.loads` of an equal result",
+            )
+        )
+    return rows
+
+
+# Byte methods on 10^6 edges over 10^4 sources (at full size); the floor is
+# one copy of the same number of bytes into a new bytes object.
+
+
+def bench_bytes(size, repeats):
+    sources = make_ids(size // 100 or 1, salt=7)
+    targets = make_ids(100, salt=8)
+    module = PyGraphDiff()
+    pure = PureGraphDiff()
+    for diff in (module, pure):
+        for source in sources:
+            for target in targets:
+                diff.add_edge(source, target, 0.25)
+    data = module.to_bytes()
+    source_buffer = bytearray(data)
+    copy_time = best_of(repeats, lambda _: bytes(source_buffer))
+    return [
+        Row(
+            "to_bytes",
+            1,
+            best_of(repeats, lambda _: module.to_bytes()),
+            best_of(max(1, repeats // 2), lambda _: pure.to_bytes()),
+            copy_time,
+            f"copy {len(data):,} bytes",
+        ),
+        Row(
+            "from_bytes",
+            1,
+            best_of(repeats, lambda _: PyGraphDiff.from_bytes(data)),
+            best_of(max(1, repeats // 2), lambda _: PureGraphDiff.from_bytes(data)),
+            copy_time,
+            f"copy {len(data):,} bytes",
+        ),
+    ]
+
+
+# Memory: resident memory per recorded edge and per node, measured in a
+# child process so that nothing else of this run is counted.
+
+_MEMORY_CHILD = r"""
+import gc, os, sys
+from quorl_api import PyGraphDiff
+
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+kind, count = sys.argv[1], int(sys.argv[2])
+diff = PyGraphDiff()
+if kind.startswith("edges"):
+    per_source = 100
+    targets = [(1 << 120 | i).to_bytes(16, "little") for i in range(per_source)]
+    gc.collect(); before = rss()
+    for s in range(count // per_source):
+        source = s.to_bytes(16, "little")
+        for target in targets:
+            diff.add_edge(source, target, 1.0)
+    if kind == "edges+index":
+        diff.delete_node((2 << 120).to_bytes(16, "little"))
+else:
+    gc.collect(); before = rss()
+    for n in range(count):
+        diff.add_node(n.to_bytes(16, "little"), {"label": "abcdefghij"})
+gc.collect()
+print((rss() - before) / count)
+"""
+
+
+def memory_probe(size):
+    results = {}
+    for kind in ("edges", "edges+index", "nodes"):
+        output = subprocess.run(
+            [sys.executable, "-c", _MEMORY_CHILD, kind, str(size)],
+            check=True,
+            capture_output=True,
+            text=True,
+        ).stdout
+        results[kind] = float(output)
+    return results
+
+
+# delete_node scaling: the cost of deleting 1 000 nodes next to S unrelated
+# sources must not grow with S.
+
+
+def scaling_probe(repeats, unrelated_counts):
+    victims = make_ids(1000, salt=9)
+    feeders = make_ids(100, salt=10)
+    results = {}
+    for unrelated in unrelated_counts:
+        others = make_ids(unrelated, salt=11)
+        other_target = make_ids(1, salt=12)[0]
+
+        def make():
+            diff = PyGraphDiff()
+            for source in others:
+                diff.add_edge(source, other_target, 1.0)
+            for index, victim in enumerate(victims):
+                for k in range(3):
+                    diff.add_edge(feeders[(index + k) % 100], victim, 1.0)
+            return diff
+
+        def delete(diff):
+            for victim in victims:
+                diff.delete_node(victim)
+
+        results[unrelated] = best_of(repeats, delete, make)
+    return results
+
+
+def markdown_table(rows):
+    header = ["method", "module, per call", "pure Python ÷ module", "module ÷ floor", "floor"]
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(row.cells()) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="small sizes, for a smoke run")
+    args = parser.parse_args()
+    size = 20_000 if args.quick else 1_000_000
+    edit_size = 10_000 if args.quick else 200_000
+    repeats = 2 if args.quick else 5
+
+    print(f"{platform.python_implementation()} {platform.python_version()} on {platform.machine()}")
+    print()
+    rows = bench_editing(edit_size, repeats)
+    rows += bench_reading(edit_size, repeats)
+    rows += bench_bytes(size, repeats)
+    print(markdown_table(rows))
+    print()
+    memory = memory_probe(size)
+    print(
+        f"Memory: {memory['edges']:.1f} bytes per edge ({size:,} edges over {size // 100:,} sources), "
+        f"{memory['edges+index']:.1f} with the delete_node index, "
+        f"{memory['nodes']:.1f} bytes per node with a 10-character label"
+    )
+    counts = (1_000, 10_000) if args.quick else (1_000, 10_000, 100_000)
+    scaling = scaling_probe(repeats, counts)
+    base = scaling[counts[0]]
+    print(
+        "delete_node of 1,000 nodes next to S unrelated sources: "
+        + ", ".join(f"S={s:,}: {t * 1e3:.2f} ms ({t / base:.2f}x)" for s, t in scaling.items())
+    )
+
+
+if __name__ == "__main__":
+    main()

@@ -15,20 +15,12 @@
 #include <utility>
 #include <vector>
 
-#include <boost/unordered/unordered_flat_map.hpp>
-#include <boost/unordered/unordered_flat_set.hpp>
-
+#include "diff/id_containers.hpp"
 #include "diff/node_id.hpp"
 #include "diff/sources_by_target.hpp"
 #include "node_update/node_update.hpp"
 
 namespace quorl {
-
-template <class Id, class Hash>
-using IdSet = boost::unordered_flat_set<Id, Hash>;
-
-template <class Id, class Value, class Hash>
-using IdMap = boost::unordered_flat_map<Id, Value, Hash>;
 
 // The record of edge changes, grouped by source node.
 template <class Id, class W, class Hash = NodeIdHash>
@@ -91,7 +83,9 @@ class GraphDiff {
     if (!inserted) {
       entry->second += std::move(update);
     }
-    deleted_nodes_.erase(id);
+    if (!deleted_nodes_.empty()) {
+      deleted_nodes_.erase(id);
+    }
   }
 
   // Drops the node's record and its outgoing pending edges, turns pending
@@ -129,14 +123,18 @@ class GraphDiff {
   // Sets the weight of (from, to) and takes the pair out of the deleted
   // edges, unless either endpoint is marked deleted; then nothing changes.
   std::expected<void, EndpointDeleted> add_edge(const Id& from, const Id& to, W weight) {
-    if (deleted_nodes_.contains(from) || deleted_nodes_.contains(to)) {
+    // The emptiness checks spare hashing ids against containers that most
+    // diffs leave empty.
+    if (!deleted_nodes_.empty() && (deleted_nodes_.contains(from) || deleted_nodes_.contains(to))) {
       return std::unexpected(EndpointDeleted{});
     }
     bool new_pair = false;
     insert_into_group(edges_.new_or_updated, from, [&](auto& targets) {
       new_pair = targets.insert_or_assign(to, weight).second;
     });
-    if (const auto deleted = edges_.deleted.find(from); deleted != edges_.deleted.end()) {
+    if (const auto deleted =
+            edges_.deleted.empty() ? edges_.deleted.end() : edges_.deleted.find(from);
+        deleted != edges_.deleted.end()) {
       deleted->second.erase(to);
       if (deleted->second.empty()) {
         edges_.deleted.erase(deleted);

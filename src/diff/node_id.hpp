@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace quorl {
 
@@ -54,6 +55,18 @@ struct NodeIdHash {
 
   static std::uint64_t fold(Wide product) noexcept {
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+  }
+};
+
+// Equality of ids as two 8-byte comparisons: std::array's own == calls
+// memcmp, which showed up on every probe of the hash containers.
+struct NodeIdEqual {
+  [[nodiscard]] bool operator()(const NodeId& left, const NodeId& right) const noexcept {
+    std::uint64_t left_words[2];
+    std::uint64_t right_words[2];
+    std::memcpy(left_words, left.data(), sizeof left_words);
+    std::memcpy(right_words, right.data(), sizeof right_words);
+    return ((left_words[0] ^ right_words[0]) | (left_words[1] ^ right_words[1])) == 0;
   }
 };
 

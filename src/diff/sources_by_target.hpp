@@ -7,8 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include <boost/unordered/unordered_flat_map.hpp>
-#include <boost/unordered/unordered_flat_set.hpp>
+#include "diff/id_containers.hpp"
 
 namespace quorl {
 
@@ -87,7 +86,7 @@ class SourcesByTarget {
   }
 
  private:
-  using OtherSources = boost::unordered_flat_set<Id, Hash>;
+  using OtherSources = IdSet<Id, Hash>;
 
   // Most targets have one source, so it is held in place; a set is allocated
   // only from the second one on (a flat set holding a single id already
@@ -97,7 +96,7 @@ class SourcesByTarget {
     std::unique_ptr<OtherSources> others;  // never holds `first`; null when empty
   };
 
-  boost::unordered_flat_map<Id, Sources, Hash> sources_;
+  IdMap<Id, Sources, Hash> sources_;
 };
 
 }  // namespace quorl

@@ -1,7 +1,9 @@
 // The mutating methods: each takes the exclusive borrow before it converts
 // its first argument and leaves the diff untouched when a conversion fails.
 #include <array>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include "binding.hpp"
 #include "float_conversion.hpp"
@@ -41,6 +43,20 @@ PyObject* with_bound_arguments(const Signature& signature, PyObject* self, PyObj
   });
 }
 
+// Converts the `from` and `to` arguments, in that order; the first failure
+// raises and ends the conversion.
+std::optional<std::pair<NodeId, NodeId>> read_edge_ends(PyObject* from, PyObject* to) {
+  const auto source = read_node_id(from, "from");
+  if (!source) {
+    return std::nullopt;
+  }
+  const auto target = read_node_id(to, "to");
+  if (!target) {
+    return std::nullopt;
+  }
+  return std::pair{*source, *target};
+}
+
 }  // namespace
 
 PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
@@ -76,42 +92,35 @@ PyObject* delete_node(PyObject* self, PyObject* const* args, Py_ssize_t position
 
 PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
                    PyObject* keyword_names) {
-  return with_bound_arguments<3>(kAddEdge, self, args, positional_count, keyword_names,
-                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
-                                   const auto from = read_node_id(arguments[0], "from");
-                                   if (!from) {
-                                     return nullptr;
-                                   }
-                                   const auto to = read_node_id(arguments[1], "to");
-                                   if (!to) {
-                                     return nullptr;
-                                   }
-                                   const auto weight = read_float(arguments[2]);
-                                   if (!weight) {
-                                     apply_argument_rule("weight");
-                                     return nullptr;
-                                   }
-                                   // An edge at a node marked deleted is refused without a word:
-                                   // the diff stays as it was and the call still returns None,
-                                   // which callers rely on.
-                                   static_cast<void>(instance.diff.add_edge(*from, *to, *weight));
-                                   Py_RETURN_NONE;
-                                 });
+  return with_bound_arguments<3>(
+      kAddEdge, self, args, positional_count, keyword_names,
+      [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+        const auto ends = read_edge_ends(arguments[0], arguments[1]);
+        if (!ends) {
+          return nullptr;
+        }
+        const auto weight = read_float(arguments[2]);
+        if (!weight) {
+          apply_argument_rule("weight");
+          return nullptr;
+        }
+        // An edge at a node marked deleted is refused without a word:
+        // the diff stays as it was and the call still returns None,
+        // which callers rely on.
+        static_cast<void>(instance.diff.add_edge(ends->first, ends->second, *weight));
+        Py_RETURN_NONE;
+      });
 }
 
 PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
                       PyObject* keyword_names) {
   return with_bound_arguments<2>(kDeleteEdge, self, args, positional_count, keyword_names,
                                  [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
-                                   const auto from = read_node_id(arguments[0], "from");
-                                   if (!from) {
+                                   const auto ends = read_edge_ends(arguments[0], arguments[1]);
+                                   if (!ends) {
                                      return nullptr;
                                    }
-                                   const auto to = read_node_id(arguments[1], "to");
-                                   if (!to) {
-                                     return nullptr;
-                                   }
-                                   instance.diff.delete_edge(*from, *to);
+                                   instance.diff.delete_edge(ends->first, ends->second);
                                    Py_RETURN_NONE;
                                  });
 }

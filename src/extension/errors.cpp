@@ -32,20 +32,22 @@ PyObject* raise_type_mismatch(PyObject* value, const char* target) {
   return nullptr;
 }
 
-void apply_argument_rule(const char* name) {
-  PyObject* raw_type = nullptr;
-  PyObject* raw_value = nullptr;
-  PyObject* raw_traceback = nullptr;
-  PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
-  PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
-  PyRef type = PyRef::steal(raw_type);
-  PyRef value = PyRef::steal(raw_value);
-  PyRef traceback = PyRef::steal(raw_traceback);
+PendingException PendingException::fetch() {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  return {PyRef::steal(type), PyRef::steal(value), PyRef::steal(traceback)};
+}
 
-  if (type.get() != PyExc_TypeError || !value) {
-    PyErr_Restore(type.release(), value.release(), traceback.release());
+void apply_argument_rule(const char* name) {
+  PendingException pending = PendingException::fetch();
+  if (pending.type.get() != PyExc_TypeError || !pending.value) {
+    std::move(pending).restore();
     return;
   }
+  const PyRef& value = pending.value;
   const PyRef text = PyRef::steal(PyObject_Str(value.get()));
   if (!text) {
     return;  // str() of the exception failed; its own exception stands.

@@ -6,7 +6,20 @@
 #include <new>
 #include <utility>
 
+#include "py_ref.hpp"
+
 namespace quorl::python {
+
+// The exception being raised, taken out of the interpreter (normalised) so
+// that it can be inspected, wrapped or put back.
+struct PendingException {
+  PyRef type;
+  PyRef value;
+  PyRef traceback;
+
+  [[nodiscard]] static PendingException fetch();
+  void restore() && { PyErr_Restore(type.release(), value.release(), traceback.release()); }
+};
 
 // Raises TypeError "'<qualname of type(value)>' object cannot be converted to
 // '<target>'". Returns nullptr for use in return statements.

@@ -38,15 +38,7 @@ void format_id_text(const NodeId& id, char* text) noexcept {
 // the __cause__ of a TypeError "failed to extract field PyUuid.0", which the
 // argument rule then names after the parameter.
 void raise_bad_id(const char* parameter) {
-  PyObject* raw_type = nullptr;
-  PyObject* raw_value = nullptr;
-  PyObject* raw_traceback = nullptr;
-  PyErr_Fetch(&raw_type, &raw_value, &raw_traceback);
-  PyErr_NormalizeException(&raw_type, &raw_value, &raw_traceback);
-  const PyRef reason_type = PyRef::steal(raw_type);
-  PyRef reason = PyRef::steal(raw_value);
-  const PyRef reason_traceback = PyRef::steal(raw_traceback);
-
+  PyRef reason = PendingException::fetch().value;
   PyRef wrapper =
       PyRef::steal(PyObject_CallFunction(PyExc_TypeError, "s", "failed to extract field PyUuid.0"));
   if (!wrapper) {

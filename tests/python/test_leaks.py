@@ -75,6 +75,11 @@ def mixed_calls(d):
         d.num_nodes,
         d.num_edges,
         lambda: d.num_nodes(1),
+        d.to_bytes,
+        lambda: PyGraphDiff.from_bytes(d.to_bytes()),
+        lambda: PyGraphDiff.from_bytes(d.to_bytes()[:-9]),
+        lambda: PyGraphDiff.from_bytes(bytearray(32)),
+        lambda: d.from_bytes(),
         d.clear,
     ]
 

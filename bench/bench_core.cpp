@@ -1,6 +1,7 @@
 // Benchmarks of the graph diff core: the cost of each editing operation on
-// diffs of 10^3 to 10^6 entries, and how delete_node scales with the number
-// of edge sources that have nothing to do with the deleted nodes.
+// diffs of 10^3 to 10^6 entries, how delete_node scales with the number of
+// edge sources that have nothing to do with the deleted nodes, and the speed
+// of the byte form's encoder and decoder against a plain copy.
 //
 // Every benchmark reports items_per_second (one item = one operation) and
 // per_op, the time of one operation. Building the diff an operation needs is
@@ -10,11 +11,15 @@
 #include <malloc.h>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bytes/graph_diff_bytes.hpp"
 #include "diff/graph_diff.hpp"
 
 namespace {
@@ -327,9 +332,113 @@ BENCHMARK(memory_per_edge)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
-// Codec benchmarks (graph_diff_to_bytes / bytes_to_graph_diff, reported in
-// MB/s through state.SetBytesProcessed) belong here, over the same FannedEdges
-// diffs, once the byte form is part of the core library.
+// The codec: graph_diff_to_bytes and bytes_to_graph_diff in bytes of the
+// byte form per second, next to the floor they are measured against, the
+// cost of copying as many bytes into a freshly allocated buffer (what making
+// a Python bytes object of that length costs). The ratio codec/copy at equal
+// byte counts is the figure that matters; absolute rates vary with the host.
+//
+//   build-codecperf/bench/bench_core --benchmark_filter='bytes|copy'
+
+Diff edge_diff(std::size_t edges) {
+  Diff diff;
+  FannedEdges(edges, 30).add_to(diff);
+  return diff;
+}
+
+// range(0) nodes with a ten-character label and a size, no edges.
+Diff node_diff(std::size_t nodes) {
+  Diff diff;
+  for (const auto& id : random_ids(nodes, 31)) {
+    diff.add_or_update_node(id, labelled_update());
+  }
+  return diff;
+}
+
+auto encode(const Diff& diff) {
+  auto bytes = quorl::graph_diff_to_bytes(diff);
+  if (!bytes) {
+    std::abort();
+  }
+  return std::move(*bytes);
+}
+
+void report_bytes(benchmark::State& state, std::size_t bytes) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+void encode_diff(benchmark::State& state, const Diff& diff) {
+  std::size_t length = 0;
+  for (auto _ : state) {
+    auto bytes = quorl::graph_diff_to_bytes(diff);
+    benchmark::DoNotOptimize(bytes);
+    length = bytes ? bytes->size() : 0;
+  }
+  report_bytes(state, length);
+}
+
+void decode_diff(benchmark::State& state, const Diff& diff) {
+  const auto bytes = encode(diff);
+  for (auto _ : state) {
+    auto decoded = quorl::bytes_to_graph_diff(bytes);
+    benchmark::DoNotOptimize(decoded);
+  }
+  report_bytes(state, bytes.size());
+}
+
+void edges_to_bytes(benchmark::State& state) {
+  encode_diff(state, edge_diff(static_cast<std::size_t>(state.range(0))));
+}
+
+void bytes_to_edges(benchmark::State& state) {
+  decode_diff(state, edge_diff(static_cast<std::size_t>(state.range(0))));
+}
+
+void nodes_to_bytes(benchmark::State& state) {
+  encode_diff(state, node_diff(static_cast<std::size_t>(state.range(0))));
+}
+
+void bytes_to_nodes(benchmark::State& state) {
+  decode_diff(state, node_diff(static_cast<std::size_t>(state.range(0))));
+}
+
+// The floor: malloc of the byte form's length and one memcpy into it. The
+// source is the encoded diff itself, so both sides touch the same amount of
+// memory.
+void copy_bytes(benchmark::State& state, const Diff& diff) {
+  const auto bytes = encode(diff);
+  for (auto _ : state) {
+    auto* copy = static_cast<std::uint8_t*>(std::malloc(bytes.size()));
+    if (copy == nullptr) {
+      std::abort();
+    }
+    std::memcpy(copy, bytes.data(), bytes.size());
+    benchmark::DoNotOptimize(copy);
+    benchmark::ClobberMemory();
+    std::free(copy);
+  }
+  report_bytes(state, bytes.size());
+}
+
+void copy_edge_bytes(benchmark::State& state) {
+  copy_bytes(state, edge_diff(static_cast<std::size_t>(state.range(0))));
+}
+
+void copy_node_bytes(benchmark::State& state) {
+  copy_bytes(state, node_diff(static_cast<std::size_t>(state.range(0))));
+}
+
+void node_counts(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(10'000)->Arg(100'000)->ArgName("nodes");
+}
+
+BENCHMARK(copy_edge_bytes)->Apply(sizes)->ArgName("edges");
+BENCHMARK(edges_to_bytes)->Apply(sizes)->ArgName("edges");
+BENCHMARK(bytes_to_edges)->Apply(sizes)->ArgName("edges");
+BENCHMARK(copy_node_bytes)->Apply(node_counts);
+BENCHMARK(nodes_to_bytes)->Apply(node_counts);
+BENCHMARK(bytes_to_nodes)->Apply(node_counts);
 
 }  // namespace
 

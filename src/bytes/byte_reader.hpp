@@ -32,10 +32,7 @@ class Reader {
     if (remaining_ < 8) {
       return std::unexpected(DecodeFailure::premature_end);
     }
-    std::uint64_t value = 0;
-    for (int index = 7; index >= 0; --index) {
-      value = (value << 8) | cursor_[index];
-    }
+    const std::uint64_t value = load_count(cursor_);
     advance(8);
     if constexpr (std::numeric_limits<std::size_t>::max() <
                   std::numeric_limits<std::uint64_t>::max()) {
@@ -85,15 +82,56 @@ class Reader {
     if (remaining_ < 4) {
       return std::unexpected(DecodeFailure::premature_end);
     }
-    std::uint32_t bits = 0;
-    for (int index = 3; index >= 0; --index) {
-      bits = (bits << 8) | cursor_[index];
-    }
+    const float weight = load_weight(cursor_);
     advance(4);
-    return std::bit_cast<float>(bits);
+    return weight;
+  }
+
+  // The fast path for the entries that make up the bulk of an input: an id
+  // alone, or an id and a weight, under one bounds check and straight into
+  // the caller's variables. Reads nothing and returns false unless the whole
+  // entry is present and the id's length is 16; the field-by-field reads
+  // above then tell what is wrong and where.
+  [[nodiscard]] bool read_whole_id(NodeId& id) noexcept {
+    if (kIdEntryBytes > remaining_ || load_count(cursor_) != id.size()) {
+      return false;
+    }
+    std::memcpy(id.data(), cursor_ + 8, id.size());
+    advance(kIdEntryBytes);
+    return true;
+  }
+
+  [[nodiscard]] bool read_whole_id_and_weight(NodeId& id, float& weight) noexcept {
+    if (kIdEntryBytes + 4 > remaining_ || load_count(cursor_) != id.size()) {
+      return false;
+    }
+    std::memcpy(id.data(), cursor_ + 8, id.size());
+    weight = load_weight(cursor_ + kIdEntryBytes);
+    advance(kIdEntryBytes + 4);
+    return true;
   }
 
  private:
+  static constexpr std::size_t kIdEntryBytes = 8 + 16;
+
+  // Little-endian, assembled byte by byte whatever the host's byte order;
+  // compilers turn each into one load.
+  static std::uint64_t load_count(const std::uint8_t* bytes) noexcept {
+    std::uint64_t value = 0;
+    for (int index = 7; index >= 0; --index) {
+      value = (value << 8) | bytes[index];
+    }
+    return value;
+  }
+
+  static float load_weight(const std::uint8_t* bytes) noexcept {
+    std::uint32_t bits = 0;
+    for (int index = 3; index >= 0; --index) {
+      bits = (bits << 8) | bytes[index];
+    }
+    return std::bit_cast<float>(bits);
+  }
+
   void advance(std::size_t length) noexcept {
     cursor_ += length;
     remaining_ -= length;

@@ -30,7 +30,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
+#include <new>
 #include <span>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "diff/graph_diff.hpp"
@@ -41,6 +45,34 @@ namespace quorl {
 // many entries per container; beyond that a container grows only as entries
 // actually arrive, so a huge count in a short input costs no large allocation.
 inline constexpr std::size_t kMaxReservedEntries = 4096;
+
+// Leaves bytes uninitialised where std::allocator would zero them: the
+// encoder sizes its buffer to the exact length and then writes every byte,
+// so a zero fill would only be a second pass over tens of megabytes. Every
+// other construction (copies, push_back, an explicit value) is unchanged.
+template <class Value>
+struct DefaultInitAllocator : std::allocator<Value> {
+  template <class Other>
+  struct rebind {
+    using other = DefaultInitAllocator<Other>;
+  };
+
+  DefaultInitAllocator() = default;
+  template <class Other>
+  DefaultInitAllocator(const DefaultInitAllocator<Other>& /*unused*/) noexcept {}
+
+  template <class Element>
+  void construct(Element* element) noexcept(std::is_nothrow_default_constructible_v<Element>) {
+    ::new (static_cast<void*>(element)) Element;
+  }
+  template <class Element, class... Arguments>
+  void construct(Element* element, Arguments&&... arguments) {
+    std::construct_at(element, std::forward<Arguments>(arguments)...);
+  }
+};
+
+// The byte form as the encoder returns it.
+using ByteString = std::vector<std::uint8_t, DefaultInitAllocator<std::uint8_t>>;
 
 enum class EncodeFailure {
   invalid_utf8,     // a label or url is not UTF-8, so no decoder would accept it
@@ -70,8 +102,7 @@ struct DecodeError {
 // The byte form of `diff`, in a buffer allocated once at its exact length.
 // Fails, rather than write bytes that no decoder would accept, when a label
 // or url is not valid UTF-8. No partial output is ever returned.
-[[nodiscard]] std::expected<std::vector<std::uint8_t>, EncodeError> graph_diff_to_bytes(
-    const Diff& diff);
+[[nodiscard]] std::expected<ByteString, EncodeError> graph_diff_to_bytes(const Diff& diff);
 
 // The diff that `bytes` holds. The input is read in place and not retained.
 [[nodiscard]] std::expected<Diff, DecodeError> bytes_to_graph_diff(

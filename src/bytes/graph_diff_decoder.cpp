@@ -40,6 +40,15 @@ class DiffDecoder {
     return true;
   }
 
+  bool read_id(NodeId& id) noexcept {
+    return reader_.read_whole_id(id) || take(reader_.read_id(), id);
+  }
+
+  bool read_id_and_weight(NodeId& id, float& weight) noexcept {
+    return reader_.read_whole_id_and_weight(id, weight) ||
+           (take(reader_.read_id(), id) && take(reader_.read_weight(), weight));
+  }
+
   // The texts stay views into the input until every section has been read;
   // a later entry for the same id replaces the earlier one unparsed.
   bool read_node_texts() {
@@ -51,7 +60,7 @@ class DiffDecoder {
     for (std::size_t entry = 0; entry < count; ++entry) {
       NodeId id;
       std::string_view text;
-      if (!take(reader_.read_id(), id) || !take(reader_.read_text(), text)) {
+      if (!read_id(id) || !take(reader_.read_text(), text)) {
         return false;
       }
       texts_.insert_or_assign(id, text);
@@ -67,7 +76,7 @@ class DiffDecoder {
     deleted_nodes_.reserve(reservation_for(count));
     for (std::size_t entry = 0; entry < count; ++entry) {
       NodeId id;
-      if (!take(reader_.read_id(), id)) {
+      if (!read_id(id)) {
         return false;
       }
       deleted_nodes_.insert(id);
@@ -86,7 +95,7 @@ class DiffDecoder {
     for (std::size_t entry = 0; entry < sources; ++entry) {
       NodeId source;
       std::size_t count = 0;
-      if (!take(reader_.read_id(), source) || !take(reader_.read_count(), count)) {
+      if (!read_id(source) || !take(reader_.read_count(), count)) {
         return false;
       }
       Diff::Edges::TargetWeights targets;
@@ -94,7 +103,7 @@ class DiffDecoder {
       for (std::size_t index = 0; index < count; ++index) {
         NodeId target;
         float weight = 0;
-        if (!take(reader_.read_id(), target) || !take(reader_.read_weight(), weight)) {
+        if (!read_id_and_weight(target, weight)) {
           return false;
         }
         targets.insert_or_assign(target, weight);
@@ -113,14 +122,14 @@ class DiffDecoder {
     for (std::size_t entry = 0; entry < sources; ++entry) {
       NodeId source;
       std::size_t count = 0;
-      if (!take(reader_.read_id(), source) || !take(reader_.read_count(), count)) {
+      if (!read_id(source) || !take(reader_.read_count(), count)) {
         return false;
       }
       Diff::Edges::Targets targets;
       targets.reserve(reservation_for(count));
       for (std::size_t index = 0; index < count; ++index) {
         NodeId target;
-        if (!take(reader_.read_id(), target)) {
+        if (!read_id(target)) {
           return false;
         }
         targets.insert(target);

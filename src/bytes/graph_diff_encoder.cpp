@@ -131,16 +131,18 @@ void write_sections(const Diff& diff, const NodeTexts& texts, detail::Writer& wr
 
 }  // namespace
 
-std::expected<std::vector<std::uint8_t>, EncodeError> graph_diff_to_bytes(const Diff& diff) {
+std::expected<ByteString, EncodeError> graph_diff_to_bytes(const Diff& diff) {
   const auto texts = write_node_texts(diff.new_or_updated_nodes());
   if (!texts) {
     return std::unexpected(EncodeError{EncodeFailure::invalid_utf8});
   }
   const auto length = encoded_length(diff, *texts);
-  std::vector<std::uint8_t> bytes;
+  ByteString bytes;
   if (!length || *length > bytes.max_size()) {
     return std::unexpected(EncodeError{EncodeFailure::too_large});
   }
+  // Left uninitialised: the writer must fill it exactly, or nothing of it
+  // is returned.
   bytes.resize(*length);
   detail::Writer writer(bytes);
   write_sections(diff, *texts, writer);

@@ -11,11 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "bytes/graph_diff_bytes.hpp"
 #include "diff/graph_diff.hpp"
 
 namespace quorl::testing_support {
 
-using Bytes = std::vector<std::uint8_t>;
+// The encoder's own buffer type, so that encoded and hand-built bytes compare.
+using Bytes = ByteString;
 
 inline NodeId numbered_id(std::uint8_t first) {
   NodeId id{};

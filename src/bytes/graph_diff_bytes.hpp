@@ -104,6 +104,23 @@ struct DecodeError {
 // or url is not valid UTF-8. No partial output is ever returned.
 [[nodiscard]] std::expected<ByteString, EncodeError> graph_diff_to_bytes(const Diff& diff);
 
+// Where an encoding goes when the caller owns the destination: asked once,
+// after the exact length is known, for a buffer of that many bytes (or to
+// throw std::bad_alloc). The buffer is either filled exactly or the
+// encoding fails; a caller drops the buffer on failure.
+class ByteSink {
+ public:
+  virtual std::span<std::uint8_t> allocate(std::size_t length) = 0;
+
+ protected:
+  ~ByteSink() = default;
+};
+
+// The same byte form written into the sink's buffer, so that the bytes need
+// no further copy (the Python layer writes straight into a bytes object).
+[[nodiscard]] std::expected<void, EncodeError> graph_diff_to_bytes(const Diff& diff,
+                                                                   ByteSink& sink);
+
 // The diff that `bytes` holds. The input is read in place and not retained.
 [[nodiscard]] std::expected<Diff, DecodeError> bytes_to_graph_diff(
     std::span<const std::uint8_t> bytes);

@@ -1,8 +1,11 @@
 #include <cstddef>
 #include <limits>
+#include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "bytes/byte_writer.hpp"
 #include "bytes/graph_diff_bytes.hpp"
@@ -131,25 +134,43 @@ void write_sections(const Diff& diff, const NodeTexts& texts, detail::Writer& wr
 
 }  // namespace
 
-std::expected<ByteString, EncodeError> graph_diff_to_bytes(const Diff& diff) {
+std::expected<void, EncodeError> graph_diff_to_bytes(const Diff& diff, ByteSink& sink) {
   const auto texts = write_node_texts(diff.new_or_updated_nodes());
   if (!texts) {
     return std::unexpected(EncodeError{EncodeFailure::invalid_utf8});
   }
   const auto length = encoded_length(diff, *texts);
-  ByteString bytes;
-  if (!length || *length > bytes.max_size()) {
+  if (!length) {
     return std::unexpected(EncodeError{EncodeFailure::too_large});
   }
-  // Left uninitialised: the writer must fill it exactly, or nothing of it
-  // is returned.
-  bytes.resize(*length);
-  detail::Writer writer(bytes);
+  const std::span<std::uint8_t> buffer = sink.allocate(*length);
+  detail::Writer writer(buffer);
   write_sections(diff, *texts, writer);
-  if (!writer.filled_exactly()) {
+  if (buffer.size() != *length || !writer.filled_exactly()) {
     return std::unexpected(EncodeError{EncodeFailure::length_mismatch});
   }
-  return bytes;
+  return {};
+}
+
+std::expected<ByteString, EncodeError> graph_diff_to_bytes(const Diff& diff) {
+  // Left uninitialised: the writer must fill it exactly, or nothing of it
+  // is returned.
+  class VectorSink final : public ByteSink {
+   public:
+    std::span<std::uint8_t> allocate(std::size_t length) override {
+      if (length > bytes.max_size()) {
+        throw std::bad_alloc();
+      }
+      bytes.resize(length);
+      return bytes;
+    }
+    ByteString bytes;
+  };
+  VectorSink sink;
+  if (auto written = graph_diff_to_bytes(diff, sink); !written) {
+    return std::unexpected(written.error());
+  }
+  return std::move(sink.bytes);
 }
 
 }  // namespace quorl

@@ -3,6 +3,7 @@
 // message: callers cannot, and need not, tell one cause from another.
 #include <array>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string_view>
 
@@ -24,16 +25,36 @@ PyObject* raise_plain_exception(const char* message) {
   return nullptr;
 }
 
+// Hands the encoder the storage of a new bytes object of the exact length,
+// so the byte form is written once, where Python will read it.
+class BytesObjectSink final : public ByteSink {
+ public:
+  std::span<std::uint8_t> allocate(std::size_t length) override {
+    if (length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+      throw std::bad_alloc();
+    }
+    object_ = PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(length)));
+    if (!object_) {
+      throw std::bad_alloc();
+    }
+    return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(object_.get())), length};
+  }
+
+  PyObject* release() noexcept { return object_.release(); }
+
+ private:
+  PyRef object_;
+};
+
 }  // namespace
 
 PyObject* to_bytes(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
-    const auto encoded = graph_diff_to_bytes(instance.diff);
-    if (!encoded) {
+    BytesObjectSink sink;
+    if (!graph_diff_to_bytes(instance.diff, sink)) {
       return raise_plain_exception("Failed to serialize graph diff.");
     }
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(encoded->data()),
-                                     static_cast<Py_ssize_t>(encoded->size()));
+    return sink.release();
   });
 }
 

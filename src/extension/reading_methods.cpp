@@ -54,6 +54,24 @@ PyObject* weights_dict(const TargetWeights& targets) {
   return inner.release();
 }
 
+// A dict from each source's id text to `make_value(targets)`, for the
+// sources of `groups` whose inner container is not empty. A source whose
+// targets a node deletion took away stays in the diff (num_edges counts it)
+// but has nothing to show in a reading.
+template <class Groups, class MakeValue>
+PyObject* non_empty_groups(const Groups& groups, MakeValue make_value) {
+  PyRef result = PyRef::steal(PyDict_New());
+  if (!result) {
+    return nullptr;
+  }
+  for (const auto& [source, targets] : groups) {
+    if (!targets.empty() && !set_by_id(result.get(), source, make_value(targets))) {
+      return nullptr;
+    }
+  }
+  return result.release();
+}
+
 }  // namespace
 
 PyObject* new_or_updated_nodes(PyObject* self, PyObject* /*unused*/) {
@@ -77,40 +95,16 @@ PyObject* deleted_nodes(PyObject* self, PyObject* /*unused*/) {
 }
 
 PyObject* new_or_updated_edges(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
-    PyRef result = PyRef::steal(PyDict_New());
-    if (!result) {
-      return nullptr;
-    }
-    for (const auto& [source, targets] : instance.diff.edges().new_or_updated) {
-      // A source whose targets a node deletion took away stays in the diff
-      // (num_edges counts it) but has nothing to show here.
-      if (targets.empty()) {
-        continue;
-      }
-      if (!set_by_id(result.get(), source, weights_dict(targets))) {
-        return nullptr;
-      }
-    }
-    return result.release();
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
+    return non_empty_groups(instance.diff.edges().new_or_updated,
+                            [](const auto& targets) { return weights_dict(targets); });
   });
 }
 
 PyObject* deleted_edges(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
-    PyRef result = PyRef::steal(PyDict_New());
-    if (!result) {
-      return nullptr;
-    }
-    for (const auto& [source, targets] : instance.diff.edges().deleted) {
-      if (targets.empty()) {
-        continue;
-      }
-      if (!set_by_id(result.get(), source, id_text_list(targets))) {
-        return nullptr;
-      }
-    }
-    return result.release();
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
+    return non_empty_groups(instance.diff.edges().deleted,
+                            [](const auto& targets) { return id_text_list(targets); });
   });
 }
 

@@ -64,15 +64,18 @@ function idText(b, p) {
   );
 }
 
+// Type tests by tag rather than instanceof, so that values made in another
+// realm (an iframe, a vm context) are recognised too.
+const tagOf = (value) => Object.prototype.toString.call(value);
+
 function asBytes(input) {
-  if (input instanceof Uint8Array) {
-    return input;
-  }
-  if (input instanceof ArrayBuffer) {
-    return new Uint8Array(input);
-  }
   if (ArrayBuffer.isView(input)) {
-    return new Uint8Array(input.buffer, input.byteOffset, input.byteLength);
+    return tagOf(input) === "[object Uint8Array]"
+      ? input
+      : new Uint8Array(input.buffer, input.byteOffset, input.byteLength);
+  }
+  if (tagOf(input) === "[object ArrayBuffer]") {
+    return new Uint8Array(input);
   }
   throw new TypeError("decodeGraphDiff takes a Uint8Array, an ArrayBuffer or a Buffer");
 }
@@ -332,7 +335,7 @@ function checkWeight(weight, where) {
 
 // Entries of a Map, or of a plain object used as one.
 function entriesOf(container, where) {
-  if (container instanceof Map) {
+  if (tagOf(container) === "[object Map]") {
     return container;
   }
   if (container !== null && typeof container === "object" && !Array.isArray(container)) {

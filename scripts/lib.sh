@@ -146,7 +146,7 @@ run_cpp_tests() {
 # with the module installed in VENV, the differential test against the
 # module and the inspector page in headless Chromium.
 run_js_tests() {
-  node --test "$REPO_ROOT/js/"
+  node --test --test-reporter=spec "$REPO_ROOT/js/"
 }
 
 run_js_cross_checks() {

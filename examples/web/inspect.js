@@ -6,6 +6,7 @@
 
 (() => {
   const ROW_LIMIT = 1000;
+  const EDGE_DRAW_LIMIT = 50000;
   const BACKGROUND = "#ffffff";
   const $ = (id) => document.getElementById(id);
 
@@ -260,15 +261,22 @@
       Number.isFinite(weight) && largestWeight > 0 ? 0.6 + 4.4 * (Math.abs(weight) / largestWeight) : 0.6;
 
     // Edges in a few stroke widths, one path per width, so that thousands
-    // of edges cost a handful of draw calls.
+    // of edges cost a handful of draw calls. Past EDGE_DRAW_LIMIT a picture
+    // shows nothing more, so the rest are left out and the legend says so.
     const buckets = new Map();
+    let drawnEdges = 0;
+    let allEdges = 0;
     for (const [source, targets] of diff.edges) {
       for (const [target, weight] of targets) {
+        if (allEdges++ >= EDGE_DRAW_LIMIT) continue;
+        drawnEdges++;
         const key = Math.round(widthOf(weight) * 2) / 2;
         if (!buckets.has(key)) buckets.set(key, []);
         buckets.get(key).push(source, target);
       }
     }
+    $("legend-limit").textContent =
+      drawnEdges < allEdges ? ` Drawn: the first ${drawnEdges} of ${allEdges} new or updated edges.` : "";
     for (const [lineWidth, ends] of buckets) {
       drawArrows(context, ends, at, radius, lineWidth, "rgba(38, 84, 160, 0.55)", []);
     }

@@ -1,13 +1,14 @@
 // The shared byte vectors (also read by the C++ and Python tests): each
 // decodes to the containers it describes, and re-encodes to the same bytes
-// where the vector says the module would.
+// where the vector says the module would; the refused ones fail with their
+// cause.
 import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
 import { test } from "node:test";
 
 import { decodeGraphDiff, encodeGraphDiff } from "../graph-diff.mjs";
 
-const { vectors } = JSON.parse(
+const { vectors, refused } = JSON.parse(
   readFileSync(new URL("../../tests/vectors/byte_vectors.json", import.meta.url), "utf8"),
 );
 
@@ -64,5 +65,12 @@ test("canonical vectors re-encode to the same bytes, the others to bytes that de
     } else {
       assert.deepEqual(decodeGraphDiff(bytes), diff, vector.name);
     }
+  }
+});
+
+test("refused vectors fail with their cause", () => {
+  assert.ok(refused.length >= 10);
+  for (const vector of refused) {
+    assert.throws(() => decodeGraphDiff(Buffer.from(vector.hex, "hex")), { kind: vector.cause.replaceAll("_", "-") }, vector.name);
   }
 });

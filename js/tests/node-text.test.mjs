@@ -3,7 +3,8 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 
-import { NodeTextError, readNodeText, sizeText, writeNodeText } from "../node-text.mjs";
+import { NodeTextError, readNodeText } from "../node-text-reader.mjs";
+import { sizeText, writeNodeText } from "../node-text-writer.mjs";
 
 const encoder = new TextEncoder();
 

@@ -1,6 +1,6 @@
 // Decoder and encoder of the byte form of a graph diff, for JavaScript
 // programs that receive diffs written by the Python module (or send them).
-// No dependencies; runs in Node 18+ and in browsers. Types: graph-diff.d.ts.
+// No dependencies; runs in Node 18+ and in browsers. Types: graph-diff.d.mts.
 //
 //   decodeGraphDiff(bytes) -> { nodes, deletedNodes, edges, deletedEdges }
 //   encodeGraphDiff(diff)  -> Uint8Array

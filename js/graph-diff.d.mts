@@ -1,4 +1,5 @@
-// Types of graph-diff.mjs: the byte form of a graph diff, decoded and encoded.
+// Types of graph-diff.mjs: the byte form of a graph diff, decoded and
+// encoded. Named .d.mts, as TypeScript looks for it beside an .mjs file.
 
 /** A node id as a 36-character lower-case text, 8-4-4-4-12 hex digits. */
 export type NodeId = string;

@@ -145,7 +145,7 @@ class ByteReader {
     }
     const length = this.count(`the length of ${what}`);
     if (length > this.end - this.pos) {
-      this.prematureEnd(this.exactCount(p), `${what}`);
+      this.prematureEnd(this.exactCount(p), what);
     }
     throw new GraphDiffDecodeError("wrong-id-length", `${what} has length ${length}, not 16`, p);
   }

@@ -36,7 +36,8 @@ export class NodeTextError extends Error {
 }
 
 // The decoded text of bytes [start, end) that hold no quote, backslash or
-// control byte. ASCII runs, the usual case, are built without a decoder.
+// control byte. Short ASCII runs, the usual case, are built without a
+// decoder (and only short ones: every byte becomes an argument).
 function decodeRun(bytes, start, end, ascii) {
   if (ascii && end - start <= 64) {
     return String.fromCharCode.apply(null, bytes.subarray(start, end));
@@ -235,16 +236,17 @@ class NodeTextReader {
   readSize() {
     const start = this.pos;
     this.readNumber("size must be a number or null");
-    const text = String.fromCharCode.apply(null, this.bytes.subarray(start, this.pos));
+    const text = decodeRun(this.bytes, start, this.pos, true);
     if (this.numberIntegral) {
       // Up to 15 digits a double holds the integer exactly, so rounding it
       // to float32 rounds once; "-0" stays a negative zero, as it does
-      // through a double.
+      // through a double. Beyond 20 digits no integer fits 64 bits, and a
+      // BigInt of a million digits would take long to make.
       if (text.length <= 15) {
         return Math.fround(Number(text));
       }
-      const value = BigInt(text);
-      if (this.numberNegative ? value >= -TWO_POW_63 : value < TWO_POW_64) {
+      const value = text.length <= 21 ? BigInt(text) : undefined;
+      if (value !== undefined && (this.numberNegative ? value >= -TWO_POW_63 : value < TWO_POW_64)) {
         return bigIntToFloat32(value);
       }
     }

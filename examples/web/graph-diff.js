@@ -42,7 +42,8 @@ class NodeTextError extends Error {
 }
 
 // The decoded text of bytes [start, end) that hold no quote, backslash or
-// control byte. ASCII runs, the usual case, are built without a decoder.
+// control byte. Short ASCII runs, the usual case, are built without a
+// decoder (and only short ones: every byte becomes an argument).
 function decodeRun(bytes, start, end, ascii) {
   if (ascii && end - start <= 64) {
     return String.fromCharCode.apply(null, bytes.subarray(start, end));
@@ -241,16 +242,17 @@ class NodeTextReader {
   readSize() {
     const start = this.pos;
     this.readNumber("size must be a number or null");
-    const text = String.fromCharCode.apply(null, this.bytes.subarray(start, this.pos));
+    const text = decodeRun(this.bytes, start, this.pos, true);
     if (this.numberIntegral) {
       // Up to 15 digits a double holds the integer exactly, so rounding it
       // to float32 rounds once; "-0" stays a negative zero, as it does
-      // through a double.
+      // through a double. Beyond 20 digits no integer fits 64 bits, and a
+      // BigInt of a million digits would take long to make.
       if (text.length <= 15) {
         return Math.fround(Number(text));
       }
-      const value = BigInt(text);
-      if (this.numberNegative ? value >= -TWO_POW_63 : value < TWO_POW_64) {
+      const value = text.length <= 21 ? BigInt(text) : undefined;
+      if (value !== undefined && (this.numberNegative ? value >= -TWO_POW_63 : value < TWO_POW_64)) {
         return bigIntToFloat32(value);
       }
     }
@@ -822,7 +824,7 @@ class ByteReader {
     }
     const length = this.count(`the length of ${what}`);
     if (length > this.end - this.pos) {
-      this.prematureEnd(this.exactCount(p), `${what}`);
+      this.prematureEnd(this.exactCount(p), what);
     }
     throw new GraphDiffDecodeError("wrong-id-length", `${what} has length ${length}, not 16`, p);
   }

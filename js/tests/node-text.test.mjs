@@ -82,6 +82,14 @@ test("the reader refuses what the module refuses, with an offset inside the text
   }
 });
 
+test("numbers and strings of a million characters cost no more than their length", () => {
+  const digits = "1".repeat(1_000_000);
+  assert.throws(() => read(`{"size":${digits}}`), NodeTextError);
+  assert.deepEqual(read(`{"size":0.${"0".repeat(1_000_000)}1,"x":${digits}}`), { size: 0 });
+  assert.equal(read(`{"size":${digits}e-999999}`).size, Math.fround(1.1111111111111112));
+  assert.equal(read(`{"label":"${"é\\n".repeat(300_000)}"}`).label.length, 600_000);
+});
+
 test("unknown values nested a million levels deep are skipped without recursion", () => {
   const depth = 1_000_000;
   assert.deepEqual(read(`{"x":${"[{\"k\":".repeat(depth / 2)}1${"}]".repeat(depth / 2)},"red":1}`), { red: 1 });

@@ -2,6 +2,8 @@
 to a second process that rebuilds the diff.
 
 Run after `pip install .`:  python examples/basic_usage.py
+It also writes the byte form to examples/web/sample.bin, for the inspector
+page examples/web/inspect.html.
 """
 
 import subprocess

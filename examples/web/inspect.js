@@ -240,8 +240,10 @@
       at.set(id, [width / 2 + x * halfWidth, height / 2 + y * halfHeight]);
     }
 
-    const sizes = [...diff.nodes.values()].map((a) => a.size).filter((s) => Number.isFinite(s) && s > 0);
-    const largestSize = Math.max(...sizes, 1e-30);
+    let largestSize = 1e-30;
+    for (const { size } of diff.nodes.values()) {
+      if (Number.isFinite(size) && size > largestSize) largestSize = size;
+    }
     const cap = Math.max(1.5, spacing * 0.3);
     const radius = new Map();
     for (const id of at.keys()) {

@@ -1,7 +1,8 @@
 """The inspector page (examples/web/inspect.html) in headless Chromium.
 
 Python writes fixture diffs with the installed module (250 nodes, and 2,000
-to show that the page copes with them); the page loads them three ways and the DOM it leaves behind is checked against
+to show that the page copes with them); the page loads them three ways and
+the DOM it leaves behind is checked against
 what Python wrote: the counts, a few table cells, and that the canvas is
 drawn on (a share of its pixels differs from the background).
 
@@ -92,8 +93,11 @@ def expectations(diff):
     plain = [(i, a) for i, a in nodes.items() if "red" in a and "label" not in a]
     cells = {}
     for node_id, attributes in labelled[:3] + plain[:3]:
-        colour = f"rgb({attributes['red']}, {attributes['green']}, {attributes['blue']})" if "red" in attributes else ""
-        cells[node_id] = [node_id, attributes.get("label", ""), js_number(attributes["size"]), attributes.get("url", ""), colour]
+        colour = ""
+        if "red" in attributes:
+            colour = f"rgb({attributes['red']}, {attributes['green']}, {attributes['blue']})"
+        label, url = attributes.get("label", ""), attributes.get("url", "")
+        cells[node_id] = [node_id, label, js_number(attributes["size"]), url, colour]
     source, targets = next(iter(edges.items()))
     target, weight = next(iter(targets.items()))
     cells[f"{source} {target}"] = [source, target, js_number(weight)]

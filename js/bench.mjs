@@ -67,10 +67,8 @@ for (let round = 0; round < rounds; round++) {
 
 const megabytes = (size, seconds) => (size / 1e6 / seconds).toFixed(0);
 console.log(`diff: ${edgeCount} edges over ${sourceCount} sources; node ${process.version}`);
-console.log(
-  `decodeGraphDiff: ${(decodeTime * 1e3).toFixed(0)} ms for ${bytes.length} bytes, ${megabytes(bytes.length, decodeTime)} MB/s`,
-);
-console.log(
-  `JSON.parse:      ${(parseTime * 1e3).toFixed(0)} ms for ${jsonBytes} bytes, ${megabytes(jsonBytes, parseTime)} MB/s`,
-);
+const line = (name, seconds, size) =>
+  `${name} ${(seconds * 1e3).toFixed(0)} ms for ${size} bytes, ${megabytes(size, seconds)} MB/s`;
+console.log(line("decodeGraphDiff:", decodeTime, bytes.length));
+console.log(line("JSON.parse:     ", parseTime, jsonBytes));
 console.log(`decodeGraphDiff is ${(parseTime / decodeTime).toFixed(2)}x as fast as JSON.parse`);

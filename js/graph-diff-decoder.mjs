@@ -139,7 +139,8 @@ class ByteReader {
   // The id field at the cursor as its text.
   id(what) {
     const p = this.pos;
-    if (this.end - p >= ID_FIELD && this.view.getUint32(p, true) === 16 && this.view.getUint32(p + 4, true) === 0) {
+    const view = this.view;
+    if (this.end - p >= ID_FIELD && view.getUint32(p, true) === 16 && view.getUint32(p + 4, true) === 0) {
       this.pos = p + ID_FIELD;
       return idText(this.bytes, p + 8);
     }

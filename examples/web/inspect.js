@@ -56,7 +56,8 @@
       const fromDisk = location.protocol === "file:" && !src.startsWith("data:");
       setStatus(
         fromDisk
-          ? `cannot fetch ${src}: a page opened from disk may not read other files. Open the file with the picker or drop it here, or serve this directory over http.`
+          ? `cannot fetch ${src}: a page opened from disk may not read other files. ` +
+            "Open the file with the picker or drop it here, or serve this directory over http."
           : `cannot fetch ${src}: ${error.message}`,
         true,
       );
@@ -142,7 +143,8 @@
     if (!current) return;
     const { diff } = current;
     const query = $("search").value.trim().toLowerCase();
-    const has = (...texts) => query === "" || texts.some((text) => text !== undefined && text.toLowerCase().includes(query));
+    const has = (...texts) =>
+      query === "" || texts.some((text) => text !== undefined && text.toLowerCase().includes(query));
     fill("nodes", diff.nodes, ([id, a]) => has(id, a.label, a.url), (tr, [id, a]) => {
       tr.dataset.id = id;
       cell(tr, id, "id");

@@ -12,11 +12,12 @@ const ID_B = "10111213-1415-1617-1819-1a1b1c1d1e1f";
 // What a diff reads back as: floats rounded to float32, a NaN or infinite
 // size absent (it is written as null), repeated deleted ids held once.
 function asWritten({ nodes, deletedNodes, edges, deletedEdges }) {
-  const sizeKept = (size) => size === undefined || Number.isFinite(size);
+  const written = ({ size, ...rest }) => {
+    if (size === undefined || !Number.isFinite(size)) return rest;
+    return { ...rest, size: Math.fround(size) };
+  };
   return {
-    nodes: new Map(
-      [...nodes].map(([id, { size, ...rest }]) => [id, sizeKept(size) ? { ...rest, ...(size === undefined ? {} : { size: Math.fround(size) }) } : rest]),
-    ),
+    nodes: new Map([...nodes].map(([id, attributes]) => [id, written(attributes)])),
     deletedNodes: [...new Set(deletedNodes)],
     edges: new Map([...edges].map(([s, ts]) => [s, new Map([...ts].map(([t, w]) => [t, Math.fround(w)]))])),
     deletedEdges: new Map([...deletedEdges].map(([s, ts]) => [s, [...new Set(ts)]])),

@@ -158,7 +158,7 @@ class DiffDecoder {
   std::span<const std::uint8_t> input_;
   detail::Reader reader_;
   DecodeError failure_{DecodeFailure::premature_end};
-  IdMap<NodeId, std::string_view, NodeIdHash> texts_;
+  IdMap<NodeId, std::string_view, IdHash> texts_;
   Diff::NodeMap nodes_;
   Diff::NodeSet deleted_nodes_;
   Diff::Edges edges_;

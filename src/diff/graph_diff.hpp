@@ -23,7 +23,7 @@
 namespace quorl {
 
 // The record of edge changes, grouped by source node.
-template <class Id, class W, class Hash = NodeIdHash>
+template <class Id, class W, class Hash = IdHash>
 struct EdgeDiff {
   using TargetWeights = IdMap<Id, W, Hash>;
   using Targets = IdSet<Id, Hash>;
@@ -45,7 +45,7 @@ struct EndpointDeleted {
 //  - every inner set of edges.deleted is non-empty;
 //  - an inner map of edges.new_or_updated is empty only when delete_node
 //    emptied it (the source entry is kept, and num_edges counts it).
-template <class Id, class T, class W, class Hash = NodeIdHash>
+template <class Id, class T, class W, class Hash = IdHash>
 class GraphDiff {
  public:
   using NodeMap = IdMap<Id, T, Hash>;
@@ -102,17 +102,21 @@ class GraphDiff {
   //
   // All or nothing: if memory runs out, the diff is left as it was.
   void delete_node(const Id& id) {
+    auto& sources = edges_.new_or_updated;
+    const auto own = sources.find(id);
     std::vector<SourceEntry*> pointing;
     if (!find_sources_with_index(id, pointing)) {
       scan_for_sources(id, pointing);
     }
+    put_in_order_after_removal(pointing, own);
     record_deletions(id, pointing);
-    // Nothing below allocates or throws.
+    // Nothing below allocates or throws. The own entry goes last: removing
+    // it moves another source entry, which `pointing` may hold.
     new_or_updated_nodes_.erase(id);
-    drop_outgoing_edges(id);
     for (SourceEntry* entry : pointing) {
       entry->second.erase(id);
     }
+    drop_outgoing_edges(id, own);
     if (sources_by_target_) {
       sources_by_target_->remove_target(id);
     } else if (scan_work_ >= build_work_) {
@@ -192,13 +196,8 @@ class GraphDiff {
   using Index = SourcesByTarget<Id, Hash>;
 
   // Fills `pointing` with the source entries of edges.new_or_updated (other
-  // than the node's own) whose targets include `id`, in the order in which
-  // iterating edges.new_or_updated lists them: edges.deleted gets its new
-  // entries in that order, exactly as a scan would give them, so the diff
-  // lists the same history in the same order whether or not it had an
-  // index. The flat map keeps its entries in one array and its iterators
-  // walk that array upwards, so sorting the entries by address reproduces
-  // the iteration order. Returns false when there is no index to ask.
+  // than the node's own) whose targets include `id`, in any order. Returns
+  // false when there is no index to ask.
   bool find_sources_with_index(const Id& id, std::vector<SourceEntry*>& pointing) {
     if (!sources_by_target_) {
       return false;
@@ -208,10 +207,9 @@ class GraphDiff {
       if (source != id) {
         const auto entry = edges_.new_or_updated.find(source);
         assert(entry != edges_.new_or_updated.end() && "the index lists a pending pair");
-        pointing.push_back(&*entry);
+        pointing.push_back(entry);
       }
     });
-    std::ranges::sort(pointing, std::less<>{});
     return true;
   }
 
@@ -227,6 +225,21 @@ class GraphDiff {
     }
     scan_work_ += edges_.new_or_updated.size();
     build_work_ = pairs;
+  }
+
+  // Sorts `pointing` into the order in which edges.new_or_updated lists its
+  // entries once the node's own entry (`own`, or end) is gone, that is with
+  // the last entry moved into its place. edges.deleted gets its new entries
+  // in this order, so a diff lists the same history alike whether or not it
+  // had an index.
+  void put_in_order_after_removal(std::vector<SourceEntry*>& pointing,
+                                  const SourceEntry* own) const {
+    const auto& sources = edges_.new_or_updated;
+    const SourceEntry* const last = sources.empty() ? nullptr : sources.end() - 1;
+    const auto place = [&](const SourceEntry* entry) {
+      return own != sources.end() && entry == last ? own : entry;
+    };
+    std::ranges::sort(pointing, std::less<>{}, place);
   }
 
   // Adds `id` to deleted_nodes and to the deleted targets of every source in
@@ -263,10 +276,9 @@ class GraphDiff {
     }
   }
 
-  // Removes the node's own source entry, with its targets and weights, from
-  // edges.new_or_updated and from the index.
-  void drop_outgoing_edges(const Id& id) noexcept {
-    const auto own = edges_.new_or_updated.find(id);
+  // Removes the node's own source entry `own` (or end), with its targets
+  // and weights, from edges.new_or_updated and from the index.
+  void drop_outgoing_edges(const Id& id, SourceEntry* own) noexcept {
     if (own == edges_.new_or_updated.end()) {
       return;
     }

@@ -257,7 +257,7 @@ TEST(BytesToGraphDiff, ResolvesRepeatedKeys) {
                                           .weight_bits(0x40000000)
                                           .count(0));
   EXPECT_EQ(updated_sources.edges().new_or_updated,
-            (IdMap<NodeId, Diff::Edges::TargetWeights, NodeIdHash>{{kA, {{kA, 2.0F}}}, {kB, {}}}));
+            (IdMap<NodeId, Diff::Edges::TargetWeights, IdHash>{{kA, {{kA, 2.0F}}}, {kB, {}}}));
 
   const Diff deleted_sources = decode(
       ByteBuilder().zero_counts(3).count(2).id(kA).count(3).id(kB).id(kC).id(kB).id(kA).count(1).id(

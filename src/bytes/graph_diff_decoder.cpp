@@ -84,8 +84,8 @@ class DiffDecoder {
     return true;
   }
 
-  // A source that comes again replaces the whole inner container it had:
-  // the inner container is read on its own, then assigned.
+  // A source that comes again keeps its place and replaces the whole inner
+  // container it had: the container is emptied and read anew.
   bool read_updated_edges() {
     std::size_t sources = 0;
     if (!take(reader_.read_count(), sources)) {
@@ -98,7 +98,8 @@ class DiffDecoder {
       if (!read_id(source) || !take(reader_.read_count(), count)) {
         return false;
       }
-      Diff::Edges::TargetWeights targets;
+      auto& targets = edges_.new_or_updated.try_emplace(source).first->second;
+      targets.clear();
       targets.reserve(reservation_for(count));
       for (std::size_t index = 0; index < count; ++index) {
         NodeId target;
@@ -108,7 +109,6 @@ class DiffDecoder {
         }
         targets.insert_or_assign(target, weight);
       }
-      edges_.new_or_updated.insert_or_assign(source, std::move(targets));
     }
     return true;
   }
@@ -125,7 +125,8 @@ class DiffDecoder {
       if (!read_id(source) || !take(reader_.read_count(), count)) {
         return false;
       }
-      Diff::Edges::Targets targets;
+      auto& targets = edges_.deleted.try_emplace(source).first->second;
+      targets.clear();
       targets.reserve(reservation_for(count));
       for (std::size_t index = 0; index < count; ++index) {
         NodeId target;
@@ -134,7 +135,6 @@ class DiffDecoder {
         }
         targets.insert(target);
       }
-      edges_.deleted.insert_or_assign(source, std::move(targets));
     }
     return true;
   }

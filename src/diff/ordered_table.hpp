@@ -10,8 +10,8 @@
 // [header | entries | index]. Up to kLinearCapacity entries the block has no
 // index and a lookup compares keys in order: most edge groups are that
 // small, and comparing a dozen ids costs less than hashing one. Larger
-// blocks carry an index of 32-bit positions (open addressing, linear
-// probing, at most half full, removal by backward shift, so no tombstones).
+// blocks carry an index of positions (open addressing, linear probing, at
+// most half full, removal by backward shift, so no tombstones).
 // Positions are rebuilt from the keys when the block grows.
 #pragma once
 
@@ -71,7 +71,7 @@ class OrderedTable {
     std::destroy_n(entries(), block_->size);
     block_->size = 0;
     if (const std::size_t slots = slot_count(block_->capacity); slots != 0) {
-      std::memset(index(), 0, slots * sizeof(std::uint32_t));
+      std::memset(index().bytes, 0, slots * slot_width(block_->capacity));
     }
   }
 
@@ -112,10 +112,10 @@ class OrderedTable {
       return {};
     }
     const std::size_t hash = Hash{}(key);
-    const std::uint32_t* const slots = index();
+    const Slots slots = index();
     const std::size_t mask = slot_count(block_->capacity) - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-      const std::uint32_t held = slots[slot];
+      const std::uint32_t held = slots.get(slot);
       if (held == 0) {
         return {kAbsent, true, hash};
       }
@@ -152,7 +152,7 @@ class OrderedTable {
     if (slot_count(block_->capacity) != 0) {
       vacate(slot_holding(position));
       if (position != last) {
-        index()[slot_holding(last)] = position + 1;
+        index().set(slot_holding(last), position + 1);
       }
     }
     if (position != last) {
@@ -186,14 +186,16 @@ class OrderedTable {
   }
 
   static constexpr std::size_t block_bytes(std::uint32_t capacity) noexcept {
-    return index_offset(capacity) + slot_count(capacity) * sizeof(std::uint32_t);
+    return index_offset(capacity) + slot_count(capacity) * slot_width(capacity);
   }
 
-  // Small tables grow by doubling, larger ones by half: an edge group of ten
-  // targets then holds room for twelve, not sixteen.
+  // Small tables grow by doubling, larger ones by half, and tables of small
+  // entries (edge groups) by a quarter: the slack is most of what a group
+  // costs beyond its entries, while its few ids rehash cheaply.
   static std::uint32_t grown_capacity(std::uint32_t capacity) {
+    const std::size_t step = sizeof(Entry) <= 20 ? capacity / 4 : capacity / 2;
     const std::size_t grown = capacity < 8 ? std::max<std::size_t>(1, 2 * std::size_t{capacity})
-                                           : std::size_t{capacity} + capacity / 2;
+                                           : std::size_t{capacity} + step;
     return checked_capacity(grown);
   }
 
@@ -208,8 +210,53 @@ class OrderedTable {
 
   [[nodiscard]] std::byte* raw() const noexcept { return reinterpret_cast<std::byte*>(block_); }
 
-  [[nodiscard]] std::uint32_t* index() const noexcept {
-    return reinterpret_cast<std::uint32_t*>(raw() + index_offset(block_->capacity));
+  // The index's slots hold a position plus one (0 marks a free slot) in as
+  // few bytes as the capacity allows: an edge group of a hundred targets
+  // spends one byte per slot.
+  static constexpr std::size_t slot_width(std::uint32_t capacity) noexcept {
+    return capacity < 0xff ? 1 : capacity < 0xffff ? 2 : 4;
+  }
+
+  struct Slots {
+    std::byte* bytes;
+    std::size_t width;
+
+    [[nodiscard]] std::uint32_t get(std::size_t slot) const noexcept {
+      switch (width) {
+        case 1:
+          return std::to_integer<std::uint32_t>(bytes[slot]);
+        case 2: {
+          std::uint16_t value;
+          std::memcpy(&value, bytes + 2 * slot, sizeof value);
+          return value;
+        }
+        default: {
+          std::uint32_t value;
+          std::memcpy(&value, bytes + 4 * slot, sizeof value);
+          return value;
+        }
+      }
+    }
+
+    void set(std::size_t slot, std::uint32_t value) const noexcept {
+      switch (width) {
+        case 1:
+          bytes[slot] = static_cast<std::byte>(value);
+          break;
+        case 2: {
+          const auto narrow = static_cast<std::uint16_t>(value);
+          std::memcpy(bytes + 2 * slot, &narrow, sizeof narrow);
+          break;
+        }
+        default:
+          std::memcpy(bytes + 4 * slot, &value, sizeof value);
+          break;
+      }
+    }
+  };
+
+  [[nodiscard]] Slots index() const noexcept {
+    return {raw() + index_offset(block_->capacity), slot_width(block_->capacity)};
   }
 
   static Header* allocate(std::uint32_t capacity) {
@@ -218,7 +265,7 @@ class OrderedTable {
     block->capacity = capacity;
     if (const std::size_t slots = slot_count(capacity); slots != 0) {
       std::memset(reinterpret_cast<std::byte*>(block) + index_offset(capacity), 0,
-                  slots * sizeof(std::uint32_t));
+                  slots * slot_width(capacity));
     }
     return block;
   }
@@ -282,20 +329,20 @@ class OrderedTable {
   }
 
   void place(std::size_t hash, std::uint32_t position) noexcept {
-    std::uint32_t* const slots = index();
+    const Slots slots = index();
     const std::size_t mask = slot_count(block_->capacity) - 1;
     std::size_t slot = hash & mask;
-    while (slots[slot] != 0) {
+    while (slots.get(slot) != 0) {
       slot = (slot + 1) & mask;
     }
-    slots[slot] = position + 1;
+    slots.set(slot, position + 1);
   }
 
   [[nodiscard]] std::size_t slot_holding(std::uint32_t position) const noexcept {
-    const std::uint32_t* const slots = index();
+    const Slots slots = index();
     const std::size_t mask = slot_count(block_->capacity) - 1;
     std::size_t slot = Hash{}(KeyOf{}(entries()[position])) & mask;
-    while (slots[slot] != position + 1) {
+    while (slots.get(slot) != position + 1) {
       slot = (slot + 1) & mask;
     }
     return slot;
@@ -304,18 +351,18 @@ class OrderedTable {
   // Frees `slot` and moves later slots of its run back over the gap where
   // their own probe would otherwise stop short of them.
   void vacate(std::size_t slot) noexcept {
-    std::uint32_t* const slots = index();
+    const Slots slots = index();
     const Entry* const first = entries();
     const std::size_t mask = slot_count(block_->capacity) - 1;
     std::size_t gap = slot;
-    for (std::size_t next = (gap + 1) & mask; slots[next] != 0; next = (next + 1) & mask) {
-      const std::size_t home = Hash{}(KeyOf{}(first[slots[next] - 1])) & mask;
+    for (std::size_t next = (gap + 1) & mask; slots.get(next) != 0; next = (next + 1) & mask) {
+      const std::size_t home = Hash{}(KeyOf{}(first[slots.get(next) - 1])) & mask;
       if (((next - home) & mask) >= ((next - gap) & mask)) {
-        slots[gap] = slots[next];
+        slots.set(gap, slots.get(next));
         gap = next;
       }
     }
-    slots[gap] = 0;
+    slots.set(gap, 0);
   }
 
   Header* block_ = nullptr;

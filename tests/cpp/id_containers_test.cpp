@@ -294,7 +294,25 @@ TEST_P(ContainerModel, ListsWhatTheRulesGive) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PoolSizes, ContainerModel, testing::Values(5, 17, 40, 3000));
+// Up to 5 entries: one small block; 300: across the index's threshold;
+// 3000: positions of two bytes.
+INSTANTIATE_TEST_SUITE_P(PoolSizes, ContainerModel, testing::Values(5, 300, 3000));
+
+// Positions of four bytes, from 65535 entries on.
+TEST(ContainerModel, HoldsMoreEntriesThanTwoBytesCount) {
+  std::mt19937_64 random(9);
+  std::vector<NodeId> ids(70'000);
+  IdSet<NodeId> set;
+  for (auto& id : ids) {
+    set.insert(id = random_id(random));
+  }
+  for (std::size_t index = 0; index < ids.size(); index += 3) {
+    set.erase(ids[index]);
+  }
+  for (std::size_t index = 0; index < ids.size(); ++index) {
+    ASSERT_EQ(set.contains(ids[index]), index % 3 != 0) << index;
+  }
+}
 
 // The same history lists every container in the same order whatever the key:
 // processes with different keys list and encode a diff alike.

@@ -124,7 +124,7 @@ Diff decode(const quorl::ByteString& bytes) {
 // The fixed, unseeded id hash that containers used before: public, so
 // anyone can search for ids that share its top bits offline.
 std::uint64_t public_fixed_hash(const NodeId& id) {
-  using Wide = unsigned __int128;
+  __extension__ typedef unsigned __int128 Wide;
   const auto load = [&](std::size_t offset) {
     std::uint64_t value = 0;
     for (int index = 7; index >= 0; --index) {

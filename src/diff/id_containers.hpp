@@ -79,10 +79,6 @@ class IdMap : public detail::OrderedTable<Id, std::pair<const Id, Value>, detail
   [[nodiscard]] const_iterator find(const Id& key) const noexcept {
     return const_cast<IdMap*>(this)->find(key);
   }
-  [[nodiscard]] bool contains(const Id& key) const noexcept {
-    return this->locate(key).position != Table::kAbsent;
-  }
-  [[nodiscard]] std::size_t count(const Id& key) const noexcept { return contains(key) ? 1 : 0; }
 
   // Inserts (key, Value(arguments...)) at the end unless the key is there;
   // the arguments are left untouched when it is.
@@ -124,14 +120,7 @@ class IdMap : public detail::OrderedTable<Id, std::pair<const Id, Value>, detail
   }
   [[nodiscard]] const Value& at(const Id& key) const { return const_cast<IdMap*>(this)->at(key); }
 
-  std::size_t erase(const Id& key) noexcept {
-    const auto where = this->locate(key);
-    if (where.position == Table::kAbsent) {
-      return 0;
-    }
-    this->erase_at(where.position);
-    return 1;
-  }
+  using Table::erase;
   void erase(const_iterator entry) noexcept {
     this->erase_at(static_cast<std::uint32_t>(entry - begin()));
   }
@@ -184,10 +173,6 @@ class IdSet
     const auto where = this->locate(key);
     return where.position == Table::kAbsent ? end() : begin() + where.position;
   }
-  [[nodiscard]] bool contains(const Id& key) const noexcept {
-    return this->locate(key).position != Table::kAbsent;
-  }
-  [[nodiscard]] std::size_t count(const Id& key) const noexcept { return contains(key) ? 1 : 0; }
 
   std::pair<const_iterator, bool> insert(const Id& key) {
     const auto where = this->locate(key);
@@ -198,14 +183,7 @@ class IdSet
     return {&this->append(where, copy), true};
   }
 
-  std::size_t erase(const Id& key) noexcept {
-    const auto where = this->locate(key);
-    if (where.position == Table::kAbsent) {
-      return 0;
-    }
-    this->erase_at(where.position);
-    return 1;
-  }
+  using Table::erase;
   void erase(const_iterator entry) noexcept {
     this->erase_at(static_cast<std::uint32_t>(entry - begin()));
   }

@@ -79,6 +79,21 @@ class OrderedTable {
     }
   }
 
+  [[nodiscard]] bool contains(const Key& key) const noexcept {
+    return locate(key).position != kAbsent;
+  }
+  [[nodiscard]] std::size_t count(const Key& key) const noexcept { return contains(key) ? 1 : 0; }
+
+  // Removes the entry of `key`, if any; the last entry takes its place.
+  std::size_t erase(const Key& key) noexcept {
+    const auto where = locate(key);
+    if (where.position == kAbsent) {
+      return 0;
+    }
+    erase_at(where.position);
+    return 1;
+  }
+
   // Makes room for `count` entries in all, so that inserting up to that
   // many allocates nothing more (the primitive for an all-or-nothing batch).
   void reserve(std::size_t count) {

@@ -109,6 +109,15 @@ class IdMap : public detail::OrderedTable<Id, std::pair<const Id, Value>, detail
     return result;
   }
 
+  // Appends (key, value) without looking for the key: for a reader that
+  // checks the whole container for repeated keys once it is filled.
+  template <class Argument>
+  void append_unchecked(const Id& key, Argument&& value) {
+    const Id copy = key;
+    this->append({}, std::piecewise_construct, std::forward_as_tuple(copy),
+                 std::forward_as_tuple(std::forward<Argument>(value)));
+  }
+
   Value& operator[](const Id& key) { return try_emplace(key).first->second; }
 
   [[nodiscard]] Value& at(const Id& key) {
@@ -181,6 +190,12 @@ class IdSet
     }
     const Id copy = key;
     return {&this->append(where, copy), true};
+  }
+
+  // Appends `key` without looking for it (see IdMap::append_unchecked).
+  void append_unchecked(const Id& key) {
+    const Id copy = key;
+    this->append({}, copy);
   }
 
   using Table::erase;

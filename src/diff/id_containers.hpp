@@ -75,20 +75,24 @@ class IdMap : public detail::OrderedTable<Id, std::pair<const Id, Value>, detail
   [[nodiscard]] const_iterator begin() const noexcept { return this->entries(); }
   [[nodiscard]] const_iterator end() const noexcept { return this->entries() + this->size(); }
 
-  [[nodiscard]] iterator find(const Id& key) noexcept { return at_position(this->locate(key)); }
-  [[nodiscard]] const_iterator find(const Id& key) const noexcept {
+  template <detail::KeyProbe<Id, Hash> Probe>
+  [[nodiscard]] iterator find(const Probe& key) noexcept {
+    return at_position(this->locate(key));
+  }
+  template <detail::KeyProbe<Id, Hash> Probe>
+  [[nodiscard]] const_iterator find(const Probe& key) const noexcept {
     return const_cast<IdMap*>(this)->find(key);
   }
 
   // Inserts (key, Value(arguments...)) at the end unless the key is there;
   // the arguments are left untouched when it is.
-  template <class... Arguments>
-  std::pair<iterator, bool> try_emplace(const Id& key, Arguments&&... arguments) {
+  template <detail::KeyProbe<Id, Hash> Probe, class... Arguments>
+  std::pair<iterator, bool> try_emplace(const Probe& key, Arguments&&... arguments) {
     const auto where = this->locate(key);
     if (where.position != Table::kAbsent) {
       return {this->entries() + where.position, false};
     }
-    const Id copy = key;  // `key` may live in an entry that growing moves
+    const Id copy = Table::plain(key);  // the key may live in an entry that growing moves
     return {&this->append(where, std::piecewise_construct, std::forward_as_tuple(copy),
                           std::forward_as_tuple(std::forward<Arguments>(arguments)...)),
             true};
@@ -100,8 +104,8 @@ class IdMap : public detail::OrderedTable<Id, std::pair<const Id, Value>, detail
   }
 
   // A present key keeps its place and takes the new value.
-  template <class Argument>
-  std::pair<iterator, bool> insert_or_assign(const Id& key, Argument&& value) {
+  template <detail::KeyProbe<Id, Hash> Probe, class Argument>
+  std::pair<iterator, bool> insert_or_assign(const Probe& key, Argument&& value) {
     auto result = try_emplace(key, std::forward<Argument>(value));
     if (!result.second) {
       result.first->second = std::forward<Argument>(value);
@@ -178,17 +182,19 @@ class IdSet
   [[nodiscard]] const_iterator begin() const noexcept { return this->entries(); }
   [[nodiscard]] const_iterator end() const noexcept { return this->entries() + this->size(); }
 
-  [[nodiscard]] const_iterator find(const Id& key) const noexcept {
+  template <detail::KeyProbe<Id, Hash> Probe>
+  [[nodiscard]] const_iterator find(const Probe& key) const noexcept {
     const auto where = this->locate(key);
     return where.position == Table::kAbsent ? end() : begin() + where.position;
   }
 
-  std::pair<const_iterator, bool> insert(const Id& key) {
+  template <detail::KeyProbe<Id, Hash> Probe>
+  std::pair<const_iterator, bool> insert(const Probe& key) {
     const auto where = this->locate(key);
     if (where.position != Table::kAbsent) {
       return {begin() + where.position, false};
     }
-    const Id copy = key;
+    const Id copy = Table::plain(key);
     return {&this->append(where, copy), true};
   }
 

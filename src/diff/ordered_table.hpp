@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -26,7 +27,37 @@
 #include <type_traits>
 #include <utility>
 
-namespace quorl::detail {
+namespace quorl {
+
+// A key with its hash, computed on first need and then kept: an operation
+// that looks one id up in several containers (they all share one hash)
+// hashes it once, and not at all while every container is small enough to
+// be scanned.
+template <class Key, class Hash>
+class HashedKey {
+ public:
+  explicit HashedKey(const Key& key) noexcept : key_(&key) {}
+
+  [[nodiscard]] const Key& key() const noexcept { return *key_; }
+  [[nodiscard]] std::size_t hash() const noexcept {
+    if (!known_) {
+      hash_ = Hash{}(*key_);
+      known_ = true;
+    }
+    return hash_;
+  }
+
+ private:
+  const Key* key_;
+  mutable std::size_t hash_ = 0;
+  mutable bool known_ = false;
+};
+
+namespace detail {
+
+// What a container finds entries by: a key, or a key with its hash.
+template <class Probe, class Key, class Hash>
+concept KeyProbe = std::same_as<Probe, Key> || std::same_as<Probe, HashedKey<Key, Hash>>;
 
 template <class Key, class Entry, class KeyOf, class Hash, class Equal>
 class OrderedTable {
@@ -79,13 +110,18 @@ class OrderedTable {
     }
   }
 
-  [[nodiscard]] bool contains(const Key& key) const noexcept {
+  template <KeyProbe<Key, Hash> Probe>
+  [[nodiscard]] bool contains(const Probe& key) const noexcept {
     return locate(key).position != kAbsent;
   }
-  [[nodiscard]] std::size_t count(const Key& key) const noexcept { return contains(key) ? 1 : 0; }
+  template <KeyProbe<Key, Hash> Probe>
+  [[nodiscard]] std::size_t count(const Probe& key) const noexcept {
+    return contains(key) ? 1 : 0;
+  }
 
   // Removes the entry of `key`, if any; the last entry takes its place.
-  std::size_t erase(const Key& key) noexcept {
+  template <KeyProbe<Key, Hash> Probe>
+  std::size_t erase(const Probe& key) noexcept {
     const auto where = locate(key);
     if (where.position == kAbsent) {
       return 0;
@@ -117,7 +153,14 @@ class OrderedTable {
     return block_ ? std::launder(reinterpret_cast<Entry*>(raw() + kEntriesOffset)) : nullptr;
   }
 
-  [[nodiscard]] Location locate(const Key& key) const noexcept {
+  static const Key& plain(const Key& key) noexcept { return key; }
+  static const Key& plain(const HashedKey<Key, Hash>& key) noexcept { return key.key(); }
+  static std::size_t hash_of(const Key& key) noexcept { return Hash{}(key); }
+  static std::size_t hash_of(const HashedKey<Key, Hash>& key) noexcept { return key.hash(); }
+
+  template <KeyProbe<Key, Hash> Probe>
+  [[nodiscard]] Location locate(const Probe& probe) const noexcept {
+    const Key& key = plain(probe);
     if (block_ == nullptr || block_->size == 0) {
       return {};
     }
@@ -130,7 +173,7 @@ class OrderedTable {
       }
       return {};
     }
-    const std::size_t hash = Hash{}(key);
+    const std::size_t hash = hash_of(probe);
     const Slots slots = index();
     const std::size_t mask = slot_count(block_->capacity) - 1;
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
@@ -387,4 +430,5 @@ class OrderedTable {
   Header* block_ = nullptr;
 };
 
-}  // namespace quorl::detail
+}  // namespace detail
+}  // namespace quorl

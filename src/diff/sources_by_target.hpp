@@ -24,9 +24,10 @@ class SourcesByTarget {
   }
 
   // Records that `source` points at `target` (no effect if it is recorded).
-  void add(const Id& target, const Id& source) {
+  template <class Target, class Source>
+  void add(const Target& target, const Source& source) {
     auto [entry, inserted] = sources_.try_emplace(target, source);
-    if (!inserted && entry->second.first != source) {
+    if (!inserted && entry->second.first != plain(source)) {
       entry->second.others.insert(source);
     }
   }
@@ -34,13 +35,14 @@ class SourcesByTarget {
   // Forgets that `source` points at `target` (no effect if it is not recorded).
   // Constant time however many sources the target has: the last of the
   // others takes the place of a removed first one.
-  void remove(const Id& target, const Id& source) noexcept {
+  template <class Target, class Source>
+  void remove(const Target& target, const Source& source) noexcept {
     const auto entry = sources_.find(target);
     if (entry == sources_.end()) {
       return;
     }
     auto& [first, others] = entry->second;
-    if (first != source) {
+    if (first != plain(source)) {
       others.erase(source);
     } else if (others.empty()) {
       sources_.erase(entry);
@@ -52,11 +54,14 @@ class SourcesByTarget {
   }
 
   // Forgets every source of `target`.
-  void remove_target(const Id& target) noexcept { sources_.erase(target); }
+  template <class Target>
+  void remove_target(const Target& target) noexcept {
+    sources_.erase(target);
+  }
 
   // Calls `visit(source)` for every source that points at `target`.
-  template <class Visit>
-  void for_each_source(const Id& target, Visit&& visit) const {
+  template <class Target, class Visit>
+  void for_each_source(const Target& target, Visit&& visit) const {
     const auto entry = sources_.find(target);
     if (entry == sources_.end()) {
       return;
@@ -67,7 +72,8 @@ class SourcesByTarget {
     }
   }
 
-  [[nodiscard]] std::size_t count_sources(const Id& target) const noexcept {
+  template <class Target>
+  [[nodiscard]] std::size_t count_sources(const Target& target) const noexcept {
     const auto entry = sources_.find(target);
     if (entry == sources_.end()) {
       return 0;
@@ -78,8 +84,12 @@ class SourcesByTarget {
  private:
   // Most targets have one source, so it is held in place; the set of the
   // others allocates nothing while it is empty.
+  static const Id& plain(const Id& id) noexcept { return id; }
+  static const Id& plain(const HashedKey<Id, Hash>& id) noexcept { return id.key(); }
+
   struct Sources {
-    explicit Sources(const Id& source) noexcept : first(source) {}
+    template <class Source>
+    explicit Sources(const Source& source) noexcept : first(plain(source)) {}
     Id first;
     IdSet<Id, Hash> others;  // never holds `first`
   };

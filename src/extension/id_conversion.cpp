@@ -3,15 +3,17 @@
 #include <array>
 #include <cstring>
 
+#include "bytes_contents.hpp"
 #include "errors.hpp"
+#include "field_conversion.hpp"
 #include "py_ref.hpp"
 
 namespace quorl::python {
 
 namespace {
 
-constexpr Py_ssize_t kIdLength = 16;
-constexpr Py_ssize_t kTextLength = 36;
+constexpr std::size_t kIdLength = 16;
+constexpr std::size_t kTextLength = 36;
 
 // Two hex digits per byte value, so a byte costs one table read.
 constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
@@ -59,23 +61,25 @@ std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
     raise_bad_id(parameter);
     return std::nullopt;
   }
-  if (PyBytes_GET_SIZE(value) != kIdLength) {
+  const auto contents = BytesContents::of(value);
+  if (!contents) {
+    raise_bad_id(parameter);
+    return std::nullopt;
+  }
+  if (contents->bytes().size() != kIdLength) {
     PyErr_SetString(PyExc_Exception, "Expected 16 bytes.");
     raise_bad_id(parameter);
     return std::nullopt;
   }
   NodeId id;
-  std::memcpy(id.data(), PyBytes_AS_STRING(value), id.size());
+  std::memcpy(id.data(), contents->bytes().data(), id.size());
   return id;
 }
 
-PyObject* write_id_text(const NodeId& id) {
-  // An ASCII string of known length: the digits go straight into its buffer.
-  // PyPy's C-API layer supports this too, and there it is several times
-  // faster than building the string from a C text.
-  PyObject* text = PyUnicode_New(kTextLength, 127);
-  if (text != nullptr) {
-    format_id_text(id, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text)));
+PyRef write_id_text(const NodeId& id) {
+  PyRef text = new_ascii_text(kTextLength);
+  if (text) {
+    format_id_text(id, ascii_characters(text.get()));
   }
   return text;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "diff/node_id.hpp"
+#include "py_ref.hpp"
 
 namespace quorl::python {
 
@@ -18,7 +19,7 @@ namespace quorl::python {
 [[nodiscard]] std::optional<NodeId> read_node_id(PyObject* value, const char* parameter);
 
 // The id text as a new `str`, the same text as str(uuid.UUID(bytes=...)).
-// Returns nullptr with an exception set when the string cannot be allocated.
-[[nodiscard]] PyObject* write_id_text(const NodeId& id);
+// Empty, with an exception set, when the string cannot be allocated.
+[[nodiscard]] PyRef write_id_text(const NodeId& id);
 
 }  // namespace quorl::python

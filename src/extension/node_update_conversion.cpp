@@ -1,6 +1,7 @@
 #include "node_update_conversion.hpp"
 
 #include <array>
+#include <bit>
 #include <cstddef>
 
 #include "errors.hpp"
@@ -19,25 +20,41 @@ constexpr std::array<const char*, kFieldCount> kKeyNames = {
     "label", "url", "size", "red", "green", "blue", "show_label",
 };
 
-// The keys as interned strings, made at the first use and kept (strongly)
-// for the life of the process. Returns nullptr with an exception set when
-// one cannot be made; the next call tries again.
-PyObject* const* field_keys() {
-  static std::array<PyObject*, kFieldCount> keys{};
+// The Python objects that the conversions make once and reuse for the
+// life of the process: the keys as interned strings and the colour values.
+// Under PyPy every object made in C costs a crossing into the interpreter,
+// so a reading hands out these instead of new ones; CPython caches the same
+// small ints itself. Empty slots are made at the next use.
+struct CachedObjects {
+  std::array<PyObject*, kFieldCount> keys{};
+  std::array<PyObject*, 256> colours{};
+};
+
+// Returns nullptr with an exception set when an object cannot be made.
+const CachedObjects* cached_objects() {
+  static CachedObjects objects;
   static bool complete = false;
   if (complete) {
-    return keys.data();
+    return &objects;
   }
   for (std::size_t index = 0; index < kFieldCount; ++index) {
-    if (keys[index] == nullptr) {
-      keys[index] = PyUnicode_InternFromString(kKeyNames[index]);
-      if (keys[index] == nullptr) {
+    if (objects.keys[index] == nullptr) {
+      objects.keys[index] = PyUnicode_InternFromString(kKeyNames[index]);
+      if (objects.keys[index] == nullptr) {
+        return nullptr;
+      }
+    }
+  }
+  for (std::size_t value = 0; value < objects.colours.size(); ++value) {
+    if (objects.colours[value] == nullptr) {
+      objects.colours[value] = PyLong_FromSize_t(value);
+      if (objects.colours[value] == nullptr) {
         return nullptr;
       }
     }
   }
   complete = true;
-  return keys.data();
+  return &objects;
 }
 
 // Looks the key up and, when present, converts its value into `field`.
@@ -46,6 +63,10 @@ PyObject* const* field_keys() {
 // dictionary, and a key's __eq__ run by the lookup may change the dictionary
 // too. Returns false with an exception set when the lookup or the
 // conversion fails.
+//
+// Every key is looked up, even once all entries of a small dictionary have
+// been found: under PyPy asking a dictionary for its size costs more than
+// three lookups, and without the size an absent key cannot be known absent.
 template <class Value, class Convert>
 bool read_field(PyObject* dict, PyObject* key, std::optional<Value>& field, Convert convert) {
   PyObject* found = PyDict_GetItemWithError(dict, key);
@@ -61,16 +82,12 @@ bool read_field(PyObject* dict, PyObject* key, std::optional<Value>& field, Conv
   return true;
 }
 
-// Inserts `value` (a new reference, or nullptr when making it failed) under
-// the field's key.
-bool insert_field(PyObject* dict, PyObject* const* keys, Field field, PyObject* value) {
-  const PyRef held = PyRef::steal(value);
-  return held && PyDict_SetItem(dict, keys[field], held.get()) == 0;
+// Inserts `value` (empty when making it failed) under the field's key.
+bool insert_field(PyObject* dict, const CachedObjects& cached, Field field, const PyRef& value) {
+  return value && PyDict_SetItem(dict, cached.keys[field], value.get()) == 0;
 }
 
-PyObject* text_object(const std::string& text) {
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-}
+PyRef shared(PyObject* object) { return PyRef::borrow(object); }
 
 }  // namespace
 
@@ -79,10 +96,11 @@ std::optional<NodeUpdate> read_node_update(PyObject* value) {
     raise_type_mismatch(value, "PyDict");
     return std::nullopt;
   }
-  PyObject* const* keys = field_keys();
-  if (keys == nullptr) {
+  const CachedObjects* cached = cached_objects();
+  if (cached == nullptr) {
     return std::nullopt;
   }
+  const auto& keys = cached->keys;
   // The caller's argument vector holds the dictionary; holding it here as
   // well keeps it alive whatever the converted values' Python code does.
   const PyRef dict = PyRef::borrow(value);
@@ -101,26 +119,36 @@ std::optional<NodeUpdate> read_node_update(PyObject* value) {
   return update;
 }
 
-PyObject* write_node_update(const NodeUpdate& update) {
-  PyObject* const* keys = field_keys();
-  if (keys == nullptr) {
-    return nullptr;
+PyRef NodeUpdateWriter::write(const NodeUpdate& update) {
+  const CachedObjects* cached = cached_objects();
+  if (cached == nullptr) {
+    return {};
   }
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) {
-    return nullptr;
+    return {};
   }
   PyObject* target = dict.get();
+  const auto colour = [&](std::uint8_t value) { return shared(cached->colours[value]); };
   const bool complete =
-      (!update.label || insert_field(target, keys, kLabel, text_object(*update.label))) &&
-      (!update.url || insert_field(target, keys, kUrl, text_object(*update.url))) &&
-      (!update.size || insert_field(target, keys, kSize, PyFloat_FromDouble(*update.size))) &&
-      (!update.red || insert_field(target, keys, kRed, PyLong_FromLong(*update.red))) &&
-      (!update.green || insert_field(target, keys, kGreen, PyLong_FromLong(*update.green))) &&
-      (!update.blue || insert_field(target, keys, kBlue, PyLong_FromLong(*update.blue))) &&
+      (!update.label || insert_field(target, *cached, kLabel, write_text(*update.label))) &&
+      (!update.url || insert_field(target, *cached, kUrl, write_text(*update.url))) &&
+      (!update.size || insert_field(target, *cached, kSize, size_object(*update.size))) &&
+      (!update.red || insert_field(target, *cached, kRed, colour(*update.red))) &&
+      (!update.green || insert_field(target, *cached, kGreen, colour(*update.green))) &&
+      (!update.blue || insert_field(target, *cached, kBlue, colour(*update.blue))) &&
       (!update.show_label ||
-       insert_field(target, keys, kShowLabel, PyBool_FromLong(*update.show_label ? 1 : 0)));
-  return complete ? dict.release() : nullptr;
+       insert_field(target, *cached, kShowLabel, shared(*update.show_label ? Py_True : Py_False)));
+  return complete ? std::move(dict) : PyRef();
+}
+
+PyRef NodeUpdateWriter::size_object(float size) {
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(size);
+  if (!last_size_ || bits != last_size_bits_) {
+    last_size_ = PyRef::steal(PyFloat_FromDouble(size));
+    last_size_bits_ = bits;
+  }
+  return shared(last_size_.get());
 }
 
 }  // namespace quorl::python

@@ -103,7 +103,7 @@ PyRef write_text(std::string_view utf8) {
       PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
 }
 
-std::optional<std::string> read_text(PyObject* value) {
+std::optional<SmallText> read_text(PyObject* value) {
   if (!PyUnicode_Check(value)) {
     raise_type_mismatch(value, "PyString");
     return std::nullopt;
@@ -113,7 +113,7 @@ std::optional<std::string> read_text(PyObject* value) {
   if (utf8 == nullptr) {
     return std::nullopt;
   }
-  return std::string(utf8, static_cast<std::size_t>(length));
+  return SmallText(std::string_view(utf8, static_cast<std::size_t>(length)));
 }
 
 std::optional<std::uint8_t> read_colour(PyObject* value) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "node_update/small_text.hpp"
 #include "py_ref.hpp"
 
 namespace quorl::python {
@@ -29,7 +30,7 @@ namespace quorl::python {
 
 // A `str` (or subclass), copied out as UTF-8. A string holding an unpaired
 // surrogate fails with the interpreter's UnicodeEncodeError.
-[[nodiscard]] std::optional<std::string> read_text(PyObject* value);
+[[nodiscard]] std::optional<SmallText> read_text(PyObject* value);
 
 // Anything PyLong_AsLong takes (it may call __index__), within 0..255.
 [[nodiscard]] std::optional<std::uint8_t> read_colour(PyObject* value);

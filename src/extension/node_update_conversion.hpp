@@ -24,6 +24,8 @@ namespace quorl::python {
 // holding the present fields inserted in the fixed order. Values that
 // cannot differ are shared: a run of records with the same size gets one
 // float object, colours and the flag come from objects made once.
+struct CachedObjects;
+
 class NodeUpdateWriter {
  public:
   // Empty, with an exception set (MemoryError), when anything of it cannot
@@ -32,7 +34,8 @@ class NodeUpdateWriter {
   [[nodiscard]] PyRef write(const NodeUpdate& update);
 
  private:
-  PyRef size_object(float size);
+  template <Field field>
+  PyRef value_object(const CachedObjects& cached, FieldValue<field> value);
 
   PyRef last_size_;
   std::uint32_t last_size_bits_ = 0;

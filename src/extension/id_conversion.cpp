@@ -1,11 +1,9 @@
 #include "id_conversion.hpp"
 
-#include <array>
 #include <cstring>
 
 #include "bytes_contents.hpp"
 #include "errors.hpp"
-#include "field_conversion.hpp"
 #include "py_ref.hpp"
 
 namespace quorl::python {
@@ -13,29 +11,6 @@ namespace quorl::python {
 namespace {
 
 constexpr std::size_t kIdLength = 16;
-constexpr std::size_t kTextLength = 36;
-
-// Two hex digits per byte value, so a byte costs one table read.
-constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
-  constexpr char digits[] = "0123456789abcdef";
-  std::array<std::array<char, 2>, 256> pairs{};
-  for (std::size_t value = 0; value < pairs.size(); ++value) {
-    pairs[value] = {digits[value >> 4], digits[value & 0xF]};
-  }
-  return pairs;
-}();
-
-void format_id_text(const NodeId& id, char* text) noexcept {
-  std::size_t position = 0;
-  for (std::size_t index = 0; index < id.size(); ++index) {
-    if (index == 4 || index == 6 || index == 8 || index == 10) {
-      text[position++] = '-';
-    }
-    std::memcpy(text + position, kHexPairs[id[index]].data(), 2);
-    position += 2;
-  }
-}
-
 // Raises the refusal of an id: the pending exception (the reason) becomes
 // the __cause__ of a TypeError "failed to extract field PyUuid.0", which the
 // argument rule then names after the parameter.
@@ -56,6 +31,12 @@ void raise_bad_id(const char* parameter) {
 }  // namespace
 
 std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
+  NodeId id;
+  if (PyBytes_CheckExact(value) && Py_SIZE(value) == static_cast<Py_ssize_t>(kIdLength)) {
+    // The common case, read from the object's header as BytesContents does.
+    std::memcpy(id.data(), reinterpret_cast<PyBytesObject*>(value)->ob_sval, id.size());
+    return id;
+  }
   if (!PyBytes_Check(value)) {
     raise_type_mismatch(value, "PyBytes");
     raise_bad_id(parameter);
@@ -71,17 +52,8 @@ std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
     raise_bad_id(parameter);
     return std::nullopt;
   }
-  NodeId id;
   std::memcpy(id.data(), contents->bytes().data(), id.size());
   return id;
-}
-
-PyRef write_id_text(const NodeId& id) {
-  PyRef text = new_ascii_text(kTextLength);
-  if (text) {
-    format_id_text(id, ascii_characters(text.get()));
-  }
-  return text;
 }
 
 }  // namespace quorl::python

@@ -48,8 +48,8 @@ std::vector<NodeId> random_ids(std::size_t count, std::uint64_t seed) {
 
 NodeUpdate labelled_update() {
   NodeUpdate update;
-  update.label = "node-label";  // ten characters, like a typical short label
-  update.size = 1.5F;
+  update.set<quorl::Field::label>("node-label");  // ten characters, like a typical short label
+  update.set<quorl::Field::size>(1.5F);
   return update;
 }
 

@@ -27,8 +27,8 @@ inline void require(bool holds, const char* property) {
 // What a record reads back as after a trip through its text: a size that
 // is not finite is written as null and comes back absent.
 inline NodeUpdate as_read_back(NodeUpdate update) {
-  if (update.size && !std::isfinite(*update.size)) {
-    update.size.reset();
+  if (const auto size = update.get<Field::size>(); size && !std::isfinite(*size)) {
+    update.reset(Field::size);
   }
   return update;
 }

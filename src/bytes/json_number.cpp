@@ -7,6 +7,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "node_update/float_narrowing.hpp"
+
 namespace quorl::detail {
 
 namespace {
@@ -58,23 +60,6 @@ bool is_too_large_for_double(std::string_view text) noexcept {
     }
   }
   return point + (negative_exponent ? -exponent : exponent) > 0;
-}
-
-// Rounds to nearest like a float conversion would, without leaving the
-// defined range of static_cast: at or beyond halfway between the largest
-// float and 2^128 the result is infinity.
-float narrow_to_float(double value) noexcept {
-  constexpr double kLargest = std::numeric_limits<float>::max();
-  constexpr double kRoundsToInfinity = 0x1.ffffffp127;
-  const float sign = std::signbit(value) ? -1.0F : 1.0F;
-  const double magnitude = std::fabs(value);
-  if (magnitude >= kRoundsToInfinity) {
-    return sign * std::numeric_limits<float>::infinity();
-  }
-  if (magnitude > kLargest) {
-    return sign * std::numeric_limits<float>::max();
-  }
-  return static_cast<float>(value);
 }
 
 }  // namespace

@@ -12,18 +12,10 @@ namespace quorl {
 
 namespace {
 
-// The keys in field order; the position is also the element index of the
-// array form.
-constexpr std::array<std::string_view, 7> kKeys = {
-    "label", "size", "url", "red", "green", "blue", "showLabel",
-};
-
-enum Position : std::size_t { kLabel, kSize, kUrl, kRed, kGreen, kBlue, kShowLabel };
-
-std::optional<std::size_t> position_of_key(std::string_view key) noexcept {
-  for (std::size_t position = 0; position < kKeys.size(); ++position) {
-    if (kKeys[position] == key) {
-      return position;
+std::optional<Field> field_of_key(std::string_view key) noexcept {
+  for (const FieldDescription& description : kFields) {
+    if (description.json_key == key) {
+      return description.field;
     }
   }
   return std::nullopt;
@@ -68,11 +60,11 @@ class NodeTextReader {
         return false;
       }
       scanner_.skip_whitespace();
-      if (const auto position = position_of_key(key_)) {
+      if (const auto field = field_of_key(key_)) {
         // A known key counts as seen even when its value is null, so a
         // second occurrence fails either way.
-        const std::uint32_t bit = 1U << *position;
-        if ((seen & bit) != 0 || !read_field(*position)) {
+        const std::uint32_t bit = 1U << index_of(*field);
+        if ((seen & bit) != 0 || !read_field(*field)) {
           return false;
         }
         seen |= bit;
@@ -89,15 +81,15 @@ class NodeTextReader {
 
   bool read_array() {
     (void)scanner_.consume('[');
-    for (std::size_t position = 0; position < kKeys.size(); ++position) {
+    for (const FieldDescription& description : kFields) {
       scanner_.skip_whitespace();
-      if (position > 0) {
+      if (description.field != kFields.front().field) {
         if (!scanner_.consume(',')) {
           return false;
         }
         scanner_.skip_whitespace();
       }
-      if (!read_field(position)) {
+      if (!read_field(description.field)) {
         return false;
       }
     }
@@ -105,63 +97,55 @@ class NodeTextReader {
     return scanner_.consume(']');
   }
 
-  // Reads the value of the field at `position`; null leaves it absent.
-  bool read_field(std::size_t position) {
+  // Reads the value of `field`; null leaves it absent.
+  bool read_field(Field field) {
     if (scanner_.consume_literal("null")) {
       return true;
     }
-    switch (position) {
-      case kLabel:
-        return read_text(update_.label);
-      case kSize:
-        return read_size();
-      case kUrl:
-        return read_text(update_.url);
-      case kRed:
-        return read_colour(update_.red);
-      case kGreen:
-        return read_colour(update_.green);
-      case kBlue:
-        return read_colour(update_.blue);
-      default:
-        return read_show_label();
-    }
+    return visit_field(field, [this]<Field known>() { return read_value<known>(); });
   }
 
-  bool read_text(std::optional<std::string>& field) {
-    return scanner_.read_string(field.emplace());
-  }
-
-  bool read_size() {
-    const auto token = scanner_.read_number();
-    if (!token) {
-      return false;
+  template <Field field>
+  bool read_value() {
+    constexpr FieldKind kind = kind_of(field);
+    if constexpr (kind == FieldKind::text) {
+      text_.clear();
+      if (!scanner_.read_string(text_)) {
+        return false;
+      }
+      update_.set<field>(text_);
+      return true;
+    } else if constexpr (kind == FieldKind::flag) {
+      const bool is_true = scanner_.consume_literal("true");
+      if (!is_true && !scanner_.consume_literal("false")) {
+        return false;
+      }
+      update_.set<field>(is_true);
+      return true;
+    } else {
+      const auto token = scanner_.read_number();
+      if (!token) {
+        return false;
+      }
+      const auto value = [&] {
+        if constexpr (kind == FieldKind::size) {
+          return detail::size_from_number(*token);
+        } else {
+          return detail::colour_from_number(*token);
+        }
+      }();
+      if (!value) {
+        return false;
+      }
+      update_.set<field>(*value);
+      return true;
     }
-    update_.size = detail::size_from_number(*token);
-    return update_.size.has_value();
-  }
-
-  bool read_colour(std::optional<std::uint8_t>& field) {
-    const auto token = scanner_.read_number();
-    if (!token) {
-      return false;
-    }
-    field = detail::colour_from_number(*token);
-    return field.has_value();
-  }
-
-  bool read_show_label() {
-    if (scanner_.consume_literal("true")) {
-      update_.show_label = true;
-    } else if (scanner_.consume_literal("false")) {
-      update_.show_label = false;
-    }
-    return update_.show_label.has_value();
   }
 
   detail::JsonScanner scanner_;
   NodeUpdate update_;
   std::string key_;
+  std::string text_;  // a text value, unescaped, before it goes into the record
 };
 
 }  // namespace

@@ -67,51 +67,38 @@ void append_size(float value, std::string& out) {
   }
 }
 
-// Writes the members one by one, with the separator before every member but
-// the first.
-class MemberWriter {
- public:
-  explicit MemberWriter(std::string& out) : out_(out) {}
-
-  // `key` is written as it stands: every key is plain ASCII needing no escape.
-  template <class Value, class AppendValue>
-  void member(std::string_view key, const std::optional<Value>& field, AppendValue append_value) {
-    if (!field) {
-      return;
-    }
-    out_.push_back(first_ ? '{' : ',');
-    first_ = false;
-    out_.push_back('"');
-    out_.append(key);
-    out_.append("\":");
-    append_value(*field, out_);
+// The value of a present field, by its kind.
+template <Field field>
+void append_value(FieldValue<field> value, std::string& out) {
+  constexpr FieldKind kind = kind_of(field);
+  if constexpr (kind == FieldKind::text) {
+    append_string(value, out);
+  } else if constexpr (kind == FieldKind::size) {
+    append_size(value, out);
+  } else if constexpr (kind == FieldKind::colour) {
+    append_colour(value, out);
+  } else {
+    out.append(value ? "true" : "false");
   }
-
-  void finish() { out_.append(first_ ? "{}" : "}"); }
-
- private:
-  std::string& out_;
-  bool first_ = true;
-};
+}
 
 }  // namespace
 
 void append_node_text(const NodeUpdate& update, std::string& out) {
-  const auto text = [](const std::string& value, std::string& target) {
-    append_string(value, target);
-  };
-  const auto boolean = [](bool value, std::string& target) {
-    target.append(value ? "true" : "false");
-  };
-  MemberWriter members(out);
-  members.member("label", update.label, text);
-  members.member("size", update.size, append_size);
-  members.member("url", update.url, text);
-  members.member("red", update.red, append_colour);
-  members.member("green", update.green, append_colour);
-  members.member("blue", update.blue, append_colour);
-  members.member("showLabel", update.show_label, boolean);
-  members.finish();
+  bool first = true;
+  all_fields([&]<Field field>() {
+    if (const auto value = update.get<field>()) {
+      out.push_back(first ? '{' : ',');
+      first = false;
+      // Every key is plain ASCII needing no escape.
+      out.push_back('"');
+      out.append(kFields[index_of(field)].json_key);
+      out.append("\":");
+      append_value<field>(*value, out);
+    }
+    return true;
+  });
+  out.append(first ? "{}" : "}");
 }
 
 std::string write_node_text(const NodeUpdate& update) {

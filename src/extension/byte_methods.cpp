@@ -9,6 +9,7 @@
 
 #include "binding.hpp"
 #include "bytes/graph_diff_bytes.hpp"
+#include "bytes_contents.hpp"
 #include "instance.hpp"
 #include "methods.hpp"
 
@@ -72,9 +73,11 @@ PyObject* from_bytes(PyObject* /*static: no self*/, PyObject* const* args,
       return nullptr;
     }
     // Decoded in place from the object's own storage; nothing of it is kept.
-    const std::span<const std::uint8_t> input(
-        reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data)),
-        static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
+    const auto contents = BytesContents::of(data);
+    if (!contents) {
+      return nullptr;
+    }
+    const std::span<const std::uint8_t> input = contents->bytes();
     auto decoded = bytes_to_graph_diff(input);
     if (!decoded) {
       return raise_plain_exception("Failed to deserialize graph diff.");

@@ -1,5 +1,6 @@
 #include "field_conversion.hpp"
 
+#include <cstring>
 #include <string_view>
 
 #include "errors.hpp"
@@ -69,9 +70,40 @@ std::optional<bool> call_type_bool(PyObject* value, PyObject* type) {
   return result.get() == Py_True;
 }
 
+bool is_ascii(std::string_view text) noexcept {
+  unsigned char seen = 0;
+  for (const char c : text) {
+    seen |= static_cast<unsigned char>(c);
+  }
+  return seen < 0x80U;
+}
+
 }  // namespace
 
-std::optional<std::string> read_text(PyObject* value) {
+PyRef new_ascii_text(std::size_t length) {
+  if (length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+    PyErr_NoMemory();
+    return {};
+  }
+  return PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
+}
+
+PyRef write_text(std::string_view utf8) {
+  // An ASCII text is copied straight into a new string's buffer: under PyPy
+  // that is several times faster than decoding it from UTF-8, which the
+  // C-API layer does in its own code.
+  if (is_ascii(utf8)) {
+    PyRef text = new_ascii_text(utf8.size());
+    if (text) {
+      std::memcpy(ascii_characters(text.get()), utf8.data(), utf8.size());
+    }
+    return text;
+  }
+  return PyRef::steal(
+      PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
+}
+
+std::optional<SmallText> read_text(PyObject* value) {
   if (!PyUnicode_Check(value)) {
     raise_type_mismatch(value, "PyString");
     return std::nullopt;
@@ -81,10 +113,21 @@ std::optional<std::string> read_text(PyObject* value) {
   if (utf8 == nullptr) {
     return std::nullopt;
   }
-  return std::string(utf8, static_cast<std::size_t>(length));
+  return SmallText(std::string_view(utf8, static_cast<std::size_t>(length)));
 }
 
 std::optional<std::uint8_t> read_colour(PyObject* value) {
+  // An int that is not exactly an int goes through PyNumber_Index first:
+  // PyPy's PyLong_AsLong truncates a float and re-wraps what __index__
+  // raised, where PyNumber_Index behaves as CPython's PyLong_AsLong does.
+  PyRef index;
+  if (!PyLong_CheckExact(value)) {
+    index = PyRef::steal(PyNumber_Index(value));
+    if (!index) {
+      return std::nullopt;
+    }
+    value = index.get();
+  }
   const long number = PyLong_AsLong(value);
   if (number == -1 && PyErr_Occurred() != nullptr) {
     return std::nullopt;

@@ -10,12 +10,27 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "node_update/small_text.hpp"
+#include "py_ref.hpp"
 
 namespace quorl::python {
 
+// A new `str` of `length` ASCII characters, uninitialised: the caller fills
+// ascii_characters() before the object is used anywhere. Returns an empty
+// PyRef with MemoryError set when it cannot be made.
+[[nodiscard]] PyRef new_ascii_text(std::size_t length);
+[[nodiscard]] inline char* ascii_characters(PyObject* text) noexcept {
+  return reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text));
+}
+
+// A new `str` holding the UTF-8 text `utf8`.
+[[nodiscard]] PyRef write_text(std::string_view utf8);
+
 // A `str` (or subclass), copied out as UTF-8. A string holding an unpaired
 // surrogate fails with the interpreter's UnicodeEncodeError.
-[[nodiscard]] std::optional<std::string> read_text(PyObject* value);
+[[nodiscard]] std::optional<SmallText> read_text(PyObject* value);
 
 // Anything PyLong_AsLong takes (it may call __index__), within 0..255.
 [[nodiscard]] std::optional<std::uint8_t> read_colour(PyObject* value);

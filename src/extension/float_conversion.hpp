@@ -6,11 +6,9 @@
 
 #include <optional>
 
-namespace quorl::python {
+#include "node_update/float_narrowing.hpp"
 
-// Narrows a double to the nearest 32-bit float. A magnitude past the largest
-// finite float rounds to an infinity of the same sign, a NaN stays a NaN.
-[[nodiscard]] float narrow_to_float(double value) noexcept;
+namespace quorl::python {
 
 // Converts an exact `float` directly, anything else through PyFloat_AsDouble
 // (which may run the value's __float__ or __index__), then narrows. Returns

@@ -109,6 +109,7 @@ PyMethodDef methods[] = {
     {"to_bytes", to_bytes, kNoArgs, "to_bytes($self)\n--\n\n"},
     {"from_bytes", as_table_entry(from_bytes), kFastCall | METH_STATIC,
      "from_bytes(bytes)\n--\n\n"},
+    {"__reduce_ex__", reduce_ex, METH_O, "__reduce_ex__($self, protocol, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

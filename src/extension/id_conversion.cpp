@@ -1,8 +1,8 @@
 #include "id_conversion.hpp"
 
-#include <array>
 #include <cstring>
 
+#include "bytes_contents.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
 
@@ -10,30 +10,7 @@ namespace quorl::python {
 
 namespace {
 
-constexpr Py_ssize_t kIdLength = 16;
-constexpr Py_ssize_t kTextLength = 36;
-
-// Two hex digits per byte value, so a byte costs one table read.
-constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
-  constexpr char digits[] = "0123456789abcdef";
-  std::array<std::array<char, 2>, 256> pairs{};
-  for (std::size_t value = 0; value < pairs.size(); ++value) {
-    pairs[value] = {digits[value >> 4], digits[value & 0xF]};
-  }
-  return pairs;
-}();
-
-void format_id_text(const NodeId& id, char* text) noexcept {
-  std::size_t position = 0;
-  for (std::size_t index = 0; index < id.size(); ++index) {
-    if (index == 4 || index == 6 || index == 8 || index == 10) {
-      text[position++] = '-';
-    }
-    std::memcpy(text + position, kHexPairs[id[index]].data(), 2);
-    position += 2;
-  }
-}
-
+constexpr std::size_t kIdLength = 16;
 // Raises the refusal of an id: the pending exception (the reason) becomes
 // the __cause__ of a TypeError "failed to extract field PyUuid.0", which the
 // argument rule then names after the parameter.
@@ -54,30 +31,29 @@ void raise_bad_id(const char* parameter) {
 }  // namespace
 
 std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
+  NodeId id;
+  if (PyBytes_CheckExact(value) && Py_SIZE(value) == static_cast<Py_ssize_t>(kIdLength)) {
+    // The common case, read from the object's header as BytesContents does.
+    std::memcpy(id.data(), reinterpret_cast<PyBytesObject*>(value)->ob_sval, id.size());
+    return id;
+  }
   if (!PyBytes_Check(value)) {
     raise_type_mismatch(value, "PyBytes");
     raise_bad_id(parameter);
     return std::nullopt;
   }
-  if (PyBytes_GET_SIZE(value) != kIdLength) {
+  const auto contents = BytesContents::of(value);
+  if (!contents) {
+    raise_bad_id(parameter);
+    return std::nullopt;
+  }
+  if (contents->bytes().size() != kIdLength) {
     PyErr_SetString(PyExc_Exception, "Expected 16 bytes.");
     raise_bad_id(parameter);
     return std::nullopt;
   }
-  NodeId id;
-  std::memcpy(id.data(), PyBytes_AS_STRING(value), id.size());
+  std::memcpy(id.data(), contents->bytes().data(), id.size());
   return id;
-}
-
-PyObject* write_id_text(const NodeId& id) {
-  // An ASCII string of known length: the digits go straight into its buffer.
-  // PyPy's C-API layer supports this too, and there it is several times
-  // faster than building the string from a C text.
-  PyObject* text = PyUnicode_New(kTextLength, 127);
-  if (text != nullptr) {
-    format_id_text(id, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text)));
-  }
-  return text;
 }
 
 }  // namespace quorl::python

@@ -4,9 +4,12 @@
 
 #include <Python.h>
 
+#include <array>
+#include <cstring>
 #include <optional>
 
 #include "diff/node_id.hpp"
+#include "py_ref.hpp"
 
 namespace quorl::python {
 
@@ -17,8 +20,43 @@ namespace quorl::python {
 // "Expected 16 bytes." for a wrong length). Runs no Python code.
 [[nodiscard]] std::optional<NodeId> read_node_id(PyObject* value, const char* parameter);
 
+namespace detail {
+
+// Two hex digits per byte value, so a byte costs one table read.
+inline constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+  constexpr char digits[] = "0123456789abcdef";
+  std::array<std::array<char, 2>, 256> pairs{};
+  for (std::size_t value = 0; value < pairs.size(); ++value) {
+    pairs[value] = {digits[value >> 4], digits[value & 0xF]};
+  }
+  return pairs;
+}();
+
+inline void format_id_text(const NodeId& id, char* text) noexcept {
+  std::size_t position = 0;
+  for (std::size_t index = 0; index < id.size(); ++index) {
+    if (index == 4 || index == 6 || index == 8 || index == 10) {
+      text[position++] = '-';
+    }
+    std::memcpy(text + position, kHexPairs[id[index]].data(), 2);
+    position += 2;
+  }
+}
+
+}  // namespace detail
+
 // The id text as a new `str`, the same text as str(uuid.UUID(bytes=...)).
-// Returns nullptr with an exception set when the string cannot be allocated.
-[[nodiscard]] PyObject* write_id_text(const NodeId& id);
+// Empty, with an exception set, when the string cannot be allocated. Inline:
+// the readings make one per id, and a call that returns a PyRef costs a
+// few instructions more than one the compiler can see through.
+[[nodiscard]] inline PyRef write_id_text(const NodeId& id) {
+  // An ASCII string of known length: the digits go straight into its buffer.
+  constexpr Py_ssize_t kTextLength = 36;
+  PyRef text = PyRef::steal(PyUnicode_New(kTextLength, 127));
+  if (text) {
+    detail::format_id_text(id, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.get())));
+  }
+  return text;
+}
 
 }  // namespace quorl::python

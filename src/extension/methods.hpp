@@ -23,5 +23,6 @@ PyObject* clear(PyObject* self, PyObject* unused);
 PyObject* to_bytes(PyObject* self, PyObject* unused);
 PyObject* from_bytes(PyObject* no_self, PyObject* const* args, Py_ssize_t positional_count,
                      PyObject* keyword_names);
+PyObject* reduce_ex(PyObject* self, PyObject* protocol);
 
 }  // namespace quorl::python

@@ -79,7 +79,7 @@ bool forget_registered = false;
 void forget_interpreter_objects() {
   the_module = nullptr;
   forget_graph_diff_type();
-  forget_field_keys();
+  forget_cached_objects();
   forget_registered = false;
 }
 

@@ -10,9 +10,9 @@ namespace quorl::python {
 PyTypeObject* get_or_create_graph_diff_type();
 
 // Forget the Python objects kept between calls (the class; the interned
-// dictionary keys), without touching them: called once the interpreter that
+// dictionary keys and colour values), without touching them: called once the interpreter that
 // owned them has been finalised, so that the next one builds its own.
 void forget_graph_diff_type() noexcept;
-void forget_field_keys() noexcept;
+void forget_cached_objects() noexcept;
 
 }  // namespace quorl::python

@@ -1,6 +1,7 @@
 #include "node_update_conversion.hpp"
 
 #include <array>
+#include <bit>
 #include <cstddef>
 
 #include "errors.hpp"
@@ -11,75 +12,103 @@
 
 namespace quorl::python {
 
-namespace {
-
-enum Field : std::size_t { kLabel, kUrl, kSize, kRed, kGreen, kBlue, kShowLabel, kFieldCount };
-
-// The dictionary keys in lookup and insertion order.
-constexpr std::array<const char*, kFieldCount> kKeyNames = {
-    "label", "url", "size", "red", "green", "blue", "show_label",
+// The Python objects that the conversions make once and reuse for the
+// life of the interpreter: the dictionary keys as interned strings (by field)
+// and the colour values. Under PyPy every object made in C costs a crossing
+// into the interpreter, so a reading hands out these instead of new ones;
+// CPython caches the same small ints itself. Empty slots are made at the
+// next use.
+struct CachedObjects {
+  std::array<PyObject*, kFields.size()> keys{};
+  std::array<PyObject*, 256> colours{};
 };
 
-// The keys as interned strings, made at the first use and kept (strongly)
-// for the life of the interpreter.
-std::array<PyObject*, kFieldCount> kept_keys{};
-bool kept_keys_complete = false;
+namespace {
 
-// Returns nullptr with an exception set when a key cannot be made; the next
-// call tries again.
-PyObject* const* field_keys() {
-  if (kept_keys_complete) {
-    return kept_keys.data();
+PyObject* interned_key(std::string_view name) {
+  PyObject* key = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+  if (key != nullptr) {
+    PyUnicode_InternInPlace(&key);
   }
-  for (std::size_t index = 0; index < kFieldCount; ++index) {
-    if (kept_keys[index] == nullptr) {
-      kept_keys[index] = PyUnicode_InternFromString(kKeyNames[index]);
-      if (kept_keys[index] == nullptr) {
-        return nullptr;
-      }
-    }
-  }
-  kept_keys_complete = true;
-  return kept_keys.data();
+  return key;
 }
 
-// Looks the key up and, when present, converts its value into `field`.
-// The value is held strongly for the whole conversion: the conversion may run
-// Python code (__float__, __index__, __bool__) that removes it from the
-// dictionary, and a key's __eq__ run by the lookup may change the dictionary
-// too. Returns false with an exception set when the lookup or the
-// conversion fails.
-template <class Value, class Convert>
-bool read_field(PyObject* dict, PyObject* key, std::optional<Value>& field, Convert convert) {
-  PyObject* found = PyDict_GetItemWithError(dict, key);
+// Kept (strongly) for the life of the interpreter.
+CachedObjects objects;
+bool complete = false;
+
+// Returns nullptr with an exception set when an object cannot be made.
+const CachedObjects* cached_objects() {
+  if (complete) {
+    return &objects;
+  }
+  for (const FieldDescription& description : kFields) {
+    PyObject*& key = objects.keys[index_of(description.field)];
+    if (key == nullptr && (key = interned_key(description.python_key)) == nullptr) {
+      return nullptr;
+    }
+  }
+  for (std::size_t value = 0; value < objects.colours.size(); ++value) {
+    PyObject*& colour = objects.colours[value];
+    if (colour == nullptr && (colour = PyLong_FromSize_t(value)) == nullptr) {
+      return nullptr;
+    }
+  }
+  complete = true;
+  return &objects;
+}
+
+// The value of a field of the given kind, converted from Python.
+template <Field field>
+auto read_value(PyObject* value) {
+  constexpr FieldKind kind = kind_of(field);
+  if constexpr (kind == FieldKind::text) {
+    return read_text(value);
+  } else if constexpr (kind == FieldKind::size) {
+    return read_float(value);
+  } else if constexpr (kind == FieldKind::colour) {
+    return read_colour(value);
+  } else {
+    return read_show_label(value);
+  }
+}
+
+// Looks the field's key up and, when present, converts its value into the
+// record. The value is held strongly for the whole conversion: the
+// conversion may run Python code (__float__, __index__, __bool__) that
+// removes it from the dictionary, and a key's __eq__ run by the lookup may
+// change the dictionary too. Returns false with an exception set when the
+// lookup or the conversion fails.
+//
+// Every key is looked up, even once all entries of a small dictionary have
+// been found: under PyPy asking a dictionary for its size costs more than
+// three lookups, and without the size an absent key cannot be known absent.
+template <Field field>
+bool read_field(PyObject* dict, const CachedObjects& cached, NodeUpdate& update) {
+  PyObject* found = PyDict_GetItemWithError(dict, cached.keys[index_of(field)]);
   if (found == nullptr) {
     return PyErr_Occurred() == nullptr;
   }
   const PyRef value = PyRef::borrow(found);
-  std::optional<Value> converted = convert(value.get());
+  auto converted = read_value<field>(value.get());
   if (!converted) {
     return false;
   }
-  field = std::move(converted);
+  if constexpr (kind_of(field) == FieldKind::text) {
+    update.set_text(field, std::move(*converted));
+  } else {
+    update.set<field>(*converted);
+  }
   return true;
 }
 
-// Inserts `value` (a new reference, or nullptr when making it failed) under
-// the field's key.
-bool insert_field(PyObject* dict, PyObject* const* keys, Field field, PyObject* value) {
-  const PyRef held = PyRef::steal(value);
-  return held && PyDict_SetItem(dict, keys[field], held.get()) == 0;
-}
-
-PyObject* text_object(const std::string& text) {
-  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-}
+PyRef shared(PyObject* object) { return PyRef::borrow(object); }
 
 }  // namespace
 
-void forget_field_keys() noexcept {
-  kept_keys.fill(nullptr);
-  kept_keys_complete = false;
+void forget_cached_objects() noexcept {
+  objects = CachedObjects{};
+  complete = false;
 }
 
 std::optional<NodeUpdate> read_node_update(PyObject* value) {
@@ -87,48 +116,59 @@ std::optional<NodeUpdate> read_node_update(PyObject* value) {
     raise_type_mismatch(value, "PyDict");
     return std::nullopt;
   }
-  PyObject* const* keys = field_keys();
-  if (keys == nullptr) {
+  const CachedObjects* cached = cached_objects();
+  if (cached == nullptr) {
     return std::nullopt;
   }
   // The caller's argument vector holds the dictionary; holding it here as
   // well keeps it alive whatever the converted values' Python code does.
   const PyRef dict = PyRef::borrow(value);
   NodeUpdate update;
-  const bool complete =
-      read_field(dict.get(), keys[kLabel], update.label, read_text) &&
-      read_field(dict.get(), keys[kUrl], update.url, read_text) &&
-      read_field(dict.get(), keys[kSize], update.size, read_float) &&
-      read_field(dict.get(), keys[kRed], update.red, read_colour) &&
-      read_field(dict.get(), keys[kGreen], update.green, read_colour) &&
-      read_field(dict.get(), keys[kBlue], update.blue, read_colour) &&
-      read_field(dict.get(), keys[kShowLabel], update.show_label, read_show_label);
+  const bool complete = all_fields_in_python_order(
+      [&]<Field field>() { return read_field<field>(dict.get(), *cached, update); });
   if (!complete) {
     return std::nullopt;
   }
   return update;
 }
 
-PyObject* write_node_update(const NodeUpdate& update) {
-  PyObject* const* keys = field_keys();
-  if (keys == nullptr) {
-    return nullptr;
+template <Field field>
+PyRef NodeUpdateWriter::value_object(const CachedObjects& cached, FieldValue<field> value) {
+  constexpr FieldKind kind = kind_of(field);
+  if constexpr (kind == FieldKind::text) {
+    return write_text(value);
+  } else if constexpr (kind == FieldKind::size) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+    if (!last_size_ || bits != last_size_bits_) {
+      last_size_ = PyRef::steal(PyFloat_FromDouble(value));
+      last_size_bits_ = bits;
+    }
+    return shared(last_size_.get());
+  } else if constexpr (kind == FieldKind::colour) {
+    return shared(cached.colours[value]);
+  } else {
+    return shared(value ? Py_True : Py_False);
+  }
+}
+
+PyRef NodeUpdateWriter::write(const NodeUpdate& update) {
+  const CachedObjects* cached = cached_objects();
+  if (cached == nullptr) {
+    return {};
   }
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) {
-    return nullptr;
+    return {};
   }
-  PyObject* target = dict.get();
-  const bool complete =
-      (!update.label || insert_field(target, keys, kLabel, text_object(*update.label))) &&
-      (!update.url || insert_field(target, keys, kUrl, text_object(*update.url))) &&
-      (!update.size || insert_field(target, keys, kSize, PyFloat_FromDouble(*update.size))) &&
-      (!update.red || insert_field(target, keys, kRed, PyLong_FromLong(*update.red))) &&
-      (!update.green || insert_field(target, keys, kGreen, PyLong_FromLong(*update.green))) &&
-      (!update.blue || insert_field(target, keys, kBlue, PyLong_FromLong(*update.blue))) &&
-      (!update.show_label ||
-       insert_field(target, keys, kShowLabel, PyBool_FromLong(*update.show_label ? 1 : 0)));
-  return complete ? dict.release() : nullptr;
+  const bool complete = all_fields_in_python_order([&]<Field field>() {
+    const auto value = update.get<field>();
+    if (!value) {
+      return true;
+    }
+    const PyRef object = value_object<field>(*cached, *value);
+    return object && PyDict_SetItem(dict.get(), cached->keys[index_of(field)], object.get()) == 0;
+  });
+  return complete ? std::move(dict) : PyRef();
 }
 
 }  // namespace quorl::python

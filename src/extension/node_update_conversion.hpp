@@ -5,9 +5,11 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <optional>
 
 #include "node_update/node_update.hpp"
+#include "py_ref.hpp"
 
 namespace quorl::python {
 
@@ -18,10 +20,25 @@ namespace quorl::python {
 // failing field set; the caller applies the argument rule.
 [[nodiscard]] std::optional<NodeUpdate> read_node_update(PyObject* value);
 
-// A new dictionary holding the present fields, inserted in the fixed order.
-// Returns nullptr with an exception set (MemoryError) when anything of it
-// cannot be built: a reading never hands back a dictionary with an
-// attribute silently missing.
-[[nodiscard]] PyObject* write_node_update(const NodeUpdate& update);
+// Builds the dictionaries of one reading: a new dictionary per record,
+// holding the present fields inserted in the fixed order. Values that
+// cannot differ are shared: a run of records with the same size gets one
+// float object, colours and the flag come from objects made once.
+struct CachedObjects;
+
+class NodeUpdateWriter {
+ public:
+  // Empty, with an exception set (MemoryError), when anything of it cannot
+  // be built: a reading never hands back a dictionary with an attribute
+  // silently missing.
+  [[nodiscard]] PyRef write(const NodeUpdate& update);
+
+ private:
+  template <Field field>
+  PyRef value_object(const CachedObjects& cached, FieldValue<field> value);
+
+  PyRef last_size_;
+  std::uint32_t last_size_bits_ = 0;
+};
 
 }  // namespace quorl::python

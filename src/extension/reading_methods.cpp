@@ -11,47 +11,46 @@ namespace quorl::python {
 
 namespace {
 
-// Sets result[id text] = value, where `value` is a new reference or nullptr
-// (its creation failed). Returns false with an exception set on failure.
-bool set_by_id(PyObject* result, const NodeId& id, PyObject* value) {
-  const PyRef held = PyRef::steal(value);
-  if (!held) {
+// Sets result[id text] = value, where `value` is empty when making it
+// failed. Returns false with an exception set on failure.
+bool set_by_id(PyObject* result, const NodeId& id, const PyRef& value) {
+  if (!value) {
     return false;
   }
-  const PyRef key = PyRef::steal(write_id_text(id));
-  return key && PyDict_SetItem(result, key.get(), held.get()) == 0;
+  const PyRef key = write_id_text(id);
+  return key && PyDict_SetItem(result, key.get(), value.get()) == 0;
 }
 
 // A list of the id texts of `ids`, sized exactly before it is filled.
 template <class Ids>
-PyObject* id_text_list(const Ids& ids) {
+PyRef id_text_list(const Ids& ids) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ids.size())));
   if (!list) {
-    return nullptr;
+    return {};
   }
   Py_ssize_t index = 0;
   for (const NodeId& id : ids) {
-    PyObject* text = write_id_text(id);
-    if (text == nullptr) {
-      return nullptr;  // the unfilled slots are empty; releasing the list is safe
+    PyRef text = write_id_text(id);
+    if (!text) {
+      return {};  // the unfilled slots are empty; releasing the list is safe
     }
-    PyList_SET_ITEM(list.get(), index++, text);  // steals `text`
+    PyList_SET_ITEM(list.get(), index++, text.release());  // steals the text
   }
-  return list.release();
+  return list;
 }
 
 template <class TargetWeights>
-PyObject* weights_dict(const TargetWeights& targets) {
+PyRef weights_dict(const TargetWeights& targets) {
   PyRef inner = PyRef::steal(PyDict_New());
   if (!inner) {
-    return nullptr;
+    return {};
   }
   for (const auto& [target, weight] : targets) {
-    if (!set_by_id(inner.get(), target, PyFloat_FromDouble(weight))) {
-      return nullptr;
+    if (!set_by_id(inner.get(), target, PyRef::steal(PyFloat_FromDouble(weight)))) {
+      return {};
     }
   }
-  return inner.release();
+  return inner;
 }
 
 // A dict from each source's id text to `make_value(targets)`, for the
@@ -59,17 +58,17 @@ PyObject* weights_dict(const TargetWeights& targets) {
 // targets a node deletion took away stays in the diff (num_edges counts it)
 // but has nothing to show in a reading.
 template <class Groups, class MakeValue>
-PyObject* non_empty_groups(const Groups& groups, MakeValue make_value) {
+PyRef non_empty_groups(const Groups& groups, MakeValue make_value) {
   PyRef result = PyRef::steal(PyDict_New());
   if (!result) {
-    return nullptr;
+    return {};
   }
   for (const auto& [source, targets] : groups) {
     if (!targets.empty() && !set_by_id(result.get(), source, make_value(targets))) {
-      return nullptr;
+      return {};
     }
   }
-  return result.release();
+  return result;
 }
 
 }  // namespace
@@ -80,8 +79,9 @@ PyObject* new_or_updated_nodes(PyObject* self, PyObject* /*unused*/) {
     if (!result) {
       return nullptr;
     }
+    NodeUpdateWriter writer;
     for (const auto& [id, update] : instance.diff.new_or_updated_nodes()) {
-      if (!set_by_id(result.get(), id, write_node_update(update))) {
+      if (!set_by_id(result.get(), id, writer.write(update))) {
         return nullptr;
       }
     }
@@ -90,21 +90,24 @@ PyObject* new_or_updated_nodes(PyObject* self, PyObject* /*unused*/) {
 }
 
 PyObject* deleted_nodes(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(
-      self, [](GraphDiffObject& instance) { return id_text_list(instance.diff.deleted_nodes()); });
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
+    return id_text_list(instance.diff.deleted_nodes()).release();
+  });
 }
 
 PyObject* new_or_updated_edges(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
     return non_empty_groups(instance.diff.edges().new_or_updated,
-                            [](const auto& targets) { return weights_dict(targets); });
+                            [](const auto& targets) { return weights_dict(targets); })
+        .release();
   });
 }
 
 PyObject* deleted_edges(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
     return non_empty_groups(instance.diff.edges().deleted,
-                            [](const auto& targets) { return id_text_list(targets); });
+                            [](const auto& targets) { return id_text_list(targets); })
+        .release();
   });
 }
 

@@ -1,42 +1,64 @@
 #include "node_update/node_update.hpp"
 
-#include <bit>
 #include <utility>
 
 namespace quorl {
 
+static_assert(sizeof(NodeUpdate) == 40,
+              "two 16-byte texts, a 4-byte size, 3 colours, 1 byte of bits");
+
 namespace {
 
-template <class Field>
-void take_if_present(std::optional<Field>& stored, std::optional<Field>& incoming) noexcept {
-  if (incoming.has_value()) {
-    stored = std::move(incoming);
+// The value of `field` in a form that compares the size by its bits.
+template <Field field>
+auto comparable(const NodeUpdate& update) noexcept {
+  if constexpr (kind_of(field) == FieldKind::size) {
+    return update.get<field>().transform(
+        [](float size) { return std::bit_cast<std::uint32_t>(size); });
+  } else {
+    return update.get<field>();
   }
 }
 
 }  // namespace
 
+void NodeUpdate::set_text(Field field, SmallText text) noexcept {
+  texts_[detail::slot_of(field)] = std::move(text);
+  present_ |= presence_bit(field);
+}
+
+void NodeUpdate::reset(Field field) noexcept {
+  visit_field(field, [this]<Field known>() {
+    if constexpr (kind_of(known) == FieldKind::text) {
+      texts_[detail::slot_of(known)] = SmallText();
+    } else if constexpr (kind_of(known) == FieldKind::size) {
+      size_bits_ = 0;
+    } else if constexpr (kind_of(known) == FieldKind::colour) {
+      colours_[detail::slot_of(known)] = 0;
+    } else {
+      present_ &= static_cast<std::uint8_t>(~kShowLabelValue);
+    }
+    return true;
+  });
+  present_ &= static_cast<std::uint8_t>(~presence_bit(field));
+}
+
 NodeUpdate& NodeUpdate::operator+=(NodeUpdate incoming) noexcept {
-  take_if_present(label, incoming.label);
-  take_if_present(size, incoming.size);
-  take_if_present(url, incoming.url);
-  take_if_present(red, incoming.red);
-  take_if_present(green, incoming.green);
-  take_if_present(blue, incoming.blue);
-  take_if_present(show_label, incoming.show_label);
+  all_fields([&]<Field field>() {
+    if (incoming.has(field)) {
+      if constexpr (kind_of(field) == FieldKind::text) {
+        set_text(field, std::move(incoming.texts_[detail::slot_of(field)]));
+      } else {
+        set<field>(*incoming.get<field>());
+      }
+    }
+    return true;
+  });
   return *this;
 }
 
-bool NodeUpdate::empty() const noexcept {
-  return !label && !size && !url && !red && !green && !blue && !show_label;
-}
-
 bool same_fields(const NodeUpdate& a, const NodeUpdate& b) noexcept {
-  const auto size_bits = [](const std::optional<float>& size) {
-    return size.transform([](float value) { return std::bit_cast<std::uint32_t>(value); });
-  };
-  return a.label == b.label && size_bits(a.size) == size_bits(b.size) && a.url == b.url &&
-         a.red == b.red && a.green == b.green && a.blue == b.blue && a.show_label == b.show_label;
+  return all_fields([&]<Field field>() { return comparable<field>(a) == comparable<field>(b); });
 }
 
 }  // namespace quorl

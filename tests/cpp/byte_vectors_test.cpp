@@ -11,6 +11,7 @@
 #include "byte_form_support.hpp"
 #include "bytes/graph_diff_bytes.hpp"
 #include "bytes/node_text.hpp"
+#include "node_fields.hpp"
 
 namespace quorl {
 namespace {
@@ -28,7 +29,7 @@ json::array load_vectors(std::string_view list = "vectors") {
 std::string string_of(const json::value& value) { return std::string(value.as_string()); }
 
 NodeUpdate update_from(const json::object& fields) {
-  NodeUpdate update;
+  testing::NodeFields update;
   for (const auto& [key, value] : fields) {
     if (key == "label") update.label = string_of(value);
     if (key == "url") update.url = string_of(value);
@@ -38,7 +39,7 @@ NodeUpdate update_from(const json::object& fields) {
     if (key == "blue") update.blue = value.to_number<std::uint8_t>();
     if (key == "show_label") update.show_label = value.as_bool();
   }
-  return update;
+  return testing::make_update(update);
 }
 
 Diff diff_from(const json::object& vector) {

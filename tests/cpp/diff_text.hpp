@@ -11,6 +11,7 @@
 #include <string>
 
 #include "diff/graph_diff.hpp"
+#include "node_fields.hpp"
 #include "node_update/node_update.hpp"
 
 namespace quorl::testing {
@@ -61,7 +62,8 @@ inline void append_item(std::string& list, const std::string& item) {
 }
 
 // Present fields only, in declared order; the empty update renders as "{}".
-inline std::string render(const NodeUpdate& update) {
+inline std::string render(const NodeUpdate& record) {
+  const NodeFields update = fields_of(record);
   std::string fields;
   const auto add = [&](const std::string& name, const auto& field, const auto& value_text) {
     if (field.has_value()) {

@@ -12,6 +12,7 @@
 #include "byte_form_support.hpp"
 #include "bytes/graph_diff_bytes.hpp"
 #include "bytes/node_text.hpp"
+#include "node_fields.hpp"
 
 namespace quorl {
 namespace {
@@ -34,7 +35,8 @@ Bytes one_node_with_text(std::string_view text) {
 Diff diff_with_every_container() {
   Diff diff;
   diff.add_or_update_node(
-      kA, {.label = "a\"\\\n\xc3\xa9", .size = 0.1F, .red = 7, .show_label = false});
+      kA, testing::make_update(
+              {.label = "a\"\\\n\xc3\xa9", .size = 0.1F, .red = 7, .show_label = false}));
   diff.add_or_update_node(kB, {});
   diff.delete_node(kC);
   (void)diff.add_edge(kA, kB, -0.0F);
@@ -93,7 +95,7 @@ struct MalformedCase {
   DecodeFailure failure;
 };
 
-class MalformedBytes : public testing::TestWithParam<MalformedCase> {};
+class MalformedBytes : public ::testing::TestWithParam<MalformedCase> {};
 
 TEST_P(MalformedBytes, FailWithTheirCause) {
   EXPECT_EQ(failure_of(GetParam().bytes), GetParam().failure);
@@ -108,7 +110,7 @@ Bytes node_id_of_length(std::uint64_t length, std::size_t bytes_following) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, MalformedBytes,
-    testing::Values(
+    ::testing::Values(
         MalformedCase{"id_length_15", node_id_of_length(15, 15), DecodeFailure::wrong_id_length},
         MalformedCase{"id_length_17", node_id_of_length(17, 17), DecodeFailure::wrong_id_length},
         MalformedCase{"id_length_0", node_id_of_length(0, 0), DecodeFailure::wrong_id_length},
@@ -154,7 +156,7 @@ struct Utf8Case {
   bool valid;
 };
 
-class Utf8Text : public testing::TestWithParam<Utf8Case> {};
+class Utf8Text : public ::testing::TestWithParam<Utf8Case> {};
 
 TEST_P(Utf8Text, IsCheckedStrictly) {
   const std::string text = "{\"label\":\"" + GetParam().label_bytes + "\"}";
@@ -165,12 +167,12 @@ TEST_P(Utf8Text, IsCheckedStrictly) {
     return;
   }
   ASSERT_TRUE(decoded.has_value());
-  EXPECT_EQ(decoded->new_or_updated_nodes().at(kA).label, GetParam().label_bytes);
+  EXPECT_EQ(decoded->new_or_updated_nodes().at(kA).get<Field::label>(), GetParam().label_bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, Utf8Text,
-    testing::Values(
+    ::testing::Values(
         Utf8Case{"u007f", "\x7f", true}, Utf8Case{"u0080", "\xc2\x80", true},
         Utf8Case{"u07ff", "\xdf\xbf", true}, Utf8Case{"u0800", "\xe0\xa0\x80", true},
         Utf8Case{"ud7ff", "\xed\x9f\xbf", true}, Utf8Case{"ue000", "\xee\x80\x80", true},
@@ -221,7 +223,8 @@ TEST(BytesToGraphDiff, ResolvesRepeatedKeys) {
                                 .text("{\"size\":2}")
                                 .zero_counts(3));
   ASSERT_EQ(nodes.new_or_updated_nodes().size(), 2U);
-  EXPECT_TRUE(same_fields(nodes.new_or_updated_nodes().at(kA), {.size = 2.0F}));  // not merged
+  EXPECT_TRUE(same_fields(nodes.new_or_updated_nodes().at(kA),
+                          testing::make_update({.size = 2.0F})));  // not merged
 
   const Diff deleted = decode(ByteBuilder().count(0).count(3).id(kA).id(kB).id(kA).zero_counts(2));
   EXPECT_EQ(deleted.deleted_nodes(), (Diff::NodeSet{kA, kB}));
@@ -337,8 +340,8 @@ TEST(BytesToGraphDiff, TakesSectionsAsTheyAreWithoutCrossChecks) {
 // What a node's record reads back as: the record itself, except that a
 // size that is not finite is written as null.
 NodeUpdate as_read_back(NodeUpdate update) {
-  if (update.size && !std::isfinite(*update.size)) {
-    update.size.reset();
+  if (const auto size = update.get<Field::size>(); size && !std::isfinite(*size)) {
+    update.reset(Field::size);
   }
   return update;
 }
@@ -370,7 +373,7 @@ Diff random_diff(std::mt19937& random) {
     switch (random() % 6) {
       case 0:
       case 1: {
-        NodeUpdate update;
+        testing::NodeFields update;
         const auto present = static_cast<std::uint32_t>(random());
         if (present & 1U) update.label = text();
         if (present & 2U) update.size = weight();
@@ -379,7 +382,7 @@ Diff random_diff(std::mt19937& random) {
         if (present & 16U) update.green = static_cast<std::uint8_t>(random());
         if (present & 32U) update.blue = static_cast<std::uint8_t>(random());
         if (present & 64U) update.show_label = (random() & 1U) != 0;
-        diff.add_or_update_node(any_id(), std::move(update));
+        diff.add_or_update_node(any_id(), testing::make_update(update));
         break;
       }
       case 2:
@@ -399,12 +402,12 @@ Diff random_diff(std::mt19937& random) {
 
 // Bytes that no decoder accepts are not a success.
 TEST(GraphDiffToBytes, RefusesTextsThatAreNotUtf8) {
-  for (const NodeUpdate& update :
-       {NodeUpdate{.label = "ok \xff"}, NodeUpdate{.url = "\xed\xa0\x80"},
-        NodeUpdate{.label = "\xc3"}}) {
+  for (const testing::NodeFields& update :
+       {testing::NodeFields{.label = "ok \xff"}, testing::NodeFields{.url = "\xed\xa0\x80"},
+        testing::NodeFields{.label = "\xc3"}}) {
     Diff diff;
-    diff.add_or_update_node(kB, {.label = "fine"});
-    diff.add_or_update_node(kA, update);
+    diff.add_or_update_node(kB, testing::make_update({.label = "fine"}));
+    diff.add_or_update_node(kA, testing::make_update(update));
     const auto encoded = graph_diff_to_bytes(diff);
     ASSERT_FALSE(encoded.has_value());
     EXPECT_EQ(encoded.error().cause, EncodeFailure::invalid_utf8);

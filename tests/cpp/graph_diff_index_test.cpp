@@ -15,6 +15,7 @@
 
 #include "allocation_failure.hpp"
 #include "diff/graph_diff.hpp"
+#include "node_fields.hpp"
 
 namespace {
 
@@ -89,7 +90,8 @@ std::string id_text(const NodeId& id) {
   return text;
 }
 
-std::string update_text(const NodeUpdate& update) {
+std::string update_text(const NodeUpdate& record) {
+  const quorl::testing::NodeFields update = quorl::testing::fields_of(record);
   return update.label.value_or("-") + "|" + update.url.value_or("-") + "|" +
          std::to_string(update.size ? std::bit_cast<std::uint32_t>(*update.size) : 0) + "|" +
          std::to_string(update.red.value_or(0)) + std::to_string(update.show_label.value_or(0));
@@ -215,12 +217,12 @@ class History {
   const NodeId& any_id() { return pool_[pick(pool_.size())]; }
 
   NodeUpdate random_update() {
-    NodeUpdate update;
+    quorl::testing::NodeFields update;
     if (pick(2) == 0) update.label = std::string(pick(20), 'x');
     if (pick(2) == 0) update.size = static_cast<float>(pick(1000)) / 8.0F;
     if (pick(3) == 0) update.red = static_cast<std::uint8_t>(pick(256));
     if (pick(3) == 0) update.show_label = pick(2) == 0;
-    return update;
+    return quorl::testing::make_update(update);
   }
 
   void add_edge(Diff& diff, ReferenceDiff& reference, const NodeId& from, const NodeId& to) {
@@ -239,7 +241,7 @@ class History {
     Diff::NodeSet deleted_nodes;
     Diff::Edges edges;
     for (auto count = random() % 30; count > 0; --count) {
-      nodes[id()].label = "decoded";
+      nodes[id()].set<quorl::Field::label>("decoded");
       deleted_nodes.insert(id());
     }
     for (auto count = random() % 60; count > 0; --count) {

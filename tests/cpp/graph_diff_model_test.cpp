@@ -77,19 +77,10 @@ class Model {
 
  private:
   // Each field by itself: a present incoming value replaces the stored one.
-  static void merge(NodeUpdate& stored, const NodeUpdate& incoming) {
-    const auto take = [](auto& stored_field, const auto& incoming_field) {
-      if (incoming_field.has_value()) {
-        stored_field = incoming_field;
-      }
-    };
-    take(stored.label, incoming.label);
-    take(stored.size, incoming.size);
-    take(stored.url, incoming.url);
-    take(stored.red, incoming.red);
-    take(stored.green, incoming.green);
-    take(stored.blue, incoming.blue);
-    take(stored.show_label, incoming.show_label);
+  static void merge(NodeUpdate& stored_record, const NodeUpdate& incoming_record) {
+    testing::NodeFields stored = testing::fields_of(stored_record);
+    testing::merge_fields(stored, testing::fields_of(incoming_record));
+    stored_record = testing::make_update(stored);
   }
 
   SortedDiff state_;
@@ -177,7 +168,7 @@ class RandomOperations {
     static const float kSizes[] = {0.0F, -0.0F, 1.5F, std::bit_cast<float>(0x7fc0beefU)};
     static const std::uint8_t kComponents[] = {0, 1, 255};
     static const bool kFlags[] = {false, true};
-    NodeUpdate result;
+    testing::NodeFields result;
     maybe_set(result.label, kTexts);
     maybe_set(result.size, kSizes);
     maybe_set(result.url, kTexts);
@@ -185,7 +176,7 @@ class RandomOperations {
     maybe_set(result.green, kComponents);
     maybe_set(result.blue, kComponents);
     maybe_set(result.show_label, kFlags);
-    return result;
+    return testing::make_update(result);
   }
 
   float weight() {

@@ -53,8 +53,8 @@ Outcome run(const std::vector<Step>& steps) {
   return outcome_of(diff);
 }
 
-Step add_node(const NodeId& id, NodeUpdate update) {
-  return [=](Diff& diff) { diff.add_or_update_node(id, update); };
+Step add_node(const NodeId& id, const testing::NodeFields& fields) {
+  return [=](Diff& diff) { diff.add_or_update_node(id, testing::make_update(fields)); };
 }
 Step delete_node(const NodeId& id) {
   return [=](Diff& diff) { diff.delete_node(id); };
@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
 // keeps A's emptied map, and leaves deletions recorded earlier alone.
 TEST(GraphDiffDeleteNode, CascadeOverPendingEdges) {
   Diff diff;
-  diff.add_or_update_node(X, {.label = "x"});
+  diff.add_or_update_node(X, testing::make_update({.label = "x"}));
   diff.delete_edge(C, E);
   diff.delete_edge(D, X);
   diff.delete_edge(X, E);
@@ -234,7 +234,7 @@ TEST(GraphDiffDeleteNode, CascadeOverPendingEdges) {
 
 TEST(GraphDiffAddEdge, RefusedAtDeletedEndpointLeavesDiffUnchanged) {
   Diff diff;
-  diff.add_or_update_node(B, {.label = "b"});
+  diff.add_or_update_node(B, testing::make_update({.label = "b"}));
   set_edge(diff, C, A, 1.0F);
   set_edge(diff, C, B, 2.0F);
   diff.delete_edge(A, B);
@@ -270,7 +270,7 @@ TEST(GraphDiffClear, KeepsOuterCapacity) {
 
   for (std::uint8_t tag = 0; tag < 200; ++tag) {
     NodeId id = make_id(tag);
-    diff.add_or_update_node(id, {.red = tag});
+    diff.add_or_update_node(id, testing::make_update({.red = tag}));
     set_edge(diff, id, make_id('B'), 1.0F);
     id[0] = 1;
     diff.delete_node(id);

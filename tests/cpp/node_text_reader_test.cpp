@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bytes/node_text.hpp"
+#include "node_fields.hpp"
 
 namespace quorl {
 namespace {
@@ -19,17 +20,19 @@ constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
 struct ReadCase {
   std::string text;
-  std::optional<NodeUpdate> expected;  // nullopt: the text is refused
+  std::optional<testing::NodeFields> expected;  // nullopt: the text is refused
 };
 
 std::ostream& operator<<(std::ostream& out, const ReadCase& read_case) {
-  return out << testing::PrintToString(read_case.text);
+  return out << ::testing::PrintToString(read_case.text);
 }
 
-ReadCase accepts(std::string text, NodeUpdate expected) { return {std::move(text), expected}; }
+ReadCase accepts(std::string text, testing::NodeFields expected) {
+  return {std::move(text), std::move(expected)};
+}
 ReadCase refuses(std::string text) { return {std::move(text), std::nullopt}; }
 
-class ReadText : public testing::TestWithParam<ReadCase> {};
+class ReadText : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadText, GivesTheExpectedRecord) {
   const auto read = read_node_text(GetParam().text);
@@ -38,15 +41,15 @@ TEST_P(ReadText, GivesTheExpectedRecord) {
     return;
   }
   ASSERT_TRUE(read.has_value()) << "refused at offset " << read.error().offset;
-  EXPECT_TRUE(same_fields(*read, *GetParam().expected))
+  EXPECT_TRUE(same_fields(*read, testing::make_update(*GetParam().expected)))
       << "read back as " << write_node_text(*read);
 }
 
-const NodeUpdate kNothing{};
+const testing::NodeFields kNothing{};
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, ReadText,
-    testing::Values(
+    ::testing::Values(
         // The empty record in every spelling.
         accepts("{}", kNothing), accepts("{ }", kNothing), accepts(" \t\r\n{}\n", kNothing),
         accepts("[null,null,null,null,null,null,null]", kNothing),
@@ -191,7 +194,7 @@ TEST(ReadText, SkipsValuesNestedAMillionLevelsDeep) {
     text.append(R"(,"label":"deep"})");
     const auto read = read_node_text(text);
     ASSERT_TRUE(read.has_value());
-    EXPECT_EQ(read->label, "deep");
+    EXPECT_EQ(read->get<Field::label>(), "deep");
 
     text.erase(text.size() - 20, 1);  // one closing bracket short
     EXPECT_FALSE(read_node_text(text).has_value());
@@ -214,21 +217,21 @@ TEST(ReadText, ReadsBackWhatTheWriterWrites) {
   };
   for (int round = 0; round < 20000; ++round) {
     const auto present = static_cast<std::uint32_t>(random());
-    NodeUpdate update;
-    if (present & 1U) update.label = random_text();
-    if (present & 2U) update.size = std::bit_cast<float>(static_cast<std::uint32_t>(random()));
-    if (present & 4U) update.url = random_text();
-    if (present & 8U) update.red = static_cast<std::uint8_t>(random());
-    if (present & 16U) update.green = static_cast<std::uint8_t>(random());
-    if (present & 32U) update.blue = static_cast<std::uint8_t>(random());
-    if (present & 64U) update.show_label = (random() & 1U) != 0;
-    const std::string text = write_node_text(update);
+    testing::NodeFields fields;
+    if (present & 1U) fields.label = random_text();
+    if (present & 2U) fields.size = std::bit_cast<float>(static_cast<std::uint32_t>(random()));
+    if (present & 4U) fields.url = random_text();
+    if (present & 8U) fields.red = static_cast<std::uint8_t>(random());
+    if (present & 16U) fields.green = static_cast<std::uint8_t>(random());
+    if (present & 32U) fields.blue = static_cast<std::uint8_t>(random());
+    if (present & 64U) fields.show_label = (random() & 1U) != 0;
+    const std::string text = write_node_text(testing::make_update(fields));
     const auto read = read_node_text(text);
     ASSERT_TRUE(read.has_value()) << text;
-    if (update.size && !std::isfinite(*update.size)) {
-      update.size.reset();
+    if (fields.size && !std::isfinite(*fields.size)) {
+      fields.size.reset();
     }
-    ASSERT_TRUE(same_fields(*read, update)) << text;
+    ASSERT_TRUE(same_fields(*read, testing::make_update(fields))) << text;
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bytes/node_text.hpp"
+#include "node_fields.hpp"
 
 namespace quorl {
 namespace {
@@ -20,17 +21,19 @@ constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
 struct WrittenCase {
   const char* name;
-  NodeUpdate update;
+  testing::NodeFields update;
   std::string text;
 };
 
-class WrittenText : public testing::TestWithParam<WrittenCase> {};
+class WrittenText : public ::testing::TestWithParam<WrittenCase> {};
 
-TEST_P(WrittenText, IsExact) { EXPECT_EQ(write_node_text(GetParam().update), GetParam().text); }
+TEST_P(WrittenText, IsExact) {
+  EXPECT_EQ(write_node_text(testing::make_update(GetParam().update)), GetParam().text);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Records, WrittenText,
-    testing::Values(
+    ::testing::Values(
         WrittenCase{"empty", {}, "{}"},
         WrittenCase{
             "every_field",
@@ -71,28 +74,29 @@ struct SizeCase {
   const char* text;
 };
 
-class SizeText : public testing::TestWithParam<SizeCase> {};
+class SizeText : public ::testing::TestWithParam<SizeCase> {};
 
 TEST_P(SizeText, IsExact) {
   const std::string expected = std::string(R"({"size":)") + GetParam().text + "}";
-  EXPECT_EQ(write_node_text({.size = GetParam().value}), expected);
+  EXPECT_EQ(write_node_text(testing::make_update({.size = GetParam().value})), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, SizeText,
-    testing::Values(SizeCase{1.0F, "1.0"}, SizeCase{123456789.0F, "123456790.0"},
-                    SizeCase{1.5F, "1.5"}, SizeCase{1234.5678F, "1234.5677"}, SizeCase{0.1F, "0.1"},
-                    SizeCase{0.000001F, "0.000001"}, SizeCase{1e13F, "1e13"},
-                    SizeCase{1e-7F, "1e-7"}, SizeCase{1e27F, "1e27"}, SizeCase{1.5e-7F, "1.5e-7"},
-                    SizeCase{std::numeric_limits<float>::max(), "3.4028235e38"},
-                    SizeCase{1e10F, "10000000000.0"}, SizeCase{1e12F, "1000000000000.0"},
-                    SizeCase{2.0F / 3.0F, "0.6666667"}, SizeCase{0.00001F, "0.00001"},
-                    SizeCase{std::numeric_limits<float>::denorm_min(), "1e-45"},
-                    SizeCase{0.0F, "0.0"}, SizeCase{-0.0F, "-0.0"}, SizeCase{-1.5F, "-1.5"},
-                    SizeCase{-1e13F, "-1e13"}, SizeCase{100.0F, "100.0"},
-                    SizeCase{1.25e13F, "1.25e13"}, SizeCase{9999999000000.0F, "9999999000000.0"},
-                    SizeCase{0.0000015F, "0.0000015"}, SizeCase{1.17549435e-38F, "1.1754944e-38"},
-                    SizeCase{16777216.0F, "16777216.0"}, SizeCase{16777217.0F, "16777216.0"}));
+    ::testing::Values(SizeCase{1.0F, "1.0"}, SizeCase{123456789.0F, "123456790.0"},
+                      SizeCase{1.5F, "1.5"}, SizeCase{1234.5678F, "1234.5677"},
+                      SizeCase{0.1F, "0.1"}, SizeCase{0.000001F, "0.000001"},
+                      SizeCase{1e13F, "1e13"}, SizeCase{1e-7F, "1e-7"}, SizeCase{1e27F, "1e27"},
+                      SizeCase{1.5e-7F, "1.5e-7"},
+                      SizeCase{std::numeric_limits<float>::max(), "3.4028235e38"},
+                      SizeCase{1e10F, "10000000000.0"}, SizeCase{1e12F, "1000000000000.0"},
+                      SizeCase{2.0F / 3.0F, "0.6666667"}, SizeCase{0.00001F, "0.00001"},
+                      SizeCase{std::numeric_limits<float>::denorm_min(), "1e-45"},
+                      SizeCase{0.0F, "0.0"}, SizeCase{-0.0F, "-0.0"}, SizeCase{-1.5F, "-1.5"},
+                      SizeCase{-1e13F, "-1e13"}, SizeCase{100.0F, "100.0"},
+                      SizeCase{1.25e13F, "1.25e13"}, SizeCase{9999999000000.0F, "9999999000000.0"},
+                      SizeCase{0.0000015F, "0.0000015"}, SizeCase{1.17549435e-38F, "1.1754944e-38"},
+                      SizeCase{16777216.0F, "16777216.0"}, SizeCase{16777217.0F, "16777216.0"}));
 
 // The significant digits of a size text: no sign, point, exponent, or
 // leading and trailing zeros.
@@ -117,7 +121,7 @@ std::size_t shortest_digit_count(float value) {
 }
 
 void expect_shortest_round_trip(float value) {
-  const std::string text = write_node_text({.size = value});
+  const std::string text = write_node_text(testing::make_update({.size = value}));
   const std::string_view number =
       std::string_view(text).substr(8, text.size() - 9);  // between {"size": and }
   float parsed = 0;
@@ -126,7 +130,9 @@ void expect_shortest_round_trip(float value) {
   ASSERT_EQ(std::bit_cast<std::uint32_t>(parsed), std::bit_cast<std::uint32_t>(value)) << text;
   const auto read = read_node_text(text);
   ASSERT_TRUE(read.has_value()) << text;
-  ASSERT_EQ(std::bit_cast<std::uint32_t>(*read->size), std::bit_cast<std::uint32_t>(value)) << text;
+  ASSERT_EQ(std::bit_cast<std::uint32_t>(*read->get<Field::size>()),
+            std::bit_cast<std::uint32_t>(value))
+      << text;
   if (value != 0.0F) {
     ASSERT_EQ(significant_digits(number).size(), shortest_digit_count(value)) << text;
   }

@@ -2,16 +2,22 @@
 
 #include <bit>
 #include <cstdint>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "diff_text.hpp"
+#include "node_fields.hpp"
 
 namespace quorl {
 namespace {
 
+using testing::fields_of;
+using testing::make_update;
+using testing::NodeFields;
 using testing::render;
 
 float from_bits(std::uint32_t bits) { return std::bit_cast<float>(bits); }
@@ -20,9 +26,9 @@ const float kQuietNanWithPayload = from_bits(0x7fc01234U);
 const float kSignallingNan = from_bits(0x7f800001U);
 const float kNegativeNan = from_bits(0xffc00000U);
 
-const NodeUpdate kFull{
+const NodeFields kFull{
     .label = "x", .size = 2.5F, .url = "u", .red = 1, .green = 2, .blue = 3, .show_label = true};
-const NodeUpdate kOtherFull{.label = "y",
+const NodeFields kOtherFull{.label = "y",
                             .size = -1.0F,
                             .url = "v",
                             .red = 255,
@@ -32,9 +38,9 @@ const NodeUpdate kOtherFull{.label = "y",
 
 struct MergeCase {
   std::string name;
-  NodeUpdate stored;
-  NodeUpdate incoming;
-  NodeUpdate expected;
+  NodeFields stored;
+  NodeFields incoming;
+  NodeFields expected;
 };
 
 class NodeUpdateMerge : public ::testing::TestWithParam<MergeCase> {};
@@ -43,10 +49,10 @@ class NodeUpdateMerge : public ::testing::TestWithParam<MergeCase> {};
 // from absent and every float bit pattern apart (-0.0, NaN payloads).
 TEST_P(NodeUpdateMerge, IncomingPresentFieldsWin) {
   const MergeCase& test = GetParam();
-  NodeUpdate stored = test.stored;
-  stored += test.incoming;
-  EXPECT_EQ(render(stored), render(test.expected));
-  EXPECT_TRUE(same_fields(stored, test.expected));
+  NodeUpdate stored = make_update(test.stored);
+  stored += make_update(test.incoming);
+  EXPECT_EQ(render(stored), render(make_update(test.expected)));
+  EXPECT_TRUE(same_fields(stored, make_update(test.expected)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -100,35 +106,106 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& case_info) { return case_info.param.name; });
 
 TEST(NodeUpdateMerge, LaterUpdatesWinFieldByField) {
-  NodeUpdate stored{.label = "first", .red = 1};
-  stored += NodeUpdate{.label = "second", .size = 4.0F};
-  stored += NodeUpdate{.red = 0, .show_label = false};
+  NodeUpdate stored = make_update({.label = "first", .red = 1});
+  stored += make_update({.label = "second", .size = 4.0F});
+  stored += make_update({.red = 0, .show_label = false});
   EXPECT_EQ(render(stored), R"({label="second" size=4 red=0 show_label=false})");
 }
 
 TEST(NodeUpdate, EmptyOnlyWhenEveryFieldIsAbsent) {
   EXPECT_TRUE(NodeUpdate{}.empty());
   // Values that read as "nothing" are still present fields.
-  for (const NodeUpdate& update : std::vector<NodeUpdate>{{.label = ""},
+  for (const NodeFields& fields : std::vector<NodeFields>{{.label = ""},
                                                           {.size = 0.0F},
                                                           {.url = ""},
                                                           {.red = 0},
                                                           {.green = 0},
                                                           {.blue = 0},
                                                           {.show_label = false}}) {
-    EXPECT_FALSE(update.empty()) << render(update);
+    EXPECT_FALSE(make_update(fields).empty()) << render(make_update(fields));
   }
 }
 
 TEST(NodeUpdate, SameFieldsComparesSizeBits) {
-  EXPECT_TRUE(same_fields({.size = kQuietNanWithPayload}, {.size = kQuietNanWithPayload}));
-  EXPECT_FALSE(same_fields({.size = kQuietNanWithPayload}, {.size = kNegativeNan}));
-  EXPECT_FALSE(same_fields({.size = 0.0F}, {.size = -0.0F}));
-  EXPECT_FALSE(same_fields({.size = 0.0F}, {}));
-  EXPECT_FALSE(same_fields({.label = ""}, {}));
-  EXPECT_FALSE(same_fields({.show_label = false}, {}));
-  EXPECT_FALSE(same_fields(kFull, kOtherFull));
-  EXPECT_TRUE(same_fields(kFull, kFull));
+  const auto same = [](const NodeFields& a, const NodeFields& b) {
+    return same_fields(make_update(a), make_update(b));
+  };
+  EXPECT_TRUE(same({.size = kQuietNanWithPayload}, {.size = kQuietNanWithPayload}));
+  EXPECT_FALSE(same({.size = kQuietNanWithPayload}, {.size = kNegativeNan}));
+  EXPECT_FALSE(same({.size = 0.0F}, {.size = -0.0F}));
+  EXPECT_FALSE(same({.size = 0.0F}, {}));
+  EXPECT_FALSE(same({.label = ""}, {}));
+  EXPECT_FALSE(same({.show_label = false}, {}));
+  EXPECT_FALSE(same({.label = "x"}, {.url = "x"}));
+  EXPECT_FALSE(same(kFull, kOtherFull));
+  EXPECT_TRUE(same(kFull, kFull));
+}
+
+// The compact record against the plain one of node_fields.hpp: random
+// records merged in random order give the same fields as merging the
+// optionals one by one, copies and moves keep them, and equality agrees
+// with the plain comparison (size by bits).
+class RecordModel {
+ public:
+  explicit RecordModel(std::uint32_t seed) : random_(seed) {}
+
+  NodeFields random_fields() {
+    NodeFields fields;
+    if (pick(2) == 0) fields.label = random_text();
+    if (pick(2) == 0) fields.size = std::bit_cast<float>(static_cast<std::uint32_t>(random_()));
+    if (pick(2) == 0) fields.url = random_text();
+    if (pick(3) == 0) fields.red = static_cast<std::uint8_t>(pick(256));
+    if (pick(3) == 0) fields.green = static_cast<std::uint8_t>(pick(256));
+    if (pick(3) == 0) fields.blue = static_cast<std::uint8_t>(pick(256));
+    if (pick(3) == 0) fields.show_label = pick(2) == 0;
+    return fields;
+  }
+
+  static bool same(const NodeFields& a, const NodeFields& b) {
+    const auto bits = [](std::optional<float> size) {
+      return size.transform([](float value) { return std::bit_cast<std::uint32_t>(value); });
+    };
+    return a.label == b.label && bits(a.size) == bits(b.size) && a.url == b.url && a.red == b.red &&
+           a.green == b.green && a.blue == b.blue && a.show_label == b.show_label;
+  }
+
+ private:
+  std::size_t pick(std::size_t bound) { return random_() % bound; }
+
+  // Lengths around the in-place limit of 15 bytes, and a few long ones.
+  std::string random_text() {
+    static constexpr std::size_t kLengths[] = {0, 1, 10, 14, 15, 16, 17, 40, 300};
+    return std::string(kLengths[pick(std::size(kLengths))], static_cast<char>('a' + pick(26)));
+  }
+
+  std::mt19937 random_;
+};
+
+TEST(NodeUpdate, MatchesThePlainRecordUnderRandomMerges) {
+  RecordModel model(20261209);
+  for (int round = 0; round < 2000; ++round) {
+    NodeFields expected;
+    NodeUpdate record;
+    for (int step = 0; step < 4; ++step) {
+      const NodeFields incoming = model.random_fields();
+      testing::merge_fields(expected, incoming);
+      NodeUpdate copy = make_update(incoming);
+      record += step % 2 == 0 ? NodeUpdate(copy) : std::move(copy);
+      ASSERT_TRUE(RecordModel::same(fields_of(record), expected)) << render(record);
+      ASSERT_EQ(record.empty(), render(record) == "{}");
+    }
+    const NodeFields other = model.random_fields();
+    EXPECT_EQ(same_fields(record, make_update(other)), RecordModel::same(expected, other));
+    NodeUpdate assigned;
+    assigned = record;
+    EXPECT_TRUE(same_fields(assigned, record));
+  }
+}
+
+TEST(NodeUpdate, IsCompactAndKeepsShortTextsInPlace) {
+  EXPECT_EQ(sizeof(NodeUpdate), 40U);
+  EXPECT_EQ(make_update({.label = "node-label", .url = std::string(15, 'u')}).heap_bytes(), 0U);
+  EXPECT_EQ(make_update({.label = std::string(16, 'x')}).heap_bytes(), 16U);
 }
 
 }  // namespace

@@ -182,9 +182,28 @@ def test_weight_keeps_the_sign_of_zero_and_nan():
     assert math.isnan(stored_weight(math.nan))
 
 
-@pytest.mark.skipif(PYPY, reason="PyPy's PyFloat_AsDouble does not use __index__")
-def test_weight_from_index():
-    assert stored_weight(IndexLike()) == 7.0
+class FloatSubclassWithItsOwnFloat(float):
+    def __float__(self):
+        return 9.0
+
+
+class IndexAndFloat(IndexLike):
+    def __float__(self):
+        return 2.5
+
+
+@pytest.mark.parametrize(
+    "weight, expected",
+    [
+        (IndexLike(), 7.0),
+        # A float's own value is taken, whatever its __float__ says;
+        # __float__ wins over __index__.
+        (FloatSubclassWithItsOwnFloat(0.5), 0.5),
+        (IndexAndFloat(), 2.5),
+    ],
+)
+def test_weight_conversion_prefers_value_then_float_then_index(weight, expected):
+    assert stored_weight(weight) == expected
 
 
 class RaisesTypeError:

@@ -1,8 +1,10 @@
 """The module's shape, the class's registration, construction and lifetime."""
 
+import copy
 import gc
 import importlib
 import os
+import pickle
 import platform
 import subprocess
 import sys
@@ -189,6 +191,24 @@ def test_instances_take_no_new_attributes_and_have_no_dict():
         diff.x = 1
     assert not hasattr(diff, "__dict__")
     assert PyGraphDiff.__dictoffset__ == 0
+
+
+@pytest.mark.parametrize(
+    "copier",
+    [copy.copy, copy.deepcopy, pickle.dumps, lambda diff: pickle.dumps(diff, protocol=0)],
+    ids=["copy", "deepcopy", "pickle", "pickle-protocol-0"],
+)
+def test_copying_through_pickling_is_refused(copier):
+    diff = PyGraphDiff()
+    diff.add_node(bytes(16), {"label": "kept"})
+    data = diff.to_bytes()
+    module_attributes = dict(vars(quorl_api))
+    with pytest.raises(TypeError) as info:
+        copier(diff)
+    assert type(info.value) is TypeError
+    assert str(info.value) == "cannot pickle 'builtins.PyGraphDiff' object"
+    assert diff.to_bytes() == data
+    assert dict(vars(quorl_api)) == module_attributes
 
 
 @pypy_differs("gives instances of such types weak-reference support")

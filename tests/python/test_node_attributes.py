@@ -2,11 +2,13 @@
 new_or_updated_nodes gives back."""
 
 import collections
+import decimal
 import math
 import struct
 import sys
 import types
 import uuid
+from fractions import Fraction
 
 import pytest
 from hypothesis import given
@@ -229,10 +231,27 @@ def test_interpreter_conversion_errors_pass_through(update, error_type, prefixed
     assert d.num_nodes() == 0
 
 
-@pytest.mark.skipif(PYPY, reason="PyPy's PyLong_AsLong accepts a float and truncates it")
-def test_colour_refuses_a_float():
-    with pytest.raises(TypeError, match="^argument 'update': 'float' object cannot be interp"):
-        attributes_after({"red": 1.0})
+@pytest.mark.parametrize(
+    "value, type_name",
+    [
+        (1.0, "float"),
+        (255.9, "float"),
+        (decimal.Decimal(3), "decimal.Decimal"),
+        (Fraction(3, 1), "Fraction"),
+    ],
+)
+def test_colour_refuses_what_is_no_integer(value, type_name):
+    with pytest.raises(TypeError) as info:
+        attributes_after({"red": value})
+    # Decimal is a C type under CPython and a Python class under PyPy,
+    # which names it without its module.
+    name = type_name.rpartition(".")[2] if PYPY else type_name
+    assert str(info.value) == f"{UPDATE_PREFIX}'{name}' object cannot be interpreted as an integer"
+
+
+@pytest.mark.parametrize("key", ["size", "red"])
+def test_object_with_only_index_is_a_number(key):
+    assert attributes_after({key: Index(7)}) == {key: 7}
 
 
 def test_failed_update_leaves_the_existing_record_untouched():

@@ -2,6 +2,7 @@
 conversions whose Python code changes what is being converted."""
 
 import gc
+import platform
 import threading
 import time
 import uuid
@@ -356,3 +357,127 @@ def test_threads_hammering_one_instance_never_corrupt_it():
     assert set(errors) <= {"Already borrowed", "Already mutably borrowed"}
     d.clear()
     assert d.num_nodes() == d.num_edges() == 0
+
+
+# Subclasses of the argument types: the module reads what the object holds
+# and runs none of the subclass's methods. PyPy's C-API layer itself calls
+# __len__ once, when an instance first crosses into C (it sizes its C copy
+# by it); nothing the module calls runs any other method, there or here.
+PYPY = platform.python_implementation() == "PyPy"
+LAYER_CALLS = {"__len__"} if PYPY else set()
+
+SPIED_BYTES_METHODS = ["__len__", "__getitem__", "__iter__", "__bytes__", "__hash__", "__eq__", "hex", "decode"]
+SPIED_DICT_METHODS = [
+    "__getitem__", "__missing__", "__contains__", "__iter__", "__len__", "get", "keys", "items", "values",
+]
+
+
+def spying_subclass(base, methods, calls, length):
+    """A subclass of `base` whose listed methods record their name; its
+    __len__ claims `length` whatever the object holds."""
+
+    def spy(name):
+        def method(self, *args, **kwargs):
+            calls.append(name)
+            return length if name == "__len__" else getattr(base, name)(self, *args, **kwargs)
+
+        return method
+
+    return type("Spying" + base.__name__.title(), (base,), {name: spy(name) for name in methods})
+
+
+ID_CALLS = {
+    "add_node": lambda d, node_id: d.add_node(node_id, {}),
+    "delete_node": lambda d, node_id: d.delete_node(node_id),
+    "add_edge.from": lambda d, node_id: d.add_edge(node_id, B, 1.0),
+    "add_edge.to": lambda d, node_id: d.add_edge(B, node_id, 1.0),
+    "delete_edge.from": lambda d, node_id: d.delete_edge(node_id, B),
+    "delete_edge.to": lambda d, node_id: d.delete_edge(B, node_id),
+}
+
+
+@pytest.mark.parametrize("call", ID_CALLS.values(), ids=ID_CALLS.keys())
+def test_bytes_subclass_id_is_read_by_its_contents(call):
+    calls = []
+    spying = spying_subclass(bytes, SPIED_BYTES_METHODS, calls, length=16)
+    d = PyGraphDiff()
+    call(d, spying(A))
+    # Three bytes that claim sixteen are refused for their true length.
+    with pytest.raises(TypeError) as info:
+        call(d, spying(b"abc"))
+    assert str(info.value.__cause__) == "Expected 16 bytes."
+    assert set(calls) <= LAYER_CALLS
+    reference = PyGraphDiff()
+    call(reference, A)
+    assert d.to_bytes() == reference.to_bytes()
+
+
+def test_bytes_subclass_is_decoded_by_its_contents():
+    d = PyGraphDiff()
+    d.add_node(A, {"label": "a"})
+    d.add_edge(A, B, 0.5)
+    data = d.to_bytes()
+    calls = []
+    spying = spying_subclass(bytes, SPIED_BYTES_METHODS, calls, length=len(data) + 7)
+    assert PyGraphDiff.from_bytes(spying(data)).to_bytes() == data
+    with pytest.raises(Exception, match="^Failed to deserialize graph diff.$"):
+        PyGraphDiff.from_bytes(spying(data[:-1]))
+    assert set(calls) <= LAYER_CALLS
+
+
+def test_dict_subclass_update_is_read_by_plain_lookups():
+    calls = []
+    spying = spying_subclass(dict, SPIED_DICT_METHODS, calls, length=0)
+    d = PyGraphDiff()
+    d.add_node(A, spying(label="a", size=2.0, show_label=True, other=1))
+    assert d.new_or_updated_nodes()[str(uuid.UUID(bytes=A))] == {"label": "a", "size": 2.0, "show_label": True}
+    assert set(calls) <= LAYER_CALLS
+
+
+class Raising:
+    """A value whose every conversion raises `error`; with `clears`, it
+    first empties the dictionary that holds it."""
+
+    def __init__(self, error, clears):
+        self.error = error
+        self.clears = clears
+        self.update = {}
+
+    def fail(self):
+        if self.clears:
+            self.update.clear()
+            gc.collect()
+        raise self.error
+
+    __float__ = __index__ = __bool__ = fail
+
+    def put(self, key, **others):
+        self.update.update(others, **{key: self})
+        return self.update
+
+
+RAISING_SITES = {
+    "weight.__float__": lambda d, value: d.add_edge(A, B, value),
+    "size.__float__": lambda d, value: d.add_node(A, value.put("size")),
+    "red.__index__": lambda d, value: d.add_node(A, value.put("red", label="a")),
+    "blue.__index__": lambda d, value: d.add_node(A, value.put("blue", green=1)),
+    "show_label.__bool__": lambda d, value: d.add_node(
+        A, {"show_label": type("bool_", (), {"__module__": "numpy", "__bool__": lambda _: value.fail()})()}
+    ),
+}
+
+
+class CustomError(Exception):
+    pass
+
+
+@pytest.mark.parametrize("site", RAISING_SITES.values(), ids=RAISING_SITES.keys())
+@pytest.mark.parametrize("error_type", [ValueError, OverflowError, KeyError, CustomError])
+@pytest.mark.parametrize("clears", [False, True], ids=["stays", "clears-its-dict"])
+def test_exception_raised_by_a_conversion_reaches_the_caller_unchanged(site, error_type, clears):
+    error = error_type("raised by the value")
+    d = PyGraphDiff()
+    with pytest.raises(error_type) as info:
+        site(d, Raising(error, clears))
+    assert info.value is error
+    assert d.num_nodes() + d.num_edges() == 0

@@ -11,7 +11,7 @@ cd "$REPO_ROOT"
 APT_PACKAGES=(
   libboost1.81-dev libgtest-dev libgmock-dev libbenchmark-dev
   pypy3 pypy3-dev pypy3-venv
-  clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
+  clang-16 libclang-rt-16-dev clang-format-14 clang-tidy-16
 )
 
 # Test requirements per interpreter; mypy checks the type stubs and numpy

@@ -89,7 +89,7 @@ constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
 // The table stores every method as a PyCFunction; the flags tell the
 // interpreter the real signature.
 template <class Function>
-PyCFunction as_table_entry(Function* function) {
+PyCFunction as_table_entry(Function* function) noexcept {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 

@@ -15,10 +15,10 @@ constexpr Py_ssize_t kTextLength = 36;
 
 // Two hex digits per byte value, so a byte costs one table read.
 constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
-  constexpr char digits[] = "0123456789abcdef";
+  constexpr char kDigits[] = "0123456789abcdef";
   std::array<std::array<char, 2>, 256> pairs{};
   for (std::size_t value = 0; value < pairs.size(); ++value) {
-    pairs[value] = {digits[value >> 4], digits[value & 0xF]};
+    pairs[value] = {kDigits[value >> 4], kDigits[value & 0xF]};
   }
   return pairs;
 }();
@@ -39,7 +39,7 @@ void format_id_text(const NodeId& id, char* text) noexcept {
 // argument rule then names after the parameter.
 void raise_bad_id(const char* parameter) {
   PyRef reason = PendingException::fetch().value;
-  PyRef wrapper =
+  const PyRef wrapper =
       PyRef::steal(PyObject_CallFunction(PyExc_TypeError, "s", "failed to extract field PyUuid.0"));
   if (!wrapper) {
     return;  // out of memory: that exception stands

@@ -86,7 +86,7 @@ TEST(NodeTextEscapes, AcceptedLabelsAreValidUtf8) {
     const int units = 1 + static_cast<int>(random() % 4);
     for (int unit = 0; unit < units; ++unit) {
       const std::uint32_t below = kinds[random() % std::size(kinds)];
-      std::uint32_t code_point = random() % below;
+      const auto code_point = static_cast<std::uint32_t>(random() % below);
       if (code_point >= 0xD800U && code_point < 0xE000U) {
         // A lone surrogate unit: the reader must refuse the text.
         char buffer[8];

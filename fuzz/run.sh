@@ -27,6 +27,7 @@ cmake --build "${build}"
 declare -A dictionary=(
   [fuzz_bytes_to_graph_diff]=graph_diff_bytes.dict
   [fuzz_graph_diff_round_trip]=graph_diff_bytes.dict
+  [fuzz_edits_on_decoded_diff]=graph_diff_bytes.dict
   [fuzz_read_node_text]=node_text.dict
 )
 

@@ -20,9 +20,10 @@ PyTypeObject* the_type = nullptr;
 // heap type since 3.8; PyPy's C-API layer has differed between releases, so
 // there the type is asked once, when it is created, instead of assumed.
 #if defined(PYPY_VERSION)
-Py_ssize_t type_references_per_instance = 1;
+Py_ssize_t probed_type_references = 1;
+Py_ssize_t type_references_per_instance() noexcept { return probed_type_references; }
 #else
-constexpr Py_ssize_t type_references_per_instance = 1;
+constexpr Py_ssize_t type_references_per_instance() noexcept { return 1; }
 #endif
 
 constexpr Signature kConstructor{"PyGraphDiff.__new__()", {}};
@@ -66,7 +67,7 @@ void graph_diff_dealloc(PyObject* self) {
     instance->diff.~Diff();
   }
   type->tp_free(self);
-  for (Py_ssize_t reference = 0; reference < type_references_per_instance; ++reference) {
+  for (Py_ssize_t reference = 0; reference < type_references_per_instance(); ++reference) {
     Py_DECREF(type);
   }
 }
@@ -164,7 +165,7 @@ PyTypeObject* get_or_create_graph_diff_type() {
     return the_type;
   }
 #if defined(PYPY_VERSION)
-  type_references_per_instance = taken;
+  probed_type_references = taken;
 #endif
   the_type = reinterpret_cast<PyTypeObject*>(created);  // kept for the life of the interpreter
   return the_type;

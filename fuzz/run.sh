@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang-14 (libFuzzer, ASan, UBSan) and runs
+# Builds the fuzz targets with clang-16 (libFuzzer, ASan, UBSan) and runs
 # each of them for SECONDS (default 60), all at the same time. Exits non-zero
 # if any target finds a crash, leak, timeout or out-of-memory input.
 #
@@ -12,7 +12,7 @@ seconds="${1:-60}"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${root}/build-fuzz"
 findings="${root}/fuzz/findings"
-compiler="${CXX_FUZZ:-clang++-14}"
+compiler="${CXX_FUZZ:-clang++-16}"
 
 cmake -S "${root}" -B "${build}" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -20,12 +20,14 @@ cmake -S "${root}" -B "${build}" -G Ninja \
   -DQUORL_BUILD_FUZZERS=ON \
   -DQUORL_BUILD_EXTENSION=OFF \
   -DQUORL_BUILD_TESTS=OFF \
-  -DQUORL_SANITIZE=address,undefined >/dev/null
+  -DQUORL_SANITIZE=address,undefined \
+  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build "${build}"
 
 declare -A dictionary=(
   [fuzz_bytes_to_graph_diff]=graph_diff_bytes.dict
   [fuzz_graph_diff_round_trip]=graph_diff_bytes.dict
+  [fuzz_edits_on_decoded_diff]=graph_diff_bytes.dict
   [fuzz_read_node_text]=node_text.dict
 )
 

@@ -11,7 +11,7 @@ cd "$REPO_ROOT"
 APT_PACKAGES=(
   libboost1.81-dev libgtest-dev libgmock-dev libbenchmark-dev
   pypy3 pypy3-dev pypy3-venv
-  clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
+  clang-16 libclang-rt-16-dev clang-format-14 clang-tidy-16
 )
 
 # Commands that the JavaScript tests and the browser check need (Node.js,
@@ -128,18 +128,13 @@ run_python_tests() {
 }
 
 # Configures, builds and runs the C++ tests in BUILD_DIR; extra arguments go
-# to CMake. A build with no test programs registered yet says so instead of
-# reporting success; once programs are registered, finding no tests fails.
+# to CMake. Finding no tests fails.
 run_cpp_tests() {
   local build_dir="$1"
   shift
   cmake -S "$REPO_ROOT" -B "$build_dir" -G Ninja -DQUORL_BUILD_TESTS=ON \
     -DQUORL_BUILD_EXTENSION=OFF "$@" >/dev/null
   cmake --build "$build_dir"
-  if ! grep -Eq '^[[:space:]]*quorl_add_test\(' "$REPO_ROOT/tests/cpp/CMakeLists.txt"; then
-    echo "no C++ test programs are registered in tests/cpp/CMakeLists.txt yet"
-    return
-  fi
   ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)"
 }
 

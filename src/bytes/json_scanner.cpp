@@ -51,6 +51,25 @@ std::optional<char> simple_escape(char letter) noexcept {
   }
 }
 
+// Where scan_string puts what it decodes: appended to a string, or dropped.
+struct AppendingSink {
+  static constexpr bool kKeepsCharacters = true;
+  std::string& out;
+
+  void append(const char* first, const char* last) { out.append(first, last); }
+  void push_back(char c) { out.push_back(c); }
+  void append_code_point(std::uint32_t code_point) {
+    quorl::detail::append_code_point(code_point, out);
+  }
+};
+
+struct DiscardingSink {
+  static constexpr bool kKeepsCharacters = false;
+
+  void append(const char* /*first*/, const char* /*last*/) noexcept {}
+  void push_back(char /*c*/) noexcept {}
+};
+
 // One bit per open container: whether it is an object. A std::vector<bool>
 // holds a million levels in 125 KiB.
 class NestingStack {
@@ -112,7 +131,11 @@ std::optional<std::uint32_t> JsonScanner::read_hex_unit() noexcept {
   return unit;
 }
 
-bool JsonScanner::read_string(std::string& out) {
+// The one loop over a string's characters, writing the decoded characters
+// to `sink`. A sink that keeps nothing has no use for code points, so for it
+// a \u escape only needs four hex digits, as skip_value promises.
+template <class Sink>
+bool JsonScanner::scan_string(Sink& sink) {
   if (!consume('"')) {
     return false;
   }
@@ -121,7 +144,7 @@ bool JsonScanner::read_string(std::string& out) {
     while (cursor_ != end_ && !ends_plain_run(*cursor_)) {
       ++cursor_;
     }
-    out.append(run, cursor_);
+    sink.append(run, cursor_);
     if (cursor_ == end_ || *cursor_ != '\\') {
       // The closing quote, a raw control character or the end of the text.
       return consume('"');
@@ -136,52 +159,41 @@ bool JsonScanner::read_string(std::string& out) {
       if (!decoded) {
         return false;
       }
-      out.push_back(*decoded);
+      sink.push_back(*decoded);
       continue;
     }
     const auto unit = read_hex_unit();
-    if (!unit || is_low_surrogate(*unit)) {
+    if (!unit) {
       return false;
     }
-    std::uint32_t code_point = *unit;
-    if (is_high_surrogate(*unit)) {
-      if (!consume('\\') || !consume('u')) {
+    if constexpr (Sink::kKeepsCharacters) {
+      if (is_low_surrogate(*unit)) {
         return false;
       }
-      const auto low = read_hex_unit();
-      if (!low || !is_low_surrogate(*low)) {
-        return false;
+      std::uint32_t code_point = *unit;
+      if (is_high_surrogate(*unit)) {
+        if (!consume('\\') || !consume('u')) {
+          return false;
+        }
+        const auto low = read_hex_unit();
+        if (!low || !is_low_surrogate(*low)) {
+          return false;
+        }
+        code_point = 0x10000U + ((*unit - 0xD800U) << 10) + (*low - 0xDC00U);
       }
-      code_point = 0x10000U + ((*unit - 0xD800U) << 10) + (*low - 0xDC00U);
+      sink.append_code_point(code_point);
     }
-    append_code_point(code_point, out);
   }
 }
 
+bool JsonScanner::read_string(std::string& out) {
+  AppendingSink sink{out};
+  return scan_string(sink);
+}
+
 bool JsonScanner::skip_string() noexcept {
-  if (!consume('"')) {
-    return false;
-  }
-  for (;;) {
-    while (cursor_ != end_ && !ends_plain_run(*cursor_)) {
-      ++cursor_;
-    }
-    if (cursor_ == end_ || *cursor_ != '\\') {
-      return consume('"');
-    }
-    ++cursor_;
-    if (cursor_ == end_) {
-      return false;
-    }
-    const char letter = *cursor_++;
-    if (letter == 'u') {
-      if (!read_hex_unit()) {
-        return false;
-      }
-    } else if (!simple_escape(letter)) {
-      return false;
-    }
-  }
+  DiscardingSink sink;
+  return scan_string(sink);
 }
 
 std::optional<NumberToken> JsonScanner::read_number() noexcept {

@@ -57,6 +57,8 @@ class JsonScanner {
   [[nodiscard]] bool skip_value();
 
  private:
+  template <class Sink>
+  [[nodiscard]] bool scan_string(Sink& sink);
   [[nodiscard]] bool skip_string() noexcept;
   [[nodiscard]] bool skip_scalar() noexcept;
   [[nodiscard]] std::optional<std::uint32_t> read_hex_unit() noexcept;

@@ -14,7 +14,7 @@ constexpr bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC
 std::size_t ascii_prefix(const unsigned char* text, std::size_t length) noexcept {
   std::size_t index = 0;
   while (length - index >= 8) {
-    std::uint64_t block;
+    std::uint64_t block = 0;
     std::memcpy(&block, text + index, sizeof block);
     if ((block & 0x8080808080808080ULL) != 0) {
       break;

@@ -34,6 +34,7 @@ struct EdgeDiff {
 
 // The refusal of add_edge when an endpoint is marked deleted.
 struct EndpointDeleted {
+  // NOLINTNEXTLINE(readability-identifier-naming): read as error().message
   static constexpr std::string_view message = "Either from or to nodes are marked to be deleted";
 };
 

@@ -3,7 +3,6 @@
 // message: callers cannot, and need not, tell one cause from another.
 #include <array>
 #include <cstdint>
-#include <new>
 #include <span>
 #include <string_view>
 
@@ -30,13 +29,20 @@ PyObject* raise_plain_exception(const char* message) {
 // so the byte form is written once, where Python will read it.
 class BytesObjectSink final : public ByteSink {
  public:
+  // Thrown through the encoder when no bytes object of the length can be
+  // made. The interpreter's own exception is then set and stands: a
+  // MemoryError, or an OverflowError for a length beyond what a bytes
+  // object can hold.
+  struct Refused {};
+
   std::span<std::uint8_t> allocate(std::size_t length) override {
     if (length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
-      throw std::bad_alloc();
+      PyErr_SetString(PyExc_OverflowError, "byte string is too large");
+      throw Refused{};
     }
     object_ = PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(length)));
     if (!object_) {
-      throw std::bad_alloc();
+      throw Refused{};
     }
     return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(object_.get())), length};
   }
@@ -52,8 +58,12 @@ class BytesObjectSink final : public ByteSink {
 PyObject* to_bytes(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
     BytesObjectSink sink;
-    if (!graph_diff_to_bytes(instance.diff, sink)) {
-      return raise_plain_exception("Failed to serialize graph diff.");
+    try {
+      if (!graph_diff_to_bytes(instance.diff, sink)) {
+        return raise_plain_exception("Failed to serialize graph diff.");
+      }
+    } catch (const BytesObjectSink::Refused&) {
+      return nullptr;
     }
     return sink.release();
   });

@@ -9,7 +9,7 @@ namespace {
 // The type's __qualname__ as text, or nullptr (with no exception set) when it
 // cannot be read.
 PyRef type_qualname(PyObject* value) {
-  PyRef qualname = PyRef::steal(
+  const PyRef qualname = PyRef::steal(
       PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__"));
   PyRef text = qualname ? PyRef::steal(PyObject_Str(qualname.get())) : PyRef();
   if (!text) {
@@ -56,7 +56,7 @@ void apply_argument_rule(const char* name) {
   if (!message) {
     return;
   }
-  PyRef replacement =
+  const PyRef replacement =
       PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
   if (!replacement) {
     return;

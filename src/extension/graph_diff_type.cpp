@@ -1,5 +1,6 @@
 // The PyGraphDiff class: its constructor, deallocation, method table and
 // the type object built from them once per process.
+#include <algorithm>
 #include <array>
 #include <new>
 
@@ -14,11 +15,16 @@ namespace {
 
 PyTypeObject* the_type = nullptr;
 
-// Whether allocating an instance took a reference to the class, which the
-// instance must then give back when it goes. CPython does this for every heap
-// type; PyPy's C-API layer has differed between releases, so the type is
-// asked once, when it is created, instead of assumed.
-bool instances_hold_type_reference = true;
+// How many references to the class allocating an instance takes, which the
+// instance must then give back when it goes. CPython has taken one for every
+// heap type since 3.8; PyPy's C-API layer has differed between releases, so
+// there the type is asked once, when it is created, instead of assumed.
+#if defined(PYPY_VERSION)
+Py_ssize_t probed_type_references = 1;
+Py_ssize_t type_references_per_instance() noexcept { return probed_type_references; }
+#else
+constexpr Py_ssize_t type_references_per_instance() noexcept { return 1; }
+#endif
 
 constexpr Signature kConstructor{"PyGraphDiff.__new__()", {}};
 
@@ -61,27 +67,29 @@ void graph_diff_dealloc(PyObject* self) {
     instance->diff.~Diff();
   }
   type->tp_free(self);
-  if (instances_hold_type_reference) {
+  for (Py_ssize_t reference = 0; reference < type_references_per_instance(); ++reference) {
     Py_DECREF(type);
   }
 }
 
-// Allocates and frees one bare instance and reports whether the allocation
-// changed the class's reference count. Returns false with an exception set
-// when the allocation fails.
-bool probe_type_reference(PyTypeObject* type, bool& holds) {
+#if defined(PYPY_VERSION)
+// Allocates and frees one bare instance, counts the references to the class
+// that the allocation took and gives exactly those back. Returns false with
+// an exception set when the allocation fails.
+bool probe_type_references(PyTypeObject* type, Py_ssize_t& taken) {
   const Py_ssize_t before = Py_REFCNT(type);
   PyObject* probe = allocate(type);
   if (probe == nullptr) {
     return false;
   }
-  holds = Py_REFCNT(type) != before;
+  taken = std::max<Py_ssize_t>(Py_REFCNT(type) - before, 0);
   type->tp_free(probe);
-  if (holds) {
+  for (Py_ssize_t reference = 0; reference < taken; ++reference) {
     Py_DECREF(type);
   }
   return true;
 }
+#endif
 
 constexpr int kNoArgs = METH_NOARGS;
 constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
@@ -89,7 +97,7 @@ constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
 // The table stores every method as a PyCFunction; the flags tell the
 // interpreter the real signature.
 template <class Function>
-PyCFunction as_table_entry(Function* function) {
+PyCFunction as_table_entry(Function* function) noexcept {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
@@ -145,17 +153,21 @@ PyTypeObject* get_or_create_graph_diff_type() {
   if (created == nullptr) {
     return nullptr;
   }
-  bool holds = true;
-  if (!probe_type_reference(reinterpret_cast<PyTypeObject*>(created), holds)) {
+#if defined(PYPY_VERSION)
+  Py_ssize_t taken = 0;
+  if (!probe_type_references(reinterpret_cast<PyTypeObject*>(created), taken)) {
     Py_DECREF(created);
     return nullptr;
   }
+#endif
   if (the_type != nullptr) {
     // Another first use finished while this one ran: keep one type object.
     Py_DECREF(created);
     return the_type;
   }
-  instances_hold_type_reference = holds;
+#if defined(PYPY_VERSION)
+  probed_type_references = taken;
+#endif
   the_type = reinterpret_cast<PyTypeObject*>(created);  // kept for the life of the interpreter
   return the_type;
 }

@@ -16,6 +16,7 @@
 #include "allocation_failure.hpp"
 #include "diff/graph_diff.hpp"
 #include "node_fields.hpp"
+#include "reference_diff.hpp"
 
 namespace {
 
@@ -23,62 +24,10 @@ using quorl::Diff;
 using quorl::NodeId;
 using quorl::NodeUpdate;
 
-// The straightforward algorithm: delete_node visits every source entry.
-struct ReferenceDiff {
-  Diff::NodeMap nodes;
-  Diff::NodeSet deleted_nodes;
-  Diff::Edges edges;
-
-  void add_or_update_node(const NodeId& id, NodeUpdate update) {
-    auto [entry, inserted] = nodes.try_emplace(id, update);
-    if (!inserted) {
-      entry->second += update;
-    }
-    deleted_nodes.erase(id);
-  }
-  void delete_node(const NodeId& id) {
-    nodes.erase(id);
-    edges.new_or_updated.erase(id);
-    for (auto& [source, targets] : edges.new_or_updated) {
-      if (targets.erase(id) != 0) {
-        edges.deleted[source].insert(id);
-      }
-    }
-    deleted_nodes.insert(id);
-  }
-  bool add_edge(const NodeId& from, const NodeId& to, float weight) {
-    if (deleted_nodes.contains(from) || deleted_nodes.contains(to)) {
-      return false;
-    }
-    edges.new_or_updated[from].insert_or_assign(to, weight);
-    if (const auto deleted = edges.deleted.find(from); deleted != edges.deleted.end()) {
-      deleted->second.erase(to);
-      if (deleted->second.empty()) {
-        edges.deleted.erase(deleted);
-      }
-    }
-    return true;
-  }
-  void delete_edge(const NodeId& from, const NodeId& to) {
-    edges.deleted[from].insert(to);
-    if (const auto set = edges.new_or_updated.find(from); set != edges.new_or_updated.end()) {
-      set->second.erase(to);
-      if (set->second.empty()) {
-        edges.new_or_updated.erase(set);
-      }
-    }
-  }
-  void clear() {  // keeps the capacity, which shapes the order of later entries
-    nodes.clear();
-    deleted_nodes.clear();
-    edges.new_or_updated.clear();
-    edges.deleted.clear();
-  }
-  [[nodiscard]] std::size_t num_nodes() const { return nodes.size() + deleted_nodes.size(); }
-  [[nodiscard]] std::size_t num_edges() const {
-    return edges.new_or_updated.size() + edges.deleted.size();
-  }
-};
+// The straightforward algorithm over the diff's own containers, so that
+// their listing orders can be compared too.
+using ReferenceDiff =
+    quorl::testing_support::ReferenceDiff<Diff::NodeMap, Diff::NodeSet, Diff::Edges>;
 
 std::string id_text(const NodeId& id) {
   static constexpr char digits[] = "0123456789abcdef";

@@ -14,6 +14,7 @@
 
 #include "diff/graph_diff.hpp"
 #include "diff_text.hpp"
+#include "reference_diff.hpp"
 
 namespace quorl {
 namespace {
@@ -22,68 +23,10 @@ using testing::render;
 using testing::render_id;
 using testing::SortedDiff;
 
-class Model {
+// The shared reference over sorted containers, seen as a SortedDiff.
+class Model : public testing_support::SortedReferenceDiff {
  public:
-  const SortedDiff& state() const { return state_; }
-  std::size_t num_nodes() const { return state_.nodes.size() + state_.deleted_nodes.size(); }
-  std::size_t num_edges() const { return state_.edges.size() + state_.deleted_edges.size(); }
-
-  void add_or_update_node(const NodeId& id, const NodeUpdate& update) {
-    if (const auto found = state_.nodes.find(id); found != state_.nodes.end()) {
-      merge(found->second, update);
-    } else {
-      state_.nodes.emplace(id, update);
-    }
-    state_.deleted_nodes.erase(id);
-  }
-
-  void delete_node(const NodeId& id) {
-    state_.nodes.erase(id);
-    state_.edges.erase(id);
-    for (auto& [source, targets] : state_.edges) {
-      if (targets.contains(id)) {
-        state_.deleted_edges[source].insert(id);
-        targets.erase(id);
-      }
-    }
-    state_.deleted_nodes.insert(id);
-  }
-
-  bool add_edge(const NodeId& from, const NodeId& to, float weight) {
-    if (state_.deleted_nodes.contains(from) || state_.deleted_nodes.contains(to)) {
-      return false;
-    }
-    if (const auto found = state_.deleted_edges.find(from); found != state_.deleted_edges.end()) {
-      found->second.erase(to);
-      if (found->second.empty()) {
-        state_.deleted_edges.erase(found);
-      }
-    }
-    state_.edges[from][to] = weight;
-    return true;
-  }
-
-  void delete_edge(const NodeId& from, const NodeId& to) {
-    state_.deleted_edges[from].insert(to);
-    if (const auto found = state_.edges.find(from); found != state_.edges.end()) {
-      found->second.erase(to);
-      if (found->second.empty()) {
-        state_.edges.erase(found);
-      }
-    }
-  }
-
-  void clear() { state_ = {}; }
-
- private:
-  // Each field by itself: a present incoming value replaces the stored one.
-  static void merge(NodeUpdate& stored_record, const NodeUpdate& incoming_record) {
-    testing::NodeFields stored = testing::fields_of(stored_record);
-    testing::merge_fields(stored, testing::fields_of(incoming_record));
-    stored_record = testing::make_update(stored);
-  }
-
-  SortedDiff state_;
+  SortedDiff state() const { return {nodes, deleted_nodes, edges.new_or_updated, edges.deleted}; }
 };
 
 // Sources whose pending-edge map is empty.

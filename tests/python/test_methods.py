@@ -1,14 +1,12 @@
 """The editing and reading methods as Python sees them: binding, the method
 table, and the readings after the editing rules."""
 
-import sys
 import uuid
 
 import pytest
 
 from quorl_api import PyGraphDiff
 
-PYPY = sys.implementation.name == "pypy"
 
 A = bytes(range(16))
 B = bytes(range(16, 32))
@@ -134,45 +132,6 @@ def test_keywords_in_any_order(call):
     d = PyGraphDiff()
     assert call(d) is None
     assert d.num_nodes() + d.num_edges() == 1
-
-
-def test_method_table_order():
-    names = [name for name in vars(PyGraphDiff) if not name.startswith("__")]
-    expected = [
-        "new_or_updated_nodes",
-        "deleted_nodes",
-        "new_or_updated_edges",
-        "deleted_edges",
-        "num_nodes",
-        "num_edges",
-        "add_node",
-        "delete_node",
-        "add_edge",
-        "delete_edge",
-        "clear",
-    ]
-    # Methods added later follow these eleven.
-    assert names[: len(expected)] == expected
-
-
-@pytest.mark.skipif(PYPY, reason="PyPy does not expose __text_signature__ on C methods")
-@pytest.mark.parametrize(
-    "name, signature",
-    [
-        ("new_or_updated_nodes", "($self)"),
-        ("deleted_nodes", "($self)"),
-        ("new_or_updated_edges", "($self)"),
-        ("deleted_edges", "($self)"),
-        ("add_node", "($self, id, update)"),
-        ("delete_node", "($self, id)"),
-        ("add_edge", "($self, from, to, weight)"),
-        ("delete_edge", "($self, from, to)"),
-    ],
-)
-def test_text_signatures(name, signature):
-    method = getattr(PyGraphDiff, name)
-    assert method.__text_signature__ == signature
-    assert method.__doc__ is None
 
 
 def test_new_instance_readings_are_empty():

@@ -21,7 +21,8 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The pure-Python equivalent lives with the tests, which check the module against it.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
 
 from pure_graph_diff import PureGraphDiff  # noqa: E402
 from quorl_api import PyGraphDiff  # noqa: E402

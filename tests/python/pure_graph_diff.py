@@ -1,6 +1,7 @@
 """A pure-Python graph diff with the same editing rules, readings and byte
 form as quorl_api.PyGraphDiff: what a user would write without the module.
-The benchmark measures the module against it."""
+The tests check the module's editing against it, and the benchmark measures
+the module against it."""
 
 import json
 import struct

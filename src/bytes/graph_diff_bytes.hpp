@@ -26,8 +26,9 @@
 // occurrence and is resolved as follows: a later node entry replaces an
 // earlier one (only its text is parsed), ids and deleted targets are held
 // once, a later weight for the same target wins, and a later source entry
-// replaces the whole inner container of an earlier one. Bytes after the deleted-edge block are ignored. Node texts are parsed
-// only once all four sections have been read.
+// replaces the whole inner container of an earlier one. Bytes after the
+// deleted-edge block are ignored. Node texts are parsed only once all four
+// sections have been read.
 #pragma once
 
 #include <cstddef>

@@ -107,15 +107,15 @@ class NodeTextReader {
 
   template <Field field>
   bool read_value() {
-    constexpr FieldKind kind = kind_of(field);
-    if constexpr (kind == FieldKind::text) {
+    constexpr FieldKind kKind = kind_of(field);
+    if constexpr (kKind == FieldKind::text) {
       text_.clear();
       if (!scanner_.read_string(text_)) {
         return false;
       }
       update_.set<field>(text_);
       return true;
-    } else if constexpr (kind == FieldKind::flag) {
+    } else if constexpr (kKind == FieldKind::flag) {
       const bool is_true = scanner_.consume_literal("true");
       if (!is_true && !scanner_.consume_literal("false")) {
         return false;
@@ -128,7 +128,7 @@ class NodeTextReader {
         return false;
       }
       const auto value = [&] {
-        if constexpr (kind == FieldKind::size) {
+        if constexpr (kKind == FieldKind::size) {
           return detail::size_from_number(*token);
         } else {
           return detail::colour_from_number(*token);

@@ -70,12 +70,12 @@ void append_size(float value, std::string& out) {
 // The value of a present field, by its kind.
 template <Field field>
 void append_value(FieldValue<field> value, std::string& out) {
-  constexpr FieldKind kind = kind_of(field);
-  if constexpr (kind == FieldKind::text) {
+  constexpr FieldKind kKind = kind_of(field);
+  if constexpr (kKind == FieldKind::text) {
     append_string(value, out);
-  } else if constexpr (kind == FieldKind::size) {
+  } else if constexpr (kKind == FieldKind::size) {
     append_size(value, out);
-  } else if constexpr (kind == FieldKind::colour) {
+  } else if constexpr (kKind == FieldKind::colour) {
     append_colour(value, out);
   } else {
     out.append(value ? "true" : "false");

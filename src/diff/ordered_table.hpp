@@ -288,12 +288,12 @@ class OrderedTable {
         case 1:
           return std::to_integer<std::uint32_t>(bytes[slot]);
         case 2: {
-          std::uint16_t value;
+          std::uint16_t value = 0;
           std::memcpy(&value, bytes + 2 * slot, sizeof value);
           return value;
         }
         default: {
-          std::uint32_t value;
+          std::uint32_t value = 0;
           std::memcpy(&value, bytes + 4 * slot, sizeof value);
           return value;
         }

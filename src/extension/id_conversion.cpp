@@ -16,7 +16,7 @@ constexpr std::size_t kIdLength = 16;
 // argument rule then names after the parameter.
 void raise_bad_id(const char* parameter) {
   PyRef reason = PendingException::fetch().value;
-  PyRef wrapper =
+  const PyRef wrapper =
       PyRef::steal(PyObject_CallFunction(PyExc_TypeError, "s", "failed to extract field PyUuid.0"));
   if (!wrapper) {
     return;  // out of memory: that exception stands

@@ -24,10 +24,10 @@ namespace detail {
 
 // Two hex digits per byte value, so a byte costs one table read.
 inline constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
-  constexpr char digits[] = "0123456789abcdef";
+  constexpr char kDigits[] = "0123456789abcdef";
   std::array<std::array<char, 2>, 256> pairs{};
   for (std::size_t value = 0; value < pairs.size(); ++value) {
-    pairs[value] = {digits[value >> 4], digits[value & 0xF]};
+    pairs[value] = {kDigits[value >> 4], kDigits[value & 0xF]};
   }
   return pairs;
 }();

@@ -34,39 +34,45 @@ PyObject* interned_key(std::string_view name) {
 }
 
 // Kept (strongly) for the life of the interpreter.
-CachedObjects objects;
-bool complete = false;
+CachedObjects cached_store;
+bool cached_store_complete = false;
 
 // Returns nullptr with an exception set when an object cannot be made.
 const CachedObjects* cached_objects() {
-  if (complete) {
-    return &objects;
+  if (cached_store_complete) {
+    return &cached_store;
   }
   for (const FieldDescription& description : kFields) {
-    PyObject*& key = objects.keys[index_of(description.field)];
-    if (key == nullptr && (key = interned_key(description.python_key)) == nullptr) {
-      return nullptr;
+    PyObject*& key = cached_store.keys[index_of(description.field)];
+    if (key == nullptr) {
+      key = interned_key(description.python_key);
+      if (key == nullptr) {
+        return nullptr;
+      }
     }
   }
-  for (std::size_t value = 0; value < objects.colours.size(); ++value) {
-    PyObject*& colour = objects.colours[value];
-    if (colour == nullptr && (colour = PyLong_FromSize_t(value)) == nullptr) {
-      return nullptr;
+  for (std::size_t value = 0; value < cached_store.colours.size(); ++value) {
+    PyObject*& colour = cached_store.colours[value];
+    if (colour == nullptr) {
+      colour = PyLong_FromSize_t(value);
+      if (colour == nullptr) {
+        return nullptr;
+      }
     }
   }
-  complete = true;
-  return &objects;
+  cached_store_complete = true;
+  return &cached_store;
 }
 
 // The value of a field of the given kind, converted from Python.
 template <Field field>
 auto read_value(PyObject* value) {
-  constexpr FieldKind kind = kind_of(field);
-  if constexpr (kind == FieldKind::text) {
+  constexpr FieldKind kKind = kind_of(field);
+  if constexpr (kKind == FieldKind::text) {
     return read_text(value);
-  } else if constexpr (kind == FieldKind::size) {
+  } else if constexpr (kKind == FieldKind::size) {
     return read_float(value);
-  } else if constexpr (kind == FieldKind::colour) {
+  } else if constexpr (kKind == FieldKind::colour) {
     return read_colour(value);
   } else {
     return read_show_label(value);
@@ -107,8 +113,8 @@ PyRef shared(PyObject* object) { return PyRef::borrow(object); }
 }  // namespace
 
 void forget_cached_objects() noexcept {
-  objects = CachedObjects{};
-  complete = false;
+  cached_store = CachedObjects{};
+  cached_store_complete = false;
 }
 
 std::optional<NodeUpdate> read_node_update(PyObject* value) {
@@ -134,17 +140,17 @@ std::optional<NodeUpdate> read_node_update(PyObject* value) {
 
 template <Field field>
 PyRef NodeUpdateWriter::value_object(const CachedObjects& cached, FieldValue<field> value) {
-  constexpr FieldKind kind = kind_of(field);
-  if constexpr (kind == FieldKind::text) {
+  constexpr FieldKind kKind = kind_of(field);
+  if constexpr (kKind == FieldKind::text) {
     return write_text(value);
-  } else if constexpr (kind == FieldKind::size) {
+  } else if constexpr (kKind == FieldKind::size) {
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
     if (!last_size_ || bits != last_size_bits_) {
       last_size_ = PyRef::steal(PyFloat_FromDouble(value));
       last_size_bits_ = bits;
     }
     return shared(last_size_.get());
-  } else if constexpr (kind == FieldKind::colour) {
+  } else if constexpr (kKind == FieldKind::colour) {
     return shared(cached.colours[value]);
   } else {
     return shared(value ? Py_True : Py_False);

@@ -147,12 +147,12 @@ class NodeUpdate {
     if (!has(field)) {
       return std::nullopt;
     }
-    constexpr FieldKind kind = kind_of(field);
-    if constexpr (kind == FieldKind::text) {
+    constexpr FieldKind kKind = kind_of(field);
+    if constexpr (kKind == FieldKind::text) {
       return texts_[detail::slot_of(field)].view();
-    } else if constexpr (kind == FieldKind::size) {
+    } else if constexpr (kKind == FieldKind::size) {
       return std::bit_cast<float>(size_bits_);
-    } else if constexpr (kind == FieldKind::colour) {
+    } else if constexpr (kKind == FieldKind::colour) {
       return colours_[detail::slot_of(field)];
     } else {
       return (present_ & kShowLabelValue) != 0;
@@ -166,10 +166,10 @@ class NodeUpdate {
     if constexpr (kind_of(field) == FieldKind::text) {
       set_text(field, SmallText(value));
     } else {
-      constexpr FieldKind kind = kind_of(field);
-      if constexpr (kind == FieldKind::size) {
+      constexpr FieldKind kKind = kind_of(field);
+      if constexpr (kKind == FieldKind::size) {
         size_bits_ = std::bit_cast<std::uint32_t>(value);
-      } else if constexpr (kind == FieldKind::colour) {
+      } else if constexpr (kKind == FieldKind::colour) {
         colours_[detail::slot_of(field)] = value;
       } else {
         present_ = static_cast<std::uint8_t>(value ? present_ | kShowLabelValue

@@ -46,7 +46,11 @@ std::string utf8_of(std::uint32_t code_point) {
 
 std::string label_of(const std::string& escapes) {
   const auto update = read_node_text(R"({"label":")" + escapes + R"("})");
-  return update && update->label ? *update->label : "<refused>";
+  if (!update) {
+    return "<refused>";
+  }
+  const auto label = update->get<Field::label>();
+  return label ? std::string(*label) : "<absent>";
 }
 
 struct EscapeCase {

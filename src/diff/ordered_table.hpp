@@ -67,13 +67,14 @@ class OrderedTable {
 
  public:
   // The largest capacity searched without an index. Measured with bench_core's
-  // edge_group_lookup under the AES form of the hash: hashing one id and
-  // probing costs 6 to 9 ns, scanning 8 ids for an absent one (what an
-  // insertion does) 7 ns, 16 ids 11 ns, 32 ids 20 ns. Up to 32 a filling
-  // group scans 16 on average, near the cost of a probe, and saves the
-  // index's memory. Where AES rounds are missing, SipHash costs about twice
-  // as much per id, so 32 stays below its break-even point too.
-  static constexpr std::uint32_t kLinearCapacity = 32;
+  // edge_group_lookup: under SipHash, hashing one id and probing costs about
+  // as much as scanning 64 ids for an absent one (what an insertion does);
+  // under the AES form, as much as scanning 8 to 16. Indexing groups above
+  // 32 targets was tried with the AES form: a graph of 100 targets per
+  // source took a tenth more memory and half again as long to decode, for no
+  // gain per call from Python beyond the noise. Up to 128 a filling group
+  // scans 64 ids on average and the index's memory is saved.
+  static constexpr std::uint32_t kLinearCapacity = 128;
 
   OrderedTable() noexcept = default;
   OrderedTable(const OrderedTable& other) { copy_from(other); }

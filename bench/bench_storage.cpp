@@ -199,8 +199,10 @@ void flooding() {
   // The new hash under a key other than this process's: what an attacker
   // who guessed or learnt some key could craft.
   const quorl::HashKey other{0x0123456789abcdefULL, 0x0fedcba987654321ULL};
-  const auto keyed = crafted_ids("crafted-ids-other-key.bin",
-                                 [&](const NodeId& id) { return quorl::sip_hash_1_3(other, id); });
+  const auto keyed =
+      crafted_ids(other.kind == quorl::HashKind::aes_4 ? "crafted-ids-other-key-aes.bin"
+                                                       : "crafted-ids-other-key.bin",
+                  [&](const NodeId& id) { return quorl::keyed_id_hash(other, id); });
   print("from_bytes_crafted_for_other_key_vs_random", decode_seconds(keyed) / random_time);
 #endif
 }

@@ -19,13 +19,13 @@ std::size_t reservation_for(std::size_t count) noexcept {
   return std::min(count, kMaxReservedEntries);
 }
 
-// An edge group small enough to be scanned rather than indexed is filled
-// without a lookup per target (which would scan half the group each time)
-// and checked for repeated targets once it is full.
-template <class Group>
-bool filled_unchecked(std::size_t count) noexcept {
-  return count <= Group::kLinearCapacity;
-}
+// An edge group of up to this many targets is filled without a lookup per
+// target (a scan of half the group, or a probe of its index) and checked
+// for repeated targets once it is full, through a scratch table of one-byte
+// positions.
+constexpr std::size_t kFilledUnchecked = 128;
+
+bool filled_unchecked(std::size_t count) noexcept { return count <= kFilledUnchecked; }
 
 const NodeId& key_of(const NodeId& id) noexcept { return id; }
 template <class Value>
@@ -34,12 +34,12 @@ const NodeId& key_of(const std::pair<const NodeId, Value>& entry) noexcept {
 }
 
 // Whether two entries of a group share a key. A scratch table over a cheap,
-// unkeyed hash suffices: a group holds at most kLinearCapacity (128) keys
+// unkeyed hash suffices: a group holds at most kFilledUnchecked (128) keys
 // here, so even keys crafted to collide cost no more than the scans the
 // check replaces.
 template <class Group>
 bool has_repeated_key(const Group& group) noexcept {
-  static_assert(Group::kLinearCapacity < 256, "positions fit one byte");
+  static_assert(kFilledUnchecked < 256, "positions fit one byte");
   const auto* const first = group.begin();
   const std::size_t size = group.size();
   if (size <= 8) {  // cheaper than clearing the scratch table
@@ -173,7 +173,7 @@ class DiffDecoder {
       auto& targets = edges_.new_or_updated.try_emplace(source).first->second;
       targets.clear();
       targets.reserve(reservation_for(count));
-      const bool unchecked = filled_unchecked<Diff::Edges::TargetWeights>(count);
+      const bool unchecked = filled_unchecked(count);
       for (std::size_t index = 0; index < count; ++index) {
         NodeId target;
         float weight = 0;
@@ -208,7 +208,7 @@ class DiffDecoder {
       auto& targets = edges_.deleted.try_emplace(source).first->second;
       targets.clear();
       targets.reserve(reservation_for(count));
-      const bool unchecked = filled_unchecked<Diff::Edges::Targets>(count);
+      const bool unchecked = filled_unchecked(count);
       for (std::size_t index = 0; index < count; ++index) {
         NodeId target;
         if (!read_id(target)) {

@@ -8,6 +8,63 @@
 #include <cstring>
 #include <random>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace quorl {
+
+bool processor_has_aes() noexcept {
+#if defined(__x86_64__)
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("aes") != 0;
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
+HashKey::HashKey(std::uint64_t first_word, std::uint64_t second_word, HashKind hash_kind) noexcept
+    : first(first_word), second(second_word), kind(hash_kind) {
+  if (kind == HashKind::aes_4 && !processor_has_aes()) {
+    kind = HashKind::sip_1_3;
+  }
+  // The round keys are SipHash outputs of distinct counters under the key:
+  // as secret as the key, and unrelated to each other.
+  std::uint64_t counter = 0;
+  for (auto& round_key : round_keys) {
+    for (auto& half : round_key) {
+      half = sip_hash_1_3(*this, counter, ~counter);
+      ++counter;
+    }
+  }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("aes"))) std::uint64_t aes_hash_4(const HashKey& key,
+                                                        const NodeId& id) noexcept {
+  const auto round_key = [&](std::size_t index) {
+    return _mm_set_epi64x(static_cast<long long>(key.round_keys[index][1]),
+                          static_cast<long long>(key.round_keys[index][0]));
+  };
+  __m128i state = _mm_loadu_si128(reinterpret_cast<const __m128i*>(id.data()));
+  state = _mm_xor_si128(state, round_key(0));
+  for (std::size_t round = 1; round <= HashKey::kAesRounds; ++round) {
+    state = _mm_aesenc_si128(state, round_key(round));
+  }
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(state)) ^
+         static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(state, state)));
+}
+#else
+std::uint64_t aes_hash_4(const HashKey& key, const NodeId& id) noexcept {
+  return sip_hash_1_3(key, id);
+}
+#endif
+
+}  // namespace quorl
+
 namespace quorl::detail {
 
 HashKey random_hash_key() {
@@ -33,11 +90,11 @@ HashKey random_hash_key() {
       const auto time =
           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
       const auto place = reinterpret_cast<std::uintptr_t>(&filled);
-      return {time ^ 0x9e3779b97f4a7c15ULL,
-              static_cast<std::uint64_t>(place) * 0xbf58476d1ce4e5b9ULL};
+      return HashKey(time ^ 0x9e3779b97f4a7c15ULL,
+                     static_cast<std::uint64_t>(place) * 0xbf58476d1ce4e5b9ULL);
     }
   }
-  return {load_little_endian(bytes), load_little_endian(bytes + 8)};
+  return HashKey(load_little_endian(bytes), load_little_endian(bytes + 8));
 }
 
 }  // namespace quorl::detail

@@ -67,11 +67,13 @@ class OrderedTable {
 
  public:
   // The largest capacity searched without an index. Measured with bench_core's
-  // edge_group_lookup: hashing one id and probing costs about as much as
-  // scanning 64 ids for an absent one (what an insertion does) or 96 for a
-  // present one. Filling a group up to 128 ids therefore scans 64 on
-  // average, as cheap as indexing, and a lookup in a full one costs at most
-  // about twice a probe, while the index would add a tenth to its memory.
+  // edge_group_lookup: under SipHash, hashing one id and probing costs about
+  // as much as scanning 64 ids for an absent one (what an insertion does);
+  // under the AES form, as much as scanning 8 to 16. Indexing groups above
+  // 32 targets was tried with the AES form: a graph of 100 targets per
+  // source took a tenth more memory and half again as long to decode, for no
+  // gain per call from Python beyond the noise. Up to 128 a filling group
+  // scans 64 ids on average and the index's memory is saved.
   static constexpr std::uint32_t kLinearCapacity = 128;
 
   OrderedTable() noexcept = default;
@@ -126,7 +128,7 @@ class OrderedTable {
     if (where.position == kAbsent) {
       return 0;
     }
-    erase_at(where.position);
+    erase_at(where.position, where.slot);
     return 1;
   }
 
@@ -147,7 +149,11 @@ class OrderedTable {
     std::uint32_t position = kAbsent;
     bool hashed = false;
     std::size_t hash = 0;
+    // The index slot holding a found entry, so that removing it need not
+    // hash the key again.
+    std::size_t slot = kNoSlot;
   };
+  static constexpr std::size_t kNoSlot = std::numeric_limits<std::size_t>::max();
 
   [[nodiscard]] Entry* entries() const noexcept {
     return block_ ? std::launder(reinterpret_cast<Entry*>(raw() + kEntriesOffset)) : nullptr;
@@ -176,13 +182,15 @@ class OrderedTable {
     const std::size_t hash = hash_of(probe);
     const Slots slots = index();
     const std::size_t mask = slot_count(block_->capacity) - 1;
+    const std::uint32_t tag = slots.tag_of(hash);
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
       const std::uint32_t held = slots.get(slot);
       if (held == 0) {
         return {kAbsent, true, hash};
       }
-      if (Equal{}(KeyOf{}(first[held - 1]), key)) {
-        return {held - 1, true, hash};
+      if ((held & ~slots.position_mask) == tag &&
+          Equal{}(KeyOf{}(first[(held & slots.position_mask) - 1]), key)) {
+        return {(held & slots.position_mask) - 1, true, hash, slot};
       }
     }
   }
@@ -207,14 +215,17 @@ class OrderedTable {
     return *entry;
   }
 
-  // Removes the entry at `position`; the last entry takes its place.
-  void erase_at(std::uint32_t position) noexcept {
+  // Removes the entry at `position`, held by index slot `slot` if known;
+  // the last entry takes its place.
+  void erase_at(std::uint32_t position, std::size_t slot = kNoSlot) noexcept {
     Entry* const first = entries();
     const std::uint32_t last = block_->size - 1;
     if (slot_count(block_->capacity) != 0) {
-      vacate(slot_holding(position));
+      vacate(slot != kNoSlot ? slot : slot_holding(position));
       if (position != last) {
-        index().set(slot_holding(last), position + 1);
+        const Slots slots = index();
+        const std::size_t moved = slot_holding(last);
+        slots.set(moved, (slots.get(moved) & ~slots.position_mask) | (position + 1));
       }
     }
     if (position != last) {
@@ -279,9 +290,22 @@ class OrderedTable {
     return capacity < 0xff ? 1 : capacity < 0xffff ? 2 : 4;
   }
 
+  // Positions below 2^24 leave the top byte of a 4-byte slot free: it
+  // holds the top byte of the entry's hash, so that a probe of a large
+  // table, whose entries are far apart in memory, reads an entry only when
+  // its tag matches rather than at every occupied slot it passes.
+  static constexpr std::uint32_t kTaggedLimit = (1U << 24) - 1;
+
   struct Slots {
     std::byte* bytes;
     std::size_t width;
+    std::uint32_t position_mask;
+
+    [[nodiscard]] std::uint32_t tag_of(std::size_t hash) const noexcept {
+      return position_mask == kAbsent
+                 ? 0
+                 : static_cast<std::uint32_t>(hash >> (8 * sizeof hash - 8)) << 24;
+    }
 
     [[nodiscard]] std::uint32_t get(std::size_t slot) const noexcept {
       switch (width) {
@@ -318,7 +342,10 @@ class OrderedTable {
   };
 
   [[nodiscard]] Slots index() const noexcept {
-    return {raw() + index_offset(block_->capacity), slot_width(block_->capacity)};
+    const std::uint32_t capacity = block_->capacity;
+    const std::size_t width = slot_width(capacity);
+    return {raw() + index_offset(capacity), width,
+            width == 4 && capacity < kTaggedLimit ? kTaggedLimit : kAbsent};
   }
 
   static Header* allocate(std::uint32_t capacity) {
@@ -353,7 +380,23 @@ class OrderedTable {
         std::destroy_at(from + position);
       }
       fresh->size = block_->size;
-      ::operator delete(block_);
+      // Positions do not move, so an index of the same layout is copied
+      // rather than rebuilt by hashing every key again: with growth by
+      // half, every other growth keeps the slot count.
+      const Slots old_slots = index();
+      const std::size_t slots = slot_count(block_->capacity);
+      Header* const old = std::exchange(block_, fresh);
+      const Slots new_slots = index();
+      const bool same_layout = slots != 0 && slots == slot_count(capacity) &&
+                               old_slots.width == new_slots.width &&
+                               old_slots.position_mask == new_slots.position_mask;
+      if (same_layout) {
+        std::memcpy(new_slots.bytes, old_slots.bytes, slots * new_slots.width);
+      }
+      ::operator delete(old);
+      if (same_layout) {
+        return;
+      }
     }
     block_ = fresh;
     index_all();
@@ -397,14 +440,14 @@ class OrderedTable {
     while (slots.get(slot) != 0) {
       slot = (slot + 1) & mask;
     }
-    slots.set(slot, position + 1);
+    slots.set(slot, slots.tag_of(hash) | (position + 1));
   }
 
   [[nodiscard]] std::size_t slot_holding(std::uint32_t position) const noexcept {
     const Slots slots = index();
     const std::size_t mask = slot_count(block_->capacity) - 1;
     std::size_t slot = Hash{}(KeyOf{}(entries()[position])) & mask;
-    while (slots.get(slot) != position + 1) {
+    while ((slots.get(slot) & slots.position_mask) != position + 1) {
       slot = (slot + 1) & mask;
     }
     return slot;
@@ -418,7 +461,8 @@ class OrderedTable {
     const std::size_t mask = slot_count(block_->capacity) - 1;
     std::size_t gap = slot;
     for (std::size_t next = (gap + 1) & mask; slots.get(next) != 0; next = (next + 1) & mask) {
-      const std::size_t home = Hash{}(KeyOf{}(first[slots.get(next) - 1])) & mask;
+      const std::size_t home =
+          Hash{}(KeyOf{}(first[(slots.get(next) & slots.position_mask) - 1])) & mask;
       if (((next - home) & mask) >= ((next - gap) & mask)) {
         slots.set(gap, slots.get(next));
         gap = next;

@@ -280,7 +280,7 @@ TEST(BytesToGraphDiff, ResolvesRepeatedKeys) {
 // weight wins).
 TEST(BytesToGraphDiff, RepeatedTargetsResolveAsOneByOneInsertion) {
   std::mt19937 random(5);
-  for (const std::size_t count : {2U, 8U, 9U, 60U, 128U, 129U, 400U}) {
+  for (const std::size_t count : {2U, 8U, 9U, 32U, 33U, 60U, 128U, 129U, 400U}) {
     std::vector<NodeId> pool(count);
     for (std::size_t index = 0; index < count; ++index) {
       pool[index] = numbered_id(static_cast<std::uint8_t>(index));
@@ -305,6 +305,10 @@ TEST(BytesToGraphDiff, RepeatedTargetsResolveAsOneByOneInsertion) {
     const auto decoded_targets = bytes_to_graph_diff(deleted.bytes()).value();
     const auto& group = decoded_weights.edges().new_or_updated.at(kA);
     ASSERT_TRUE(std::ranges::equal(group, expected_weights)) << count;
+    // The index built while filling finds every target where it is listed.
+    for (auto entry = group.begin(); entry != group.end(); ++entry) {
+      ASSERT_EQ(group.find(entry->first), entry) << count;
+    }
     ASSERT_TRUE(std::ranges::equal(decoded_targets.edges().deleted.at(kA), expected_targets))
         << count;
   }

@@ -120,7 +120,7 @@ std::vector<NodeId> crafted_to_collide(const HashKey& key, std::size_t count) {
   std::vector<NodeId> ids;
   while (ids.size() < count) {
     const NodeId id = random_id(random);
-    if ((sip_hash_1_3(key, id) & 0xfff) == 0x5a5) {
+    if ((keyed_id_hash(key, id) & 0xfff) == 0x5a5) {
       ids.push_back(id);
     }
   }
@@ -130,14 +130,21 @@ std::vector<NodeId> crafted_to_collide(const HashKey& key, std::size_t count) {
 // An attacker who knew one key gains nothing under another: the crafted ids
 // spread like random ones. Under the key they were made for, they all
 // collide, and the containers still hold them correctly.
-TEST(Flooding, IdsCraftedUnderOneKeySpreadUnderAnother) {
-  ChosenKey<0>::key = {0x0123456789abcdefULL, 0xfedcba9876543210ULL};
-  ChosenKey<1>::key = {0x1111111111111111ULL, 0x2222222222222222ULL};
+// Both kinds of the hash are checked; on a processor without AES rounds
+// the second pass checks the fallback again.
+class Flooding : public testing::TestWithParam<HashKind> {};
+
+TEST_P(Flooding, IdsCraftedUnderOneKeySpreadUnderAnother) {
+  ChosenKey<0>::key = HashKey(0x0123456789abcdefULL, 0xfedcba9876543210ULL, GetParam());
+  ChosenKey<1>::key = HashKey(0x1111111111111111ULL, 0x2222222222222222ULL, GetParam());
+  // A key differing in one bit is another key.
+  ChosenKey<2>::key = HashKey(0x0123456789abcdeeULL, 0xfedcba9876543210ULL, GetParam());
   const auto ids = crafted_to_collide(ChosenKey<0>::key, 2048);
 
   EXPECT_GT(chi_square<ChosenHash<0>>(ids, 0), 100'000.0) << "the ids do collide under their key";
   for (const unsigned shift : {0U, 27U, 54U}) {
     EXPECT_LT(chi_square<ChosenHash<1>>(ids, shift), 1400.0) << "bits from " << shift;
+    EXPECT_LT(chi_square<ChosenHash<2>>(ids, shift), 1400.0) << "one bit off, from " << shift;
     EXPECT_LT(chi_square<IdHash>(ids, shift), 1400.0) << "process key, bits from " << shift;
   }
 
@@ -154,9 +161,23 @@ TEST(Flooding, IdsCraftedUnderOneKeySpreadUnderAnother) {
   }
 }
 
+std::string kind_name(const testing::TestParamInfo<HashKind>& param) {
+  return param.param == HashKind::aes_4 ? "aes" : "sip";
+}
+
+INSTANTIATE_TEST_SUITE_P(HashKinds, Flooding, testing::Values(HashKind::sip_1_3, HashKind::aes_4),
+                         kind_name);
+
+TEST(Flooding, TheProcessKeyTakesTheAesRoundsWhereTheProcessorHasThem) {
+  EXPECT_EQ(process_hash_key().kind, processor_has_aes() ? HashKind::aes_4 : HashKind::sip_1_3);
+  EXPECT_EQ(HashKey(1, 2, HashKind::sip_1_3).kind, HashKind::sip_1_3);
+}
+
 // Counters and mostly-zero ids spread over the low bits (where the index
-// takes its slot) and the high bits alike.
-TEST(SipHash, StructuredIdsSpread) {
+// takes its slot) and the high bits (where it takes its tag) alike, under
+// either kind of the hash.
+TEST_P(Flooding, StructuredIdsSpread) {
+  ChosenKey<3>::key = HashKey(0x5555aaaa5555aaaaULL, 0x0f0f0f0ff0f0f0f0ULL, GetParam());
   std::vector<std::vector<NodeId>> families(3);
   for (std::uint32_t value = 0; value < (1U << 16); ++value) {
     NodeId last_bytes{};
@@ -176,6 +197,8 @@ TEST(SipHash, StructuredIdsSpread) {
     for (const unsigned shift : {0U, 27U, 54U}) {
       EXPECT_LT(chi_square<IdHash>(families[family], shift), 1400.0)
           << "family " << family << ", bits from " << shift;
+      EXPECT_LT(chi_square<ChosenHash<3>>(families[family], shift), 1400.0)
+          << "chosen key, family " << family << ", bits from " << shift;
     }
   }
 }
@@ -311,6 +334,10 @@ TEST(ContainerModel, HoldsMoreEntriesThanTwoBytesCount) {
   }
   for (std::size_t index = 0; index < ids.size(); ++index) {
     ASSERT_EQ(set.contains(ids[index]), index % 3 != 0) << index;
+  }
+  // Every entry moved into a hole is still found at its new place.
+  for (auto entry = set.begin(); entry != set.end(); ++entry) {
+    ASSERT_EQ(set.find(*entry), entry);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -107,17 +108,7 @@ class GraphDiff {
       scan_for_sources(id, pointing);
     }
     record_deletions(id, pointing);
-    // Nothing below allocates or throws.
-    new_or_updated_nodes_.erase(id);
-    drop_outgoing_edges(id);
-    for (SourceEntry* entry : pointing) {
-      entry->second.erase(id);
-    }
-    if (sources_by_target_) {
-      sources_by_target_->remove_target(id);
-    } else if (scan_work_ >= build_work_) {
-      build_index();
-    }
+    erase_deleted_node(id, pointing);
   }
 
   // Sets the weight of (from, to) and takes the pair out of the deleted
@@ -149,15 +140,22 @@ class GraphDiff {
   // Records (from, to) as deleted, whether or not it was ever set.
   void delete_edge(const Id& from, const Id& to) {
     insert_into_group(edges_.deleted, from, [&](auto& targets) { targets.insert(to); });
-    if (const auto set = edges_.new_or_updated.find(from); set != edges_.new_or_updated.end()) {
-      if (set->second.erase(to) != 0 && sources_by_target_) {
-        sources_by_target_->remove(to, from);
-      }
-      if (set->second.empty()) {
-        edges_.new_or_updated.erase(set);
-      }
-    }
+    remove_pending_pair(from, to);
   }
+
+  // Batches: each has exactly the effect of the single operation called for
+  // every item in order (down to the order in which every container lists
+  // its entries), and is all or nothing: if memory runs out, the diff is
+  // left as it was. The spans of one call have equal lengths. Defined in
+  // diff/graph_diff_batch.hpp.
+
+  // Returns the number of edges recorded, not counting the refused ones.
+  std::size_t add_edges(std::span<const Id> from, std::span<const Id> to,
+                        std::span<const W> weights);
+  void delete_edges(std::span<const Id> from, std::span<const Id> to);
+  void delete_nodes(std::span<const Id> ids);
+  // Moves from `updates`, which the caller gives up whether or not it fails.
+  void add_or_update_nodes(std::span<const Id> ids, std::span<T> updates);
 
   // Empties the four containers; they keep their capacity for reuse. The
   // index of sources by target is freed: a cleared diff costs nothing for it
@@ -263,6 +261,35 @@ class GraphDiff {
     }
   }
 
+  // The steps of a node's deletion that cannot fail, once its deletions are
+  // recorded: drops its record, its outgoing pending edges and the pending
+  // edges of `pointing` that point at it.
+  void erase_deleted_node(const Id& id, const std::vector<SourceEntry*>& pointing) noexcept {
+    new_or_updated_nodes_.erase(id);
+    drop_outgoing_edges(id);
+    for (SourceEntry* entry : pointing) {
+      entry->second.erase(id);
+    }
+    if (sources_by_target_) {
+      sources_by_target_->remove_target(id);
+    } else if (scan_work_ >= build_work_) {
+      build_index();
+    }
+  }
+
+  // Takes (from, to) out of the pending edges, and a source entry that it
+  // leaves empty with it.
+  void remove_pending_pair(const Id& from, const Id& to) noexcept {
+    if (const auto set = edges_.new_or_updated.find(from); set != edges_.new_or_updated.end()) {
+      if (set->second.erase(to) != 0 && sources_by_target_) {
+        sources_by_target_->remove(to, from);
+      }
+      if (set->second.empty()) {
+        edges_.new_or_updated.erase(set);
+      }
+    }
+  }
+
   // Removes the node's own source entry, with its targets and weights, from
   // edges.new_or_updated and from the index.
   void drop_outgoing_edges(const Id& id) noexcept {
@@ -331,3 +358,5 @@ class GraphDiff {
 using Diff = GraphDiff<NodeId, NodeUpdate, float>;
 
 }  // namespace quorl
+
+#include "diff/graph_diff_batch.hpp"

@@ -1,0 +1,288 @@
+// The batch operations of GraphDiff: each has exactly the effect of calling
+// its single operation for every item in order, down to the order in which
+// every container lists its entries, and is all or nothing under
+// std::bad_alloc.
+//
+// Every batch runs in two passes. The first pass makes every change that
+// can allocate, in the items' order, and writes down what it did; it only
+// inserts, so running out of memory is undone by erasing what it inserted,
+// in reverse. The second pass makes every change that cannot fail (merges,
+// weight updates, erasures), again in the items' order. The split keeps the
+// effect of the per-item loop because, within each batch, the containers
+// that the first pass inserts into are never the ones the second pass
+// erases from, and no decision of one pass reads what the other changes.
+// The passes rely only on try_emplace, find, erase, contains and the
+// listing order of the containers.
+#pragma once
+
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "diff/graph_diff.hpp"
+
+namespace quorl {
+
+namespace batch_detail {
+
+// What the first pass did for one item.
+enum Done : std::uint8_t {
+  refused = 1,        // add_edges: an endpoint is marked deleted
+  created_group = 2,  // a new source entry (or node record) was inserted
+  inserted = 4,       // a new target (or deleted node) was inserted
+  overwrote = 8,      // add_edges: an existing weight was replaced
+  skipped = 16,       // delete_nodes: the id came earlier in the batch
+};
+
+// Runs `insert(group)` on the inner container of `key` in `groups`, reusing
+// `cached` (the group of the previous item) when the key is the same:
+// consecutive items usually share their source. Marks a new group in `done`.
+template <class Groups, class Id>
+typename Groups::mapped_type& group_for(Groups& groups, const Id& key,
+                                        typename Groups::mapped_type*& cached,
+                                        const Id*& cached_key, std::uint8_t& done) {
+  if (cached == nullptr || !typename Groups::key_equal{}(*cached_key, key)) {
+    auto [entry, created] = groups.try_emplace(key);
+    if (created) {
+      done |= created_group;
+    }
+    cached = &entry->second;
+    cached_key = &key;
+  }
+  return *cached;
+}
+
+// Removes a group that the first pass created, once its members are undone.
+template <class Groups, class Id>
+void erase_created_group(Groups& groups, const Id& key, std::uint8_t done) {
+  if ((done & created_group) != 0) {
+    groups.erase(key);
+  }
+}
+
+}  // namespace batch_detail
+
+template <class Id, class T, class W, class Hash>
+std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::span<const Id> to,
+                                                 std::span<const W> weights) {
+  using namespace batch_detail;
+  assert(from.size() == to.size() && from.size() == weights.size());
+  const std::size_t count = from.size();
+  auto& groups = edges_.new_or_updated;
+  std::vector<std::uint8_t> done(count, 0);
+  std::vector<W> replaced;  // the weights that were overwritten, in item order
+  std::size_t item = 0;
+  try {
+    typename Edges::TargetWeights* group = nullptr;
+    const Id* group_key = nullptr;
+    for (; item < count; ++item) {
+      if (!deleted_nodes_.empty() &&
+          (deleted_nodes_.contains(from[item]) || deleted_nodes_.contains(to[item]))) {
+        done[item] = refused;
+        continue;
+      }
+      auto& targets = group_for(groups, from[item], group, group_key, done[item]);
+      auto [target, new_pair] = targets.try_emplace(to[item], weights[item]);
+      if (new_pair) {
+        done[item] |= inserted;
+      } else {
+        replaced.push_back(target->second);
+        target->second = weights[item];
+        done[item] |= overwrote;
+      }
+    }
+  } catch (...) {
+    for (std::size_t index = std::min(item + 1, count); index-- > 0;) {
+      if ((done[index] & refused) != 0) {
+        continue;
+      }
+      if ((done[index] & (inserted | overwrote)) != 0) {
+        auto& targets = groups.find(from[index])->second;
+        if ((done[index] & inserted) != 0) {
+          targets.erase(to[index]);
+        } else {
+          targets.find(to[index])->second = replaced.back();
+          replaced.pop_back();
+        }
+      }
+      erase_created_group(groups, from[index], done[index]);
+    }
+    throw;
+  }
+  // Nothing below allocates or throws.
+  std::size_t recorded = 0;
+  for (item = 0; item < count; ++item) {
+    if ((done[item] & refused) != 0) {
+      continue;
+    }
+    ++recorded;
+    if (!edges_.deleted.empty()) {
+      if (const auto deleted = edges_.deleted.find(from[item]); deleted != edges_.deleted.end()) {
+        deleted->second.erase(to[item]);
+        if (deleted->second.empty()) {
+          edges_.deleted.erase(deleted);
+        }
+      }
+    }
+    if ((done[item] & inserted) != 0 && sources_by_target_) {
+      index_pair(from[item], to[item]);
+    }
+  }
+  return recorded;
+}
+
+template <class Id, class T, class W, class Hash>
+void GraphDiff<Id, T, W, Hash>::delete_edges(std::span<const Id> from, std::span<const Id> to) {
+  using namespace batch_detail;
+  assert(from.size() == to.size());
+  const std::size_t count = from.size();
+  std::vector<std::uint8_t> done(count, 0);
+  std::size_t item = 0;
+  try {
+    typename Edges::Targets* group = nullptr;
+    const Id* group_key = nullptr;
+    for (; item < count; ++item) {
+      auto& targets = group_for(edges_.deleted, from[item], group, group_key, done[item]);
+      if (targets.insert(to[item]).second) {
+        done[item] |= inserted;
+      }
+    }
+  } catch (...) {
+    for (std::size_t index = std::min(item + 1, count); index-- > 0;) {
+      if ((done[index] & inserted) != 0) {
+        edges_.deleted.find(from[index])->second.erase(to[index]);
+      }
+      erase_created_group(edges_.deleted, from[index], done[index]);
+    }
+    throw;
+  }
+  // Nothing below allocates or throws.
+  for (item = 0; item < count && !edges_.new_or_updated.empty(); ++item) {
+    remove_pending_pair(from[item], to[item]);
+  }
+}
+
+template <class Id, class T, class W, class Hash>
+void GraphDiff<Id, T, W, Hash>::add_or_update_nodes(std::span<const Id> ids, std::span<T> updates) {
+  using namespace batch_detail;
+  assert(ids.size() == updates.size());
+  const std::size_t count = ids.size();
+  std::vector<std::uint8_t> done(count, 0);
+  std::size_t item = 0;
+  try {
+    for (; item < count; ++item) {
+      // An update is moved in only when its node gets a new record; the
+      // merges into existing records wait for the second pass.
+      if (new_or_updated_nodes_.try_emplace(ids[item], std::move(updates[item])).second) {
+        done[item] = created_group;
+      }
+    }
+  } catch (...) {
+    for (std::size_t index = item; index-- > 0;) {
+      erase_created_group(new_or_updated_nodes_, ids[index], done[index]);
+    }
+    throw;
+  }
+  // Nothing below allocates or throws: the merge moves texts.
+  for (item = 0; item < count; ++item) {
+    if (done[item] == 0) {
+      new_or_updated_nodes_.find(ids[item])->second += std::move(updates[item]);
+    }
+    if (!deleted_nodes_.empty()) {
+      deleted_nodes_.erase(ids[item]);
+    }
+  }
+}
+
+// The first pass finds, for each id, the sources that point at it when its
+// turn comes in the per-item loop: the pending edges as they are, minus the
+// sources deleted earlier in the batch (whose entries the loop would have
+// dropped by then). Erasures leave the other entries of a container where
+// they are, so the pending edges list those sources in the order the loop
+// would find them. A repeated id changes nothing the second time.
+template <class Id, class T, class W, class Hash>
+void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
+  using namespace batch_detail;
+  const std::size_t count = ids.size();
+  std::vector<std::uint8_t> done(count, 0);
+  NodeSet earlier;  // the ids of the batch up to the current one
+  earlier.reserve(count);
+  // For each id, its sources (ids, so that erasures cannot invalidate them);
+  // item i's run from pointing_end[i - 1] to pointing_end[i].
+  std::vector<Id> pointing_sources;
+  std::vector<std::size_t> pointing_end(count, 0);
+  // What each insertion of (pointing_sources[k], its id) into edges.deleted
+  // did, for k in order; item_of[k] is the item whose id it was.
+  std::vector<std::uint8_t> recorded;
+  std::vector<std::size_t> item_of;
+  std::vector<SourceEntry*> pointing;
+  std::size_t item = 0;
+  try {
+    for (; item < count; ++item) {
+      const Id& id = ids[item];
+      if (!earlier.insert(id).second) {
+        done[item] = skipped;
+        pointing_end[item] = pointing_sources.size();
+        continue;
+      }
+      pointing.clear();
+      if (!find_sources_with_index(id, pointing)) {
+        scan_for_sources(id, pointing);
+        if (scan_work_ >= build_work_) {
+          build_index();
+        }
+      }
+      for (const SourceEntry* entry : pointing) {
+        if (!earlier.contains(entry->first)) {
+          pointing_sources.push_back(entry->first);
+        }
+      }
+      pointing_end[item] = pointing_sources.size();
+      if (deleted_nodes_.insert(id).second) {
+        done[item] = inserted;
+      }
+      const std::size_t first = item == 0 ? 0 : pointing_end[item - 1];
+      for (std::size_t source = first; source < pointing_end[item]; ++source) {
+        item_of.push_back(item);
+        recorded.push_back(0);
+        auto [group, created] = edges_.deleted.try_emplace(pointing_sources[source]);
+        recorded.back() = created ? created_group : 0;
+        if (group->second.insert(id).second) {
+          recorded.back() |= inserted;
+        }
+      }
+    }
+  } catch (...) {
+    for (std::size_t index = recorded.size(); index-- > 0;) {
+      const Id& group_key = pointing_sources[index];
+      if ((recorded[index] & inserted) != 0) {
+        edges_.deleted.find(group_key)->second.erase(ids[item_of[index]]);
+      }
+      erase_created_group(edges_.deleted, group_key, recorded[index]);
+    }
+    for (std::size_t index = std::min(item + 1, count); index-- > 0;) {
+      if ((done[index] & inserted) != 0) {
+        deleted_nodes_.erase(ids[index]);
+      }
+    }
+    throw;
+  }
+  // Nothing below allocates or throws: `pointing` has room for every
+  // item's sources, since each is a subset of what the first pass found.
+  for (item = 0; item < count; ++item) {
+    if ((done[item] & skipped) != 0) {
+      continue;
+    }
+    pointing.clear();
+    const std::size_t first = item == 0 ? 0 : pointing_end[item - 1];
+    for (std::size_t source = first; source < pointing_end[item]; ++source) {
+      pointing.push_back(&*edges_.new_or_updated.find(pointing_sources[source]));
+    }
+    erase_deleted_node(ids[item], pointing);
+  }
+}
+
+}  // namespace quorl

@@ -35,9 +35,8 @@ void format_id_text(const NodeId& id, char* text) noexcept {
 }
 
 // Raises the refusal of an id: the pending exception (the reason) becomes
-// the __cause__ of a TypeError "failed to extract field PyUuid.0", which the
-// argument rule then names after the parameter.
-void raise_bad_id(const char* parameter) {
+// the __cause__ of a TypeError "failed to extract field PyUuid.0".
+void raise_bad_id() {
   PyRef reason = PendingException::fetch().value;
   PyRef wrapper =
       PyRef::steal(PyObject_CallFunction(PyExc_TypeError, "s", "failed to extract field PyUuid.0"));
@@ -48,24 +47,31 @@ void raise_bad_id(const char* parameter) {
     PyException_SetCause(wrapper.get(), reason.release());  // steals the reason
   }
   PyErr_SetObject(PyExc_TypeError, wrapper.get());
-  apply_argument_rule(parameter);
 }
 
 }  // namespace
 
-std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
+std::optional<NodeId> convert_node_id(PyObject* value) {
   if (!PyBytes_Check(value)) {
     raise_type_mismatch(value, "PyBytes");
-    raise_bad_id(parameter);
+    raise_bad_id();
     return std::nullopt;
   }
   if (PyBytes_GET_SIZE(value) != kIdLength) {
     PyErr_SetString(PyExc_Exception, "Expected 16 bytes.");
-    raise_bad_id(parameter);
+    raise_bad_id();
     return std::nullopt;
   }
   NodeId id;
   std::memcpy(id.data(), PyBytes_AS_STRING(value), id.size());
+  return id;
+}
+
+std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
+  auto id = convert_node_id(value);
+  if (!id) {
+    apply_argument_rule(parameter);
+  }
   return id;
 }
 

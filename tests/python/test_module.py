@@ -38,6 +38,13 @@ METHOD_TABLE = [
     ("clear", False, "($self)"),
     ("to_bytes", False, "($self)"),
     ("from_bytes", True, "(bytes)"),
+    ("add_edges", False, "($self, sources, targets, weights)"),
+    ("delete_edges", False, "($self, sources, targets)"),
+    ("delete_nodes", False, "($self, ids)"),
+    ("add_nodes", False, "($self, ids, updates)"),
+    ("new_or_updated_edge_arrays", False, "($self)"),
+    ("deleted_edge_arrays", False, "($self)"),
+    ("deleted_node_ids", False, "($self)"),
 ]
 # Methods join the table as they are built; the tests cover those present.
 PRESENT = [entry for entry in METHOD_TABLE if entry[0] in PyGraphDiff.__dict__]

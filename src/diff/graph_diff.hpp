@@ -261,6 +261,12 @@ class GraphDiff {
     }
   }
 
+  // For delete_nodes: the sources pointing at each of `ids`, bucketed by
+  // item, found in one pass over the pending edges; leaves `bucket_end`
+  // empty when scanning for each id costs less.
+  void sources_in_one_pass(std::span<const Id> ids, std::vector<std::size_t>& bucket_end,
+                           std::vector<SourceEntry*>& bucketed);
+
   // The steps of a node's deletion that cannot fail, once its deletions are
   // recorded: drops its record, its outgoing pending edges and the pending
   // edges of `pointing` that point at it.

@@ -219,8 +219,16 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
   std::vector<std::uint8_t> recorded;
   std::vector<std::size_t> item_of;
   std::vector<SourceEntry*> pointing;
+  // Without an index, when scanning every source for each id would cost
+  // more than visiting every pending pair once, one pass finds the sources
+  // of all the ids: item i's are bucketed[bucket_end[i - 1]..bucket_end[i]).
+  std::vector<std::size_t> bucket_end;
+  std::vector<SourceEntry*> bucketed;
   std::size_t item = 0;
   try {
+    if (!sources_by_target_ && count > 1) {
+      sources_in_one_pass(ids, bucket_end, bucketed);
+    }
     for (; item < count; ++item) {
       const Id& id = ids[item];
       if (!earlier.insert(id).second) {
@@ -229,7 +237,11 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
         continue;
       }
       pointing.clear();
-      if (!find_sources_with_index(id, pointing)) {
+      if (!bucket_end.empty()) {
+        pointing.assign(
+            bucketed.begin() + static_cast<std::ptrdiff_t>(item == 0 ? 0 : bucket_end[item - 1]),
+            bucketed.begin() + static_cast<std::ptrdiff_t>(bucket_end[item]));
+      } else if (!find_sources_with_index(id, pointing)) {
         scan_for_sources(id, pointing);
         if (scan_work_ >= build_work_) {
           build_index();
@@ -283,6 +295,55 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
     }
     erase_deleted_node(ids[item], pointing);
   }
+}
+
+template <class Id, class T, class W, class Hash>
+void GraphDiff<Id, T, W, Hash>::sources_in_one_pass(std::span<const Id> ids,
+                                                    std::vector<std::size_t>& bucket_end,
+                                                    std::vector<SourceEntry*>& bucketed) {
+  std::size_t pairs = 0;
+  for (const auto& entry : edges_.new_or_updated) {
+    pairs += entry.second.size();
+  }
+  if (ids.size() * edges_.new_or_updated.size() < pairs) {
+    return;  // scanning per id is cheaper
+  }
+  IdMap<Id, std::size_t, Hash> first_item;
+  first_item.reserve(ids.size());
+  for (std::size_t item = 0; item < ids.size(); ++item) {
+    first_item.try_emplace(ids[item], item);
+  }
+  // (item, source entry) for every pending pair that points at an id of the
+  // batch, in the order in which a scan meets the sources.
+  std::vector<std::pair<std::size_t, SourceEntry*>> found;
+  for (auto& entry : edges_.new_or_updated) {
+    for (const auto& target : entry.second) {
+      if (const auto position = first_item.find(target.first);
+          position != first_item.end() && !(entry.first == target.first)) {
+        found.emplace_back(position->second, &entry);
+      }
+    }
+  }
+  // A counting sort by item keeps each item's sources in scan order.
+  bucket_end.assign(ids.size(), 0);
+  for (const auto& [item, entry] : found) {
+    ++bucket_end[item];
+  }
+  std::size_t end = 0;
+  for (auto& bucket : bucket_end) {
+    end += bucket;
+    bucket = end;
+  }
+  bucketed.resize(found.size());
+  for (auto position = found.rbegin(); position != found.rend(); ++position) {
+    bucketed[--bucket_end[position->first]] = position->second;
+  }
+  for (std::size_t item = 0; item + 1 < ids.size(); ++item) {
+    bucket_end[item] = bucket_end[item + 1];
+  }
+  bucket_end.back() = found.size();
+  scan_work_ += edges_.new_or_updated.size();
+  build_work_ = pairs;
 }
 
 }  // namespace quorl

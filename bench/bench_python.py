@@ -519,15 +519,11 @@ def bench_bulk(size, repeats):
     return rows
 
 
-def bulk_table(rows):
-    header = ["figure", "bulk, per item", "loop ÷ bulk", "pure-Python loop ÷ bulk", "bulk ÷ floor"]
-    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
-    lines += ["| " + " | ".join(row.cells()) + " |" for row in rows]
-    return "\n".join(lines)
+BULK_HEADER = ["figure", "bulk, per item", "loop ÷ bulk", "pure-Python loop ÷ bulk", "bulk ÷ floor"]
 
 
-def markdown_table(rows):
-    header = ["method", "module, per call", "pure Python ÷ module", "module ÷ floor", "floor"]
+def markdown_table(rows, header=("method", "module, per call", "pure Python ÷ module",
+                                 "module ÷ floor", "floor")):
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
     lines += ["| " + " | ".join(row.cells()) + " |" for row in rows]
     return "\n".join(lines)
@@ -544,7 +540,7 @@ def main():
 
     print(f"{platform.python_implementation()} {platform.python_version()} on {platform.machine()}")
     print()
-    print(bulk_table(bench_bulk(size, repeats)))
+    print(markdown_table(bench_bulk(size, repeats), BULK_HEADER))
     print()
     if args.bulk_only:
         return

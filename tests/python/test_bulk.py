@@ -12,6 +12,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from quorl_api import PyGraphDiff
+from test_reentrancy import Hook
 
 try:
     import numpy
@@ -372,20 +373,6 @@ def test_refused_edges_are_not_counted():
 
 # ---------------------------------------------------------------------------
 # Python code that runs during a conversion.
-
-
-class Hook:
-    def __init__(self, action, value=1.0):
-        self.action = action
-        self.value = value
-        self.errors = []
-
-    def __float__(self):
-        try:
-            self.action()
-        except Exception as error:  # noqa: BLE001 - recorded for the test
-            self.errors.append(error)
-        return self.value
 
 
 def test_conversion_code_meets_the_borrow_and_cannot_change_what_is_read():

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "diff/graph_diff.hpp"
@@ -63,6 +64,55 @@ void erase_created_group(Groups& groups, const Id& key, std::uint8_t done) {
   }
 }
 
+// The items of `sources` that `done` does not mark refused, grouped by
+// source: each group in item order, the groups in the order of their first
+// items; empty when the items already come in runs of one source.
+// Processing the items in this order inserts the same new sources in the
+// same order, and gives every source its targets in the same order, as
+// processing them as they come: it only keeps the work on one source's
+// targets together, where a diff of many sources would otherwise meet a
+// cold group at every item.
+template <class Id, class Hash>
+std::vector<std::size_t> order_by_source(std::span<const Id> sources,
+                                         const std::vector<std::uint8_t>& done) {
+  constexpr std::size_t kShortestRun = 4;
+  std::size_t runs = sources.empty() ? 0 : 1;
+  for (std::size_t item = 1; item < sources.size(); ++item) {
+    runs += sources[item] == sources[item - 1] ? 0 : 1;
+  }
+  if (runs * kShortestRun <= sources.size()) {
+    return {};
+  }
+  constexpr std::size_t kNoGroup = static_cast<std::size_t>(-1);
+  IdMap<Id, std::size_t, Hash> group_of;
+  std::vector<std::size_t> group(sources.size(), kNoGroup);
+  std::vector<std::size_t> group_start;
+  std::size_t accepted = 0;
+  for (std::size_t item = 0; item < sources.size(); ++item) {
+    if ((done[item] & refused) != 0) {
+      continue;
+    }
+    const auto [entry, created] = group_of.try_emplace(sources[item], group_start.size());
+    if (created) {
+      group_start.push_back(0);
+    }
+    group[item] = entry->second;
+    ++group_start[entry->second];
+    ++accepted;
+  }
+  std::size_t start = 0;
+  for (auto& size : group_start) {
+    start += std::exchange(size, start);
+  }
+  std::vector<std::size_t> order(accepted);
+  for (std::size_t item = 0; item < sources.size(); ++item) {
+    if (group[item] != kNoGroup) {
+      order[group_start[group[item]]++] = item;
+    }
+  }
+  return order;
+}
+
 }  // namespace batch_detail
 
 template <class Id, class T, class W, class Hash>
@@ -73,15 +123,30 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
   const std::size_t count = from.size();
   auto& groups = edges_.new_or_updated;
   std::vector<std::uint8_t> done(count, 0);
-  std::vector<W> replaced;  // the weights that were overwritten, in item order
-  std::size_t item = 0;
+  std::vector<W> replaced;  // the weights that were overwritten, in processing order
+  std::vector<std::size_t> order;
+  // The first pass processes the items in `order` (or as they come, when it
+  // is empty); `position` counts the items it has begun.
+  const auto item_at = [&](std::size_t position) {
+    return order.empty() ? position : order[position];
+  };
+  std::size_t positions = count;
+  std::size_t position = 0;
   try {
+    if (!deleted_nodes_.empty()) {
+      for (std::size_t item = 0; item < count; ++item) {
+        if (deleted_nodes_.contains(from[item]) || deleted_nodes_.contains(to[item])) {
+          done[item] = refused;
+        }
+      }
+    }
+    order = order_by_source<Id, Hash>(from, done);
+    positions = order.empty() ? count : order.size();
     typename Edges::TargetWeights* group = nullptr;
     const Id* group_key = nullptr;
-    for (; item < count; ++item) {
-      if (!deleted_nodes_.empty() &&
-          (deleted_nodes_.contains(from[item]) || deleted_nodes_.contains(to[item]))) {
-        done[item] = refused;
+    for (; position < positions; ++position) {
+      const std::size_t item = item_at(position);
+      if ((done[item] & refused) != 0) {
         continue;
       }
       auto& targets = group_for(groups, from[item], group, group_key, done[item]);
@@ -95,26 +160,27 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
       }
     }
   } catch (...) {
-    for (std::size_t index = std::min(item + 1, count); index-- > 0;) {
-      if ((done[index] & refused) != 0) {
+    for (std::size_t undone = std::min(position + 1, positions); undone-- > 0;) {
+      const std::size_t item = item_at(undone);
+      if ((done[item] & refused) != 0) {
         continue;
       }
-      if ((done[index] & (inserted | overwrote)) != 0) {
-        auto& targets = groups.find(from[index])->second;
-        if ((done[index] & inserted) != 0) {
-          targets.erase(to[index]);
+      if ((done[item] & (inserted | overwrote)) != 0) {
+        auto& targets = groups.find(from[item])->second;
+        if ((done[item] & inserted) != 0) {
+          targets.erase(to[item]);
         } else {
-          targets.find(to[index])->second = replaced.back();
+          targets.find(to[item])->second = replaced.back();
           replaced.pop_back();
         }
       }
-      erase_created_group(groups, from[index], done[index]);
+      erase_created_group(groups, from[item], done[item]);
     }
     throw;
   }
   // Nothing below allocates or throws.
   std::size_t recorded = 0;
-  for (item = 0; item < count; ++item) {
+  for (std::size_t item = 0; item < count; ++item) {
     if ((done[item] & refused) != 0) {
       continue;
     }

@@ -2,12 +2,15 @@
 to a second process that rebuilds the diff.
 
 Run after `pip install .`:  python examples/basic_usage.py
+It also writes the byte form to examples/web/sample.bin, for the inspector
+page examples/web/inspect.html.
 """
 
 import subprocess
 import sys
 import uuid
 from functools import partial
+from pathlib import Path
 from pprint import pprint as pprint_sorted
 
 from quorl_api import PyGraphDiff
@@ -73,6 +76,10 @@ print("deleted edges", sum(len(t) for t in received.deleted_edges().values()))
 print("counts: nodes", received.num_nodes(), "edge sources", received.num_edges())
 """
 data = diff.to_bytes()
+# The same bytes in a file, for examples/web/inspect.html to open.
+sample = Path(__file__).resolve().parent / "web" / "sample.bin"
+sample.write_bytes(data)
+print(f"--- wrote {sample}: open examples/web/inspect.html in a browser and choose it")
 print(f"--- sending {len(data)} bytes to a second process")
 sys.stdout.flush()
 subprocess.run([sys.executable, "-c", RECEIVER], input=data, check=True)

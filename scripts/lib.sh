@@ -14,6 +14,12 @@ APT_PACKAGES=(
   clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14
 )
 
+# Commands that the JavaScript tests and the browser check need (Node.js,
+# Chromium, the TypeScript compiler for the declarations), each with
+# the Debian package that provides it; a package is installed only where the
+# command is missing, so a Node.js installed some other way is kept.
+APT_COMMANDS=(node:nodejs chromium:chromium tsc:node-typescript)
+
 # Test requirements per interpreter; mypy checks the type stubs and numpy
 # feeds its own scalar types to the conversions (CPython only: neither is
 # needed to exercise PyPy's C-API layer).
@@ -32,6 +38,12 @@ install_missing_packages() {
   for package in "${APT_PACKAGES[@]}"; do
     if [[ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" != "install ok installed" ]]; then
       missing+=("$package")
+    fi
+  done
+  local entry
+  for entry in "${APT_COMMANDS[@]}"; do
+    if ! command -v "${entry%%:*}" >/dev/null; then
+      missing+=("${entry#*:}")
     fi
   done
   if ((${#missing[@]} == 0)); then
@@ -129,4 +141,21 @@ run_cpp_tests() {
     return
   fi
   ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)"
+}
+
+# The JavaScript side (js/): its unit tests under Node's own runner and a
+# type check of its declarations; then, with the module installed in VENV,
+# the differential test against the module and the inspector page in
+# headless Chromium.
+run_js_tests() {
+  node --test --test-reporter=spec "$REPO_ROOT/js/"
+  tsc --noEmit --strict --module nodenext --moduleResolution nodenext --target es2022 \
+    --lib es2022,dom "$REPO_ROOT/js/tests/types-usage.mts"
+  echo "js/graph-diff.d.mts: js/tests/types-usage.mts type-checks"
+}
+
+run_js_cross_checks() {
+  local venv="$1"
+  "$venv/bin/python" "$REPO_ROOT/js/tests/differential.py"
+  "$venv/bin/python" "$REPO_ROOT/js/tests/browser_check.py"
 }

@@ -17,8 +17,7 @@ namespace quorl::python {
 // Binding comes first: a call with wrong arguments never touches the borrow.
 template <std::size_t count, class Body>
 PyObject* with_bound_arguments(const Signature& signature, PyObject* self, PyObject* const* args,
-                               Py_ssize_t positional_count, PyObject* keyword_names,
-                               Body&& body) noexcept {
+                               Py_ssize_t positional_count, PyObject* keyword_names, Body&& body) {
   return guard_entry([&]() -> PyObject* {
     std::array<PyObject*, count> arguments{};
     if (!bind_fastcall(signature, args, positional_count, keyword_names, arguments)) {

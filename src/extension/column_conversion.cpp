@@ -202,6 +202,11 @@ bool read_weight_buffer(PyObject* value, const char* parameter, const FirstColum
 }  // namespace
 
 HeldBuffers::~HeldBuffers() {
+  // Releasing drops a reference to each exporter, which a thread unwound at
+  // shutdown without the GIL must not do (see PyRef).
+  if (!may_release_references()) {
+    return;
+  }
   while (count_ > 0) {
     PyBuffer_Release(&views_[--count_]);
   }

@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include <cxxabi.h>
+
 #include <new>
 #include <utility>
 
@@ -33,10 +35,19 @@ void apply_argument_rule(const char* name);
 
 // Runs `body` at a C API entry point: C++ exceptions never reach the
 // interpreter, and running out of memory becomes MemoryError.
+//
+// One unwinding passes through untouched: when the interpreter shuts down,
+// it ends a daemon thread that waits for the GIL inside Python code this
+// module called (a weight's __float__, a key's __eq__, a finaliser) with
+// pthread_exit, which unwinds the thread's stack as a forced unwind. It must
+// reach the thread's start, so it is rethrown, and nothing on the way may be
+// noexcept: that would turn the rethrow into std::terminate.
 template <class Body>
-auto guard_entry(Body&& body) noexcept -> decltype(body()) {
+auto guard_entry(Body&& body) -> decltype(body()) {
   try {
     return std::forward<Body>(body)();
+  } catch (const abi::__forced_unwind&) {
+    throw;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (...) {

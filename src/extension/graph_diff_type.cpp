@@ -145,6 +145,8 @@ PyType_Spec spec = {
 
 PyTypeObject* graph_diff_type() noexcept { return the_type; }
 
+void forget_graph_diff_type() noexcept { the_type = nullptr; }
+
 PyTypeObject* get_or_create_graph_diff_type() {
   if (the_type != nullptr) {
     return the_type;
@@ -164,7 +166,7 @@ PyTypeObject* get_or_create_graph_diff_type() {
     return the_type;
   }
   instances_hold_type_reference = holds;
-  the_type = reinterpret_cast<PyTypeObject*>(created);  // kept for the life of the process
+  the_type = reinterpret_cast<PyTypeObject*>(created);  // kept for the life of the interpreter
   return the_type;
 }
 

@@ -93,7 +93,7 @@ class BorrowGuard {
 // Runs `body(instance)` under the self check and a borrow of the given
 // access, with C++ exceptions turned into Python ones.
 template <Access access, class Body>
-PyObject* with_instance(PyObject* self, Body&& body) noexcept {
+PyObject* with_instance(PyObject* self, Body&& body) {
   return guard_entry([&]() -> PyObject* {
     if (!check_self(self)) {
       return nullptr;

@@ -1,5 +1,17 @@
 // The module's entry: PyInit_quorl_api builds the module object once per
-// process and hands the same object to every later initialisation.
+// interpreter and hands the same object to every later initialisation.
+//
+// The module, its class and its interned keys are kept in process-wide
+// variables, which suits one interpreter at a time and no more:
+//  - A sub-interpreter is refused with ImportError. Handing it the main
+//    interpreter's objects would let it wipe them when it is destroyed (it
+//    clears every module it imported), and giving it objects of its own
+//    would need per-interpreter state behind every method: a cost on every
+//    call for a use nobody has asked for.
+//  - An embedding host may finalise the interpreter and start a new one.
+//    The kept objects die with the old interpreter, so the module asks to
+//    be told at the end of finalisation and forgets them then; the next
+//    import builds everything anew.
 #include <Python.h>
 
 #include "errors.hpp"
@@ -58,7 +70,48 @@ bool populate(PyObject* module, PyTypeObject* type) {
   return PyObject_SetAttrString(module, "PyGraphDiff", reinterpret_cast<PyObject*>(type)) == 0;
 }
 
+#if !defined(PYPY_VERSION)
+// Runs at the very end of Py_Finalize, when no Python object may be touched:
+// what was kept belonged to the interpreter just finalised, and is dropped
+// without a release.
+bool forget_registered = false;
+
+void forget_interpreter_objects() {
+  the_module = nullptr;
+  forget_graph_diff_type();
+  forget_field_keys();
+  forget_registered = false;
+}
+
+// Refuses sub-interpreters, and makes sure the kept objects are forgotten
+// when this interpreter is finalised. Returns false with ImportError set.
+bool check_interpreter() {
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    PyErr_SetString(PyExc_ImportError,
+                    "quorl_api cannot be imported in a sub-interpreter: its module and class "
+                    "belong to the main interpreter");
+    return false;
+  }
+  if (!forget_registered) {
+    if (Py_AtExit(forget_interpreter_objects) != 0) {
+      PyErr_SetString(PyExc_ImportError,
+                      "quorl_api cannot register its clean-up for the end of the interpreter");
+      return false;
+    }
+    forget_registered = true;
+  }
+  return true;
+}
+#else
+// PyPy has a single interpreter per process, and no finalisation after which
+// another one starts.
+bool check_interpreter() { return true; }
+#endif
+
 PyObject* initialise() {
+  if (!check_interpreter()) {
+    return nullptr;
+  }
   if (the_module != nullptr) {
     Py_INCREF(the_module);
     return the_module;
@@ -73,7 +126,7 @@ PyObject* initialise() {
   }
   if (the_module == nullptr) {
     the_module = module.get();
-    Py_INCREF(the_module);  // kept for the life of the process
+    Py_INCREF(the_module);  // kept for the life of the interpreter
     return module.release();
   }
   // Another first initialisation finished while this one ran: keep one.

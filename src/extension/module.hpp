@@ -5,8 +5,14 @@
 namespace quorl::python {
 
 // The PyGraphDiff class object, created at the first call and then kept for
-// the life of the process. Returns a borrowed reference, or nullptr with an
-// exception set.
+// the life of the interpreter. Returns a borrowed reference, or nullptr with
+// an exception set.
 PyTypeObject* get_or_create_graph_diff_type();
+
+// Forget the Python objects kept between calls (the class; the interned
+// dictionary keys), without touching them: called once the interpreter that
+// owned them has been finalised, so that the next one builds its own.
+void forget_graph_diff_type() noexcept;
+void forget_field_keys() noexcept;
 
 }  // namespace quorl::python

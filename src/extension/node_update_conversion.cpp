@@ -6,6 +6,7 @@
 #include "errors.hpp"
 #include "field_conversion.hpp"
 #include "float_conversion.hpp"
+#include "module.hpp"
 #include "py_ref.hpp"
 
 namespace quorl::python {
@@ -20,24 +21,26 @@ constexpr std::array<const char*, kFieldCount> kKeyNames = {
 };
 
 // The keys as interned strings, made at the first use and kept (strongly)
-// for the life of the process. Returns nullptr with an exception set when
-// one cannot be made; the next call tries again.
+// for the life of the interpreter.
+std::array<PyObject*, kFieldCount> kept_keys{};
+bool kept_keys_complete = false;
+
+// Returns nullptr with an exception set when a key cannot be made; the next
+// call tries again.
 PyObject* const* field_keys() {
-  static std::array<PyObject*, kFieldCount> keys{};
-  static bool complete = false;
-  if (complete) {
-    return keys.data();
+  if (kept_keys_complete) {
+    return kept_keys.data();
   }
   for (std::size_t index = 0; index < kFieldCount; ++index) {
-    if (keys[index] == nullptr) {
-      keys[index] = PyUnicode_InternFromString(kKeyNames[index]);
-      if (keys[index] == nullptr) {
+    if (kept_keys[index] == nullptr) {
+      kept_keys[index] = PyUnicode_InternFromString(kKeyNames[index]);
+      if (kept_keys[index] == nullptr) {
         return nullptr;
       }
     }
   }
-  complete = true;
-  return keys.data();
+  kept_keys_complete = true;
+  return kept_keys.data();
 }
 
 // Looks the key up and, when present, converts its value into `field`.
@@ -73,6 +76,11 @@ PyObject* text_object(const std::string& text) {
 }
 
 }  // namespace
+
+void forget_field_keys() noexcept {
+  kept_keys.fill(nullptr);
+  kept_keys_complete = false;
+}
 
 std::optional<NodeUpdate> read_node_update(PyObject* value) {
   if (!PyDict_Check(value)) {

@@ -7,6 +7,32 @@
 
 namespace quorl::python {
 
+// Whether this thread may give references back. A daemon thread that the
+// interpreter ends at shutdown unwinds its stack through this module's frames
+// without holding the GIL; dropping a reference then would race with the
+// finalising thread, or free an object with no thread state. The thread
+// never runs again and the process is ending, so what it holds is left
+// alone, as the interpreter leaves what its own frames hold. Only while the
+// interpreter is finalising is the holder of the GIL asked for.
+[[nodiscard]] inline bool may_release_references() noexcept {
+#if defined(PYPY_VERSION)
+  return true;
+#else
+#if PY_VERSION_HEX >= 0x030D0000
+  if (!Py_IsFinalizing()) {
+    return true;
+  }
+  const PyThreadState* holder = PyThreadState_GetUnchecked();
+#else
+  if (_Py_IsFinalizing() == 0) {
+    return true;
+  }
+  const PyThreadState* holder = _PyThreadState_UncheckedGet();
+#endif
+  return holder != nullptr && holder->thread_id == PyThread_get_thread_ident();
+#endif
+}
+
 class PyRef {
  public:
   PyRef() noexcept = default;
@@ -28,7 +54,11 @@ class PyRef {
     PyRef(std::move(other)).swap(*this);
     return *this;
   }
-  ~PyRef() { Py_XDECREF(object_); }
+  ~PyRef() {
+    if (object_ != nullptr && may_release_references()) {
+      Py_DECREF(object_);
+    }
+  }
 
   [[nodiscard]] PyObject* get() const noexcept { return object_; }
   [[nodiscard]] explicit operator bool() const noexcept { return object_ != nullptr; }

@@ -1,5 +1,6 @@
 // Decodes every byte string of tests/vectors/byte_vectors.json, checks the
-// containers against the file's description of them, and re-encodes.
+// containers against the file's description of them, and re-encodes; the
+// file's refused byte strings fail with the cause it gives.
 #include <gtest/gtest.h>
 
 #include <boost/json.hpp>
@@ -17,11 +18,11 @@ namespace {
 using namespace testing_support;
 namespace json = boost::json;
 
-json::array load_vectors() {
+json::array load_vectors(std::string_view list = "vectors") {
   std::ifstream file(QUORL_BYTE_VECTORS);
   std::stringstream contents;
   contents << file.rdbuf();
-  return json::parse(contents.str()).as_object().at("vectors").as_array();
+  return json::parse(contents.str()).as_object().at(list).as_array();
 }
 
 std::string string_of(const json::value& value) { return std::string(value.as_string()); }
@@ -95,6 +96,23 @@ TEST(ByteVectors, DecodeToTheDescribedContainersAndReEncode) {
                   string_of(node.at("text")));
       }
     }
+  }
+}
+
+TEST(ByteVectors, RefusedOnesFailWithTheirCause) {
+  const json::array refused = load_vectors("refused");
+  ASSERT_GE(refused.size(), 10U);
+  for (const auto& entry : refused) {
+    const json::object& vector = entry.as_object();
+    SCOPED_TRACE(string_of(vector.at("name")));
+    const auto decoded = bytes_to_graph_diff(bytes_from_hex(string_of(vector.at("hex"))));
+    ASSERT_FALSE(decoded.has_value());
+    const std::string cause = string_of(vector.at("cause"));
+    const DecodeFailure expected = cause == "premature_end"     ? DecodeFailure::premature_end
+                                   : cause == "wrong_id_length" ? DecodeFailure::wrong_id_length
+                                   : cause == "invalid_utf8"    ? DecodeFailure::invalid_utf8
+                                                                : DecodeFailure::invalid_node_text;
+    EXPECT_EQ(decoded.error().cause, expected);
   }
 }
 

@@ -15,9 +15,9 @@ from hypothesis import strategies as st
 
 from quorl_api import PyGraphDiff
 
-VECTORS = json.loads((Path(__file__).parents[1] / "vectors" / "byte_vectors.json").read_text())[
-    "vectors"
-]
+VECTOR_FILE = json.loads((Path(__file__).parents[1] / "vectors" / "byte_vectors.json").read_text())
+VECTORS = VECTOR_FILE["vectors"]
+REFUSED_VECTORS = VECTOR_FILE["refused"]
 DESERIALIZE_FAILED = "Failed to deserialize graph diff."
 
 
@@ -274,3 +274,9 @@ def test_round_trip_keeps_every_reading(history):
     decoded = PyGraphDiff.from_bytes(data)
     assert readings(decoded) == readings(diff)
     assert PyGraphDiff.from_bytes(decoded.to_bytes()).to_bytes() == decoded.to_bytes()
+
+
+@pytest.mark.parametrize("vector", REFUSED_VECTORS, ids=[v["name"] for v in REFUSED_VECTORS])
+def test_refused_vectors_do_not_decode(vector):
+    with pytest.raises(Exception, match=DESERIALIZE_FAILED):
+        PyGraphDiff.from_bytes(bytes.fromhex(vector["hex"]))

@@ -1,0 +1,78 @@
+// Types of graph-diff.mjs: the byte form of a graph diff, decoded and
+// encoded. Named .d.mts, as TypeScript looks for it beside an .mjs file.
+
+/** A node id as a 36-character lower-case text, 8-4-4-4-12 hex digits. */
+export type NodeId = string;
+
+/** A node's display attributes; only the present ones are keys. */
+export interface NodeAttributes {
+  label?: string;
+  /** A float32 value, widened exactly. */
+  size?: number;
+  url?: string;
+  /** 0..255 */
+  red?: number;
+  /** 0..255 */
+  green?: number;
+  /** 0..255 */
+  blue?: number;
+  showLabel?: boolean;
+}
+
+/** A decoded diff; every container lists its entries in the order of the bytes. */
+export interface GraphDiff {
+  nodes: Map<NodeId, NodeAttributes>;
+  deletedNodes: NodeId[];
+  /** source -> target -> weight (a float32 value, widened exactly) */
+  edges: Map<NodeId, Map<NodeId, number>>;
+  /** source -> targets */
+  deletedEdges: Map<NodeId, NodeId[]>;
+}
+
+/** What encodeGraphDiff takes: any container may be left out, and plain objects may stand for Maps. */
+export interface GraphDiffInput {
+  nodes?: Map<NodeId, NodeAttributes> | Record<NodeId, NodeAttributes>;
+  deletedNodes?: Iterable<NodeId>;
+  edges?:
+    | Map<NodeId, Map<NodeId, number> | Record<NodeId, number>>
+    | Record<NodeId, Map<NodeId, number> | Record<NodeId, number>>;
+  deletedEdges?: Map<NodeId, Iterable<NodeId>> | Record<NodeId, Iterable<NodeId>>;
+}
+
+export type GraphDiffDecodeErrorKind =
+  | "premature-end"
+  | "wrong-id-length"
+  | "invalid-utf8"
+  | "invalid-node-text";
+
+/** Thrown by decodeGraphDiff for bytes that are not the byte form of a diff. */
+export class GraphDiffDecodeError extends Error {
+  readonly name: "GraphDiffDecodeError";
+  readonly kind: GraphDiffDecodeErrorKind;
+  /** What is wrong, for a person. */
+  readonly reason: string;
+  /** Byte offset in the input where it is wrong. */
+  readonly offset: number;
+}
+
+/** Thrown by encodeGraphDiff for a value the byte form cannot hold. */
+export class GraphDiffEncodeError extends TypeError {
+  readonly name: "GraphDiffEncodeError";
+  readonly reason: string;
+  /** Which part of the input, such as `nodes["..."]`. */
+  readonly where: string;
+}
+
+/**
+ * Decodes the byte form of a graph diff. Accepts exactly what the Python
+ * module's `PyGraphDiff.from_bytes` accepts.
+ * @throws GraphDiffDecodeError
+ */
+export function decodeGraphDiff(bytes: Uint8Array | ArrayBuffer | ArrayBufferView): GraphDiff;
+
+/**
+ * The byte form of a diff, written as the Python module writes it. Weights
+ * and sizes are rounded to float32.
+ * @throws GraphDiffEncodeError
+ */
+export function encodeGraphDiff(diff: GraphDiffInput): Uint8Array;

@@ -1,0 +1,9 @@
+// Decoder and encoder of the byte form of a graph diff, for JavaScript
+// programs that receive diffs written by the Python module (or send them).
+// No dependencies; runs in Node 18+ and in browsers. Types: graph-diff.d.mts.
+//
+//   decodeGraphDiff(bytes) -> { nodes, deletedNodes, edges, deletedEdges }
+//   encodeGraphDiff(diff)  -> Uint8Array
+
+export { decodeGraphDiff, GraphDiffDecodeError } from "./graph-diff-decoder.mjs";
+export { encodeGraphDiff, GraphDiffEncodeError } from "./graph-diff-encoder.mjs";

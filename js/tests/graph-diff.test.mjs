@@ -1,0 +1,163 @@
+// Round trips of random diffs, and the decoder's and encoder's refusals with
+// the offsets and reasons they report.
+import assert from "node:assert/strict";
+import { test } from "node:test";
+
+import { decodeGraphDiff, encodeGraphDiff, GraphDiffDecodeError, GraphDiffEncodeError } from "../graph-diff.mjs";
+import { randomDiff, seededRandom } from "./random-diff.mjs";
+
+const ID_A = "00010203-0405-0607-0809-0a0b0c0d0e0f";
+const ID_B = "10111213-1415-1617-1819-1a1b1c1d1e1f";
+
+// What a diff reads back as: floats rounded to float32, a NaN or infinite
+// size absent (it is written as null), repeated deleted ids held once.
+function asWritten({ nodes, deletedNodes, edges, deletedEdges }) {
+  const written = ({ size, ...rest }) => {
+    if (size === undefined || !Number.isFinite(size)) return rest;
+    return { ...rest, size: Math.fround(size) };
+  };
+  return {
+    nodes: new Map([...nodes].map(([id, attributes]) => [id, written(attributes)])),
+    deletedNodes: [...new Set(deletedNodes)],
+    edges: new Map([...edges].map(([s, ts]) => [s, new Map([...ts].map(([t, w]) => [t, Math.fround(w)]))])),
+    deletedEdges: new Map([...deletedEdges].map(([s, ts]) => [s, [...new Set(ts)]])),
+  };
+}
+
+test("random diffs read back as written, every container in its original order", () => {
+  const random = seededRandom(7);
+  for (let round = 0; round < 2000; round++) {
+    const diff = randomDiff(random);
+    const bytes = encodeGraphDiff(diff);
+    const decoded = decodeGraphDiff(bytes);
+    // deepEqual compares Maps regardless of order, so the orders separately.
+    const expected = asWritten(diff);
+    assert.deepEqual(decoded, expected);
+    assert.deepEqual([...decoded.nodes.keys()], [...expected.nodes.keys()]);
+    assert.deepEqual([...decoded.edges.keys()], [...expected.edges.keys()]);
+    for (const [source, targets] of decoded.edges) {
+      assert.deepEqual([...targets.keys()], [...expected.edges.get(source).keys()]);
+    }
+    assert.deepEqual([...decoded.deletedEdges.keys()], [...expected.deletedEdges.keys()]);
+    const sizes = [...diff.nodes.values()].map(({ size }) => size ?? 0);
+    if (sizes.every(Number.isFinite)) {
+      assert.deepEqual(encodeGraphDiff(decoded), bytes);
+    }
+    if (round % 40 === 0) {
+      // Every proper prefix is cut off somewhere, and says so.
+      for (let cut = 0; cut < bytes.length; cut++) {
+        assert.throws(() => decodeGraphDiff(bytes.subarray(0, cut)), { kind: "premature-end" });
+      }
+    }
+  }
+});
+
+test("the decoder reads any byte container in place", () => {
+  const bytes = encodeGraphDiff({ nodes: new Map([[ID_A, { label: "a" }]]) });
+  const padded = new Uint8Array(bytes.length + 3);
+  padded.set(bytes, 3);
+  const inputs = [bytes, bytes.buffer, Buffer.from(bytes), padded.subarray(3), new DataView(padded.buffer, 3)];
+  for (const input of inputs) {
+    assert.deepEqual(decodeGraphDiff(input).nodes, new Map([[ID_A, { label: "a" }]]));
+  }
+  for (const input of [null, "bytes", [0, 0, 0], 32]) {
+    assert.throws(() => decodeGraphDiff(input), TypeError);
+  }
+});
+
+const count = (value) => {
+  const bytes = new Uint8Array(8);
+  new DataView(bytes.buffer).setBigUint64(0, BigInt(value), true);
+  return [...bytes];
+};
+const idField = (first = 0, length = 16) => [...count(length), ...Array.from({ length: 16 }, (_, i) => first + i)];
+const text = (string) => [...count(Buffer.byteLength(string)), ...Buffer.from(string)];
+const zeros = (n) => new Array(n).fill(0);
+const bytesOf = (...parts) => Uint8Array.from(parts.flat(Infinity));
+
+test("refusals name the kind, the offset and the reason", () => {
+  const cases = [
+    ["empty input", [], "premature-end", 0],
+    ["31 zero bytes", zeros(31), "premature-end", 24],
+    ["an id length of 15", [count(1), idField(0, 15), zeros(40)], "wrong-id-length", 8],
+    ["an id length of 17", [count(1), idField(0, 17), zeros(40)], "wrong-id-length", 8],
+    ["an id length beyond the input", [count(1), count(2 ** 40), zeros(10)], "premature-end", 16],
+    ["a node count of 2^64 - 1", [count(2n ** 64n - 1n), idField(), text("{}")], "premature-end", 42],
+    ["a deleted count beyond 2^53", [count(0), count(2n ** 60n), idField(), idField()], "premature-end", 64],
+    ["a text length of 2^63", [count(1), idField(), count(2n ** 63n), zeros(24)], "premature-end", 40],
+    ["an edge without its weight", [count(0), count(0), count(1), idField(), count(1), idField(), [0, 0]], "premature-end", 80],
+    ["an empty node text", [count(1), idField(), text(""), zeros(24)], "invalid-node-text", 40],
+    ["a node text that is not JSON", [count(1), idField(), text("{x}"), zeros(24)], "invalid-node-text", 41],
+    ["an encoded surrogate", [count(1), idField(), count(13), [...Buffer.from('{"label":"'), 0xed, 0xa0, 0x80]], "invalid-utf8", 50],
+  ];
+  for (const [name, parts, kind, offset] of cases) {
+    assert.throws(
+      () => decodeGraphDiff(bytesOf(...parts)),
+      (error) => {
+        assert.ok(error instanceof GraphDiffDecodeError, name);
+        assert.equal(error.kind, kind, name);
+        assert.equal(error.offset, offset, `${name}: ${error.message}`);
+        assert.ok(error.message.includes(`at byte ${offset}`) && error.reason.length > 10, name);
+        return true;
+      },
+    );
+  }
+});
+
+test("a text is checked as UTF-8 within its own length, whatever follows it", () => {
+  // The text ends in the lead byte of a two-byte sequence; the deleted-node
+  // count that follows starts with a continuation byte.
+  const parts = [count(1), idField(), [...count(3), 0x7b, 0x7d, 0xc3], count(0xa9), ...Array(0xa9).fill(idField()), zeros(16)];
+  assert.throws(() => decodeGraphDiff(bytesOf(...parts)), { kind: "invalid-utf8", offset: 42 });
+});
+
+test("texts are parsed only after every section is read, and only the last text of an id", () => {
+  const badText = [count(1), idField(), text("not json")];
+  assert.throws(() => decodeGraphDiff(bytesOf(badText, zeros(8))), { kind: "premature-end" });
+  const replaced = [count(2), idField(), text("not json"), idField(), text('{"red":7}'), zeros(24)];
+  assert.deepEqual(decodeGraphDiff(bytesOf(replaced)).nodes, new Map([[ID_A, { red: 7 }]]));
+  const trailing = [zeros(32), [1, 2, 3]];
+  assert.equal(decodeGraphDiff(bytesOf(trailing)).nodes.size, 0);
+});
+
+test("the encoder refuses what the module could not hold, before writing anything", () => {
+  const refused = [
+    [{ nodes: new Map([[ID_A.toUpperCase(), {}]]) }, /id text/],
+    [{ nodes: new Map([["0001020304050607", {}]]) }, /id text/],
+    [{ deletedNodes: [ID_A, 5] }, /id text/],
+    [{ deletedNodes: ID_A }, /iterable/],
+    [{ edges: new Map([[ID_A, new Map([[ID_B, "1"]])]]) }, /weight must be a number/],
+    [{ edges: new Map([[ID_A, new Map([[ID_B, 1n]])]]) }, /weight must be a number/],
+    [{ edges: new Map([[ID_A, [[ID_B, 1]]]]) }, /Map/],
+    [{ deletedEdges: new Map([[ID_A, [ID_B, `${ID_B} `]]]) }, /id text/],
+    [{ nodes: new Map([[ID_A, { red: 256 }]]) }, /red must be an integer 0..255/],
+    [{ nodes: new Map([[ID_A, { green: -1 }]]) }, /green must be/],
+    [{ nodes: new Map([[ID_A, { blue: 1.5 }]]) }, /blue must be/],
+    [{ nodes: new Map([[ID_A, { red: "1" }]]) }, /red must be/],
+    [{ nodes: new Map([[ID_A, { label: "a\ud800" }]]) }, /lone surrogates/],
+    [{ nodes: new Map([[ID_A, { url: "\udc00b" }]]) }, /lone surrogates/],
+    [{ nodes: new Map([[ID_A, { label: 5 }]]) }, /label must be a string/],
+    [{ nodes: new Map([[ID_A, { size: "1" }]]) }, /size must be a number/],
+    [{ nodes: new Map([[ID_A, { showLabel: "yes" }]]) }, /showLabel must be true or false/],
+    [{ nodes: new Map([[ID_A, { show_label: true }]]) }, /unknown attribute "show_label"/],
+    [{ nodes: new Map([[ID_A, "label"]]) }, /must be an object/],
+    [{ nodes: [[ID_A, {}]] }, /Map/],
+    [null, /must be an object/],
+  ];
+  for (const [diff, message] of refused) {
+    assert.throws(() => encodeGraphDiff(diff), (error) => error instanceof GraphDiffEncodeError && message.test(error.message));
+  }
+});
+
+test("the encoder takes plain objects and absent containers, and rounds floats to float32", () => {
+  const bytes = encodeGraphDiff({
+    nodes: { [ID_A]: { size: 0.1, label: undefined, red: null, showLabel: false } },
+    edges: { [ID_A]: { [ID_B]: 0.1 } },
+    deletedNodes: new Set([ID_B]),
+  });
+  const decoded = decodeGraphDiff(bytes);
+  assert.deepEqual(decoded.nodes, new Map([[ID_A, { size: Math.fround(0.1), showLabel: false }]]));
+  assert.equal(decoded.edges.get(ID_A).get(ID_B), Math.fround(0.1));
+  assert.deepEqual(decoded.deletedNodes, [ID_B]);
+  assert.equal(encodeGraphDiff({}).length, 32);
+});

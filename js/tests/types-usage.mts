@@ -1,0 +1,49 @@
+// Checked with tsc (never run): the declarations in graph-diff.d.mts fit the
+// way the module is used, and refuse what it refuses.
+import {
+  decodeGraphDiff,
+  encodeGraphDiff,
+  GraphDiffDecodeError,
+  GraphDiffEncodeError,
+  type GraphDiffDecodeErrorKind,
+  type NodeAttributes,
+} from "../graph-diff.mjs";
+
+const diff = decodeGraphDiff(new Uint8Array(32));
+decodeGraphDiff(new ArrayBuffer(32));
+const attributes: NodeAttributes | undefined = diff.nodes.get("id");
+const size: number | undefined = attributes?.size;
+const showLabel: boolean | undefined = attributes?.showLabel;
+const weight: number | undefined = diff.edges.get("source")?.get("target");
+const deleted: string[] = diff.deletedNodes;
+const deletedTargets: string[] | undefined = diff.deletedEdges.get("source");
+
+const bytes: Uint8Array = encodeGraphDiff(diff);
+encodeGraphDiff({});
+encodeGraphDiff({ nodes: { id: { label: "a", red: 1 } }, edges: { source: { target: 0.5 } } });
+encodeGraphDiff({ deletedNodes: new Set(["id"]), deletedEdges: new Map([["source", ["target"]]]) });
+
+try {
+  decodeGraphDiff(bytes);
+} catch (error) {
+  if (error instanceof GraphDiffDecodeError) {
+    const offset: number = error.offset;
+    const kind: GraphDiffDecodeErrorKind = error.kind;
+    const reason: string = error.reason;
+    console.log(offset, kind, reason);
+  } else if (error instanceof GraphDiffEncodeError) {
+    const where: string = error.where;
+    console.log(where);
+  }
+}
+
+// @ts-expect-error: a colour is a number
+encodeGraphDiff({ nodes: { id: { red: "1" } } });
+// @ts-expect-error: the key is showLabel
+encodeGraphDiff({ nodes: { id: { show_label: true } } });
+// @ts-expect-error: a weight is a number
+encodeGraphDiff({ edges: { source: { target: "1" } } });
+// @ts-expect-error: bytes, not text
+decodeGraphDiff("00");
+
+console.log(size, showLabel, weight, deleted, deletedTargets);

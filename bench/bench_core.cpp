@@ -417,6 +417,37 @@ BENCHMARK(memory_per_edge)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// Lookups of present targets in one edge group of range(0) targets: up to
+// the linear capacity a group is searched in order, above it through its
+// index. The two sides of that capacity should cost about the same; the
+// capacity is where scanning stops paying.
+//
+//   build-perf/bench/bench_core --benchmark_filter=edge_group_lookup
+void edge_group_lookup(benchmark::State& state) {
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const auto targets = random_ids(size, 40);
+  // range(1) = 1 looks for targets the groups do not hold, as an insertion does.
+  const auto sought = state.range(1) != 0 ? random_ids(size, 41) : targets;
+  std::vector<Diff::Edges::TargetWeights> groups(1024);
+  for (auto& group : groups) {
+    for (const auto& target : targets) {
+      group.insert_or_assign(target, 1.0F);
+    }
+  }
+  std::size_t found = 0;
+  for (auto _ : state) {
+    for (std::size_t index = 0; index < groups.size(); ++index) {
+      found += groups[index].contains(sought[(index * 7) % size]) ? 1 : 0;
+    }
+  }
+  benchmark::DoNotOptimize(found);
+  report_operations(state, groups.size());
+}
+
+BENCHMARK(edge_group_lookup)
+    ->ArgsProduct({{8, 16, 32, 64, 96, 128, 160, 256}, {0, 1}})
+    ->ArgNames({"targets", "absent"});
+
 // The codec: graph_diff_to_bytes and bytes_to_graph_diff in bytes of the
 // byte form per second, next to the floor they are measured against, the
 // cost of copying as many bytes into a freshly allocated buffer (what making

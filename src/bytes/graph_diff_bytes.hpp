@@ -15,15 +15,18 @@
 //   deleted-edge block    count S, then S x (source id, count K, K x id)
 //
 // An empty diff is 32 zero bytes. The entries of every container follow its
-// own (reproducible but meaningless) order, so equal diffs may encode to
-// different bytes: compare diffs after decoding, never as bytes.
+// order, which the history of edits alone decides, so the same history gives
+// the same bytes in every process; equal diffs with other histories may
+// encode to different bytes: compare diffs after decoding, never as bytes.
+// A decoded diff lists its entries in the order of the bytes, so that
+// re-encoding what the encoder wrote gives the same bytes back.
 //
 // Decoding takes the bytes as they are, with no cross-checks between the
-// sections. A key repeated in the input is resolved as follows: a later
-// node entry replaces an earlier one (only its text is parsed), ids and
-// deleted targets are held once, a later weight for the same target wins,
-// and a later source entry replaces the whole inner container of an earlier
-// one. Bytes after the deleted-edge block are ignored. Node texts are parsed
+// sections. A key repeated in the input keeps the place of its first
+// occurrence and is resolved as follows: a later node entry replaces an
+// earlier one (only its text is parsed), ids and deleted targets are held
+// once, a later weight for the same target wins, and a later source entry
+// replaces the whole inner container of an earlier one. Bytes after the deleted-edge block are ignored. Node texts are parsed
 // only once all four sections have been read.
 #pragma once
 

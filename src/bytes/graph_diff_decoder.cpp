@@ -1,6 +1,11 @@
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "bytes/byte_reader.hpp"
 #include "bytes/graph_diff_bytes.hpp"
@@ -12,6 +17,73 @@ namespace {
 
 std::size_t reservation_for(std::size_t count) noexcept {
   return std::min(count, kMaxReservedEntries);
+}
+
+// An edge group small enough to be scanned rather than indexed is filled
+// without a lookup per target (which would scan half the group each time)
+// and checked for repeated targets once it is full.
+template <class Group>
+bool filled_unchecked(std::size_t count) noexcept {
+  return count <= Group::kLinearCapacity;
+}
+
+const NodeId& key_of(const NodeId& id) noexcept { return id; }
+template <class Value>
+const NodeId& key_of(const std::pair<const NodeId, Value>& entry) noexcept {
+  return entry.first;
+}
+
+// Whether two entries of a group share a key. A scratch table over a cheap,
+// unkeyed hash suffices: a group holds at most kLinearCapacity (128) keys
+// here, so even keys crafted to collide cost no more than the scans the
+// check replaces.
+template <class Group>
+bool has_repeated_key(const Group& group) noexcept {
+  static_assert(Group::kLinearCapacity < 256, "positions fit one byte");
+  const auto* const first = group.begin();
+  const std::size_t size = group.size();
+  if (size <= 8) {  // cheaper than clearing the scratch table
+    for (std::size_t later = 1; later < size; ++later) {
+      for (std::size_t earlier = 0; earlier < later; ++earlier) {
+        if (NodeIdEqual{}(key_of(first[earlier]), key_of(first[later]))) {
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+  std::array<std::uint8_t, 256> slots{};
+  for (std::size_t position = 0; position < size; ++position) {
+    const NodeId& key = key_of(first[position]);
+    std::uint64_t words[2];
+    std::memcpy(words, key.data(), sizeof words);
+    std::size_t slot = ((words[0] ^ words[1]) * 0x9e3779b97f4a7c15ULL) >> 56;
+    for (; slots[slot] != 0; slot = (slot + 1) & 255U) {
+      if (NodeIdEqual{}(key_of(first[slots[slot] - 1]), key)) {
+        return true;
+      }
+    }
+    slots[slot] = static_cast<std::uint8_t>(position + 1);
+  }
+  return false;
+}
+
+// Resolves repeated keys as insertion one by one would have: a key keeps the
+// place of its first occurrence, and the value of its last.
+template <class Group>
+void resolve_repeated_keys(Group& group) {
+  if (!has_repeated_key(group)) {
+    return;
+  }
+  const std::vector<typename Group::value_type> entries(group.begin(), group.end());
+  group.clear();
+  for (const auto& entry : entries) {
+    if constexpr (std::is_same_v<typename Group::value_type, NodeId>) {
+      group.insert(entry);
+    } else {
+      group.insert_or_assign(entry.first, entry.second);
+    }
+  }
 }
 
 // Reads the four sections in order, then parses the node texts. Each step
@@ -84,8 +156,8 @@ class DiffDecoder {
     return true;
   }
 
-  // A source that comes again replaces the whole inner container it had:
-  // the inner container is read on its own, then assigned.
+  // A source that comes again keeps its place and replaces the whole inner
+  // container it had: the container is emptied and read anew.
   bool read_updated_edges() {
     std::size_t sources = 0;
     if (!take(reader_.read_count(), sources)) {
@@ -98,17 +170,25 @@ class DiffDecoder {
       if (!read_id(source) || !take(reader_.read_count(), count)) {
         return false;
       }
-      Diff::Edges::TargetWeights targets;
+      auto& targets = edges_.new_or_updated.try_emplace(source).first->second;
+      targets.clear();
       targets.reserve(reservation_for(count));
+      const bool unchecked = filled_unchecked<Diff::Edges::TargetWeights>(count);
       for (std::size_t index = 0; index < count; ++index) {
         NodeId target;
         float weight = 0;
         if (!read_id_and_weight(target, weight)) {
           return false;
         }
-        targets.insert_or_assign(target, weight);
+        if (unchecked) {
+          targets.append_unchecked(target, weight);
+        } else {
+          targets.insert_or_assign(target, weight);
+        }
       }
-      edges_.new_or_updated.insert_or_assign(source, std::move(targets));
+      if (unchecked) {
+        resolve_repeated_keys(targets);
+      }
     }
     return true;
   }
@@ -125,16 +205,24 @@ class DiffDecoder {
       if (!read_id(source) || !take(reader_.read_count(), count)) {
         return false;
       }
-      Diff::Edges::Targets targets;
+      auto& targets = edges_.deleted.try_emplace(source).first->second;
+      targets.clear();
       targets.reserve(reservation_for(count));
+      const bool unchecked = filled_unchecked<Diff::Edges::Targets>(count);
       for (std::size_t index = 0; index < count; ++index) {
         NodeId target;
         if (!read_id(target)) {
           return false;
         }
-        targets.insert(target);
+        if (unchecked) {
+          targets.append_unchecked(target);
+        } else {
+          targets.insert(target);
+        }
       }
-      edges_.deleted.insert_or_assign(source, std::move(targets));
+      if (unchecked) {
+        resolve_repeated_keys(targets);
+      }
     }
     return true;
   }
@@ -158,7 +246,7 @@ class DiffDecoder {
   std::span<const std::uint8_t> input_;
   detail::Reader reader_;
   DecodeError failure_{DecodeFailure::premature_end};
-  IdMap<NodeId, std::string_view, NodeIdHash> texts_;
+  IdMap<NodeId, std::string_view, IdHash> texts_;
   Diff::NodeMap nodes_;
   Diff::NodeSet deleted_nodes_;
   Diff::Edges edges_;

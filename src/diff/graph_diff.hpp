@@ -24,7 +24,7 @@
 namespace quorl {
 
 // The record of edge changes, grouped by source node.
-template <class Id, class W, class Hash = NodeIdHash>
+template <class Id, class W, class Hash = IdHash>
 struct EdgeDiff {
   using TargetWeights = IdMap<Id, W, Hash>;
   using Targets = IdSet<Id, Hash>;
@@ -46,7 +46,7 @@ struct EndpointDeleted {
 //  - every inner set of edges.deleted is non-empty;
 //  - an inner map of edges.new_or_updated is empty only when delete_node
 //    emptied it (the source entry is kept, and num_edges counts it).
-template <class Id, class T, class W, class Hash = NodeIdHash>
+template <class Id, class T, class W, class Hash = IdHash>
 class GraphDiff {
  public:
   using NodeMap = IdMap<Id, T, Hash>;
@@ -80,12 +80,13 @@ class GraphDiff {
   // Merges `update` into the node's record (or inserts it) and takes the node
   // out of deleted_nodes. A node deleted earlier starts from `update` alone.
   void add_or_update_node(const Id& id, T update) {
-    auto [entry, inserted] = new_or_updated_nodes_.try_emplace(id, std::move(update));
+    const Probe node(id);
+    auto [entry, inserted] = new_or_updated_nodes_.try_emplace(node, std::move(update));
     if (!inserted) {
       entry->second += std::move(update);
     }
     if (!deleted_nodes_.empty()) {
-      deleted_nodes_.erase(id);
+      deleted_nodes_.erase(node);
     }
   }
 
@@ -103,12 +104,16 @@ class GraphDiff {
   //
   // All or nothing: if memory runs out, the diff is left as it was.
   void delete_node(const Id& id) {
+    const Probe node(id);
+    auto& sources = edges_.new_or_updated;
+    const auto own = sources.find(node);
     std::vector<SourceEntry*> pointing;
-    if (!find_sources_with_index(id, pointing)) {
-      scan_for_sources(id, pointing);
+    if (!find_sources_with_index(node, pointing)) {
+      scan_for_sources(node, pointing);
     }
-    record_deletions(id, pointing);
-    erase_deleted_node(id, pointing);
+    put_in_order_after_removal(pointing, own);
+    record_deletions(node, pointing);
+    erase_deleted_node(node, pointing, own);
   }
 
   // Sets the weight of (from, to) and takes the pair out of the deleted
@@ -116,31 +121,36 @@ class GraphDiff {
   std::expected<void, EndpointDeleted> add_edge(const Id& from, const Id& to, W weight) {
     // The emptiness checks spare hashing ids against containers that most
     // diffs leave empty.
-    if (!deleted_nodes_.empty() && (deleted_nodes_.contains(from) || deleted_nodes_.contains(to))) {
+    const Probe source(from);
+    const Probe target(to);
+    if (!deleted_nodes_.empty() &&
+        (deleted_nodes_.contains(source) || deleted_nodes_.contains(target))) {
       return std::unexpected(EndpointDeleted{});
     }
     bool new_pair = false;
-    insert_into_group(edges_.new_or_updated, from, [&](auto& targets) {
-      new_pair = targets.insert_or_assign(to, weight).second;
+    insert_into_group(edges_.new_or_updated, source, [&](auto& targets) {
+      new_pair = targets.insert_or_assign(target, weight).second;
     });
     if (const auto deleted =
-            edges_.deleted.empty() ? edges_.deleted.end() : edges_.deleted.find(from);
+            edges_.deleted.empty() ? edges_.deleted.end() : edges_.deleted.find(source);
         deleted != edges_.deleted.end()) {
-      deleted->second.erase(to);
+      deleted->second.erase(target);
       if (deleted->second.empty()) {
         edges_.deleted.erase(deleted);
       }
     }
     if (new_pair && sources_by_target_) {
-      index_pair(from, to);
+      index_pair(source, target);
     }
     return {};
   }
 
   // Records (from, to) as deleted, whether or not it was ever set.
   void delete_edge(const Id& from, const Id& to) {
-    insert_into_group(edges_.deleted, from, [&](auto& targets) { targets.insert(to); });
-    remove_pending_pair(from, to);
+    const Probe source(from);
+    const Probe target(to);
+    insert_into_group(edges_.deleted, source, [&](auto& targets) { targets.insert(target); });
+    remove_pending_pair(source, target);
   }
 
   // Batches: each has exactly the effect of the single operation called for
@@ -188,38 +198,34 @@ class GraphDiff {
  private:
   using SourceEntry = typename IdMap<Id, typename Edges::TargetWeights, Hash>::value_type;
   using Index = SourcesByTarget<Id, Hash>;
+  // An id whose hash is kept across the containers one operation visits.
+  using Probe = HashedKey<Id, Hash>;
 
   // Fills `pointing` with the source entries of edges.new_or_updated (other
-  // than the node's own) whose targets include `id`, in the order in which
-  // iterating edges.new_or_updated lists them: edges.deleted gets its new
-  // entries in that order, exactly as a scan would give them, so the diff
-  // lists the same history in the same order whether or not it had an
-  // index. The flat map keeps its entries in one array and its iterators
-  // walk that array upwards, so sorting the entries by address reproduces
-  // the iteration order. Returns false when there is no index to ask.
-  bool find_sources_with_index(const Id& id, std::vector<SourceEntry*>& pointing) {
+  // than the node's own) whose targets include `id`, in any order. Returns
+  // false when there is no index to ask.
+  bool find_sources_with_index(const Probe& node, std::vector<SourceEntry*>& pointing) {
     if (!sources_by_target_) {
       return false;
     }
-    pointing.reserve(sources_by_target_->count_sources(id));
-    sources_by_target_->for_each_source(id, [&](const Id& source) {
-      if (source != id) {
+    pointing.reserve(sources_by_target_->count_sources(node));
+    sources_by_target_->for_each_source(node, [&](const Id& source) {
+      if (source != node.key()) {
         const auto entry = edges_.new_or_updated.find(source);
         assert(entry != edges_.new_or_updated.end() && "the index lists a pending pair");
-        pointing.push_back(&*entry);
+        pointing.push_back(entry);
       }
     });
-    std::ranges::sort(pointing, std::less<>{});
     return true;
   }
 
   // The same by visiting every source entry. Counts what the scan cost, and
   // what building the index would cost (one insertion per pending pair).
-  void scan_for_sources(const Id& id, std::vector<SourceEntry*>& pointing) {
+  void scan_for_sources(const Probe& node, std::vector<SourceEntry*>& pointing) {
     std::size_t pairs = 0;
     for (auto& entry : edges_.new_or_updated) {
       pairs += entry.second.size();
-      if (entry.first != id && entry.second.contains(id)) {
+      if (entry.first != node.key() && entry.second.contains(node)) {
         pointing.push_back(&entry);
       }
     }
@@ -227,10 +233,25 @@ class GraphDiff {
     build_work_ = pairs;
   }
 
+  // Sorts `pointing` into the order in which edges.new_or_updated lists its
+  // entries once the node's own entry (`own`, or end) is gone, that is with
+  // the last entry moved into its place. edges.deleted gets its new entries
+  // in this order, so a diff lists the same history alike whether or not it
+  // had an index.
+  void put_in_order_after_removal(std::vector<SourceEntry*>& pointing,
+                                  const SourceEntry* own) const {
+    const auto& sources = edges_.new_or_updated;
+    const SourceEntry* const last = sources.empty() ? nullptr : sources.end() - 1;
+    const auto place = [&](const SourceEntry* entry) {
+      return own != sources.end() && entry == last ? own : entry;
+    };
+    std::ranges::sort(pointing, std::less<>{}, place);
+  }
+
   // Adds `id` to deleted_nodes and to the deleted targets of every source in
   // `pointing`: the steps of a deletion that allocate. If one of them runs
   // out of memory, those already taken are undone and the exception goes on.
-  void record_deletions(const Id& id, const std::vector<SourceEntry*>& pointing) {
+  void record_deletions(const Probe& id, const std::vector<SourceEntry*>& pointing) {
     struct Undo {
       bool created_group;
       bool inserted_target;
@@ -268,16 +289,18 @@ class GraphDiff {
                            std::vector<SourceEntry*>& bucketed);
 
   // The steps of a node's deletion that cannot fail, once its deletions are
-  // recorded: drops its record, its outgoing pending edges and the pending
-  // edges of `pointing` that point at it.
-  void erase_deleted_node(const Id& id, const std::vector<SourceEntry*>& pointing) noexcept {
-    new_or_updated_nodes_.erase(id);
-    drop_outgoing_edges(id);
+  // recorded: drops its record, the pending edges of `pointing` that point
+  // at it and its own source entry `own` (or end). The own entry goes last:
+  // removing it moves another source entry, which `pointing` may hold.
+  void erase_deleted_node(const Probe& node, const std::vector<SourceEntry*>& pointing,
+                          SourceEntry* own) noexcept {
+    new_or_updated_nodes_.erase(node);
     for (SourceEntry* entry : pointing) {
-      entry->second.erase(id);
+      entry->second.erase(node);
     }
+    drop_outgoing_edges(node, own);
     if (sources_by_target_) {
-      sources_by_target_->remove_target(id);
+      sources_by_target_->remove_target(node);
     } else if (scan_work_ >= build_work_) {
       build_index();
     }
@@ -285,7 +308,7 @@ class GraphDiff {
 
   // Takes (from, to) out of the pending edges, and a source entry that it
   // leaves empty with it.
-  void remove_pending_pair(const Id& from, const Id& to) noexcept {
+  void remove_pending_pair(const Probe& from, const Probe& to) noexcept {
     if (const auto set = edges_.new_or_updated.find(from); set != edges_.new_or_updated.end()) {
       if (set->second.erase(to) != 0 && sources_by_target_) {
         sources_by_target_->remove(to, from);
@@ -296,10 +319,9 @@ class GraphDiff {
     }
   }
 
-  // Removes the node's own source entry, with its targets and weights, from
-  // edges.new_or_updated and from the index.
-  void drop_outgoing_edges(const Id& id) noexcept {
-    const auto own = edges_.new_or_updated.find(id);
+  // Removes the node's own source entry `own` (or end), with its targets
+  // and weights, from edges.new_or_updated and from the index.
+  void drop_outgoing_edges(const Probe& id, SourceEntry* own) noexcept {
     if (own == edges_.new_or_updated.end()) {
       return;
     }
@@ -323,7 +345,7 @@ class GraphDiff {
 
   // Adds a new pending pair to the index. The index is only an accelerator:
   // if memory runs out it is dropped, and the next delete_node rebuilds it.
-  void index_pair(const Id& from, const Id& to) noexcept {
+  void index_pair(const Probe& from, const Probe& to) noexcept {
     try {
       sources_by_target_->add(to, from);
     } catch (const std::bad_alloc&) {
@@ -335,7 +357,7 @@ class GraphDiff {
   // when there is none. If the insertion throws (out of memory), a freshly
   // created entry is removed again, so no empty group is left behind.
   template <class Groups, class Insert>
-  static void insert_into_group(Groups& groups, const Id& key, Insert&& insert) {
+  static void insert_into_group(Groups& groups, const Probe& key, Insert&& insert) {
     auto [group, created] = groups.try_emplace(key);
     try {
       insert(group->second);

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -45,7 +46,7 @@ template <class Groups, class Id>
 typename Groups::mapped_type& group_for(Groups& groups, const Id& key,
                                         typename Groups::mapped_type*& cached,
                                         const Id*& cached_key, std::uint8_t& done) {
-  if (cached == nullptr || !typename Groups::key_equal{}(*cached_key, key)) {
+  if (cached == nullptr || !typename IdEqualFor<Id>::type{}(*cached_key, key)) {
     auto [entry, created] = groups.try_emplace(key);
     if (created) {
       done |= created_group;
@@ -112,6 +113,39 @@ std::vector<std::size_t> order_by_source(std::span<const Id> sources,
   }
   return order;
 }
+
+// Where the entries of a container stand after some of them are removed,
+// each removal moving the last entry into its hole as the container does,
+// by their places before the first removal. Only the entries that moved are
+// remembered, so a small batch on a large diff costs little.
+class PlacesAfterRemovals {
+ public:
+  PlacesAfterRemovals(std::size_t size, std::size_t removals) : size_(size) {
+    place_of_.reserve(removals);
+    held_at_.reserve(removals);
+  }
+
+  std::size_t operator()(std::size_t original) const {
+    const auto moved = place_of_.find(original);
+    return moved == place_of_.end() ? original : moved->second;
+  }
+
+  void remove(std::size_t original) {
+    const std::size_t hole = (*this)(original);
+    const std::size_t last = --size_;
+    if (hole != last) {
+      const auto held = held_at_.find(last);
+      const std::size_t moved = held == held_at_.end() ? last : held->second;
+      place_of_[moved] = hole;
+      held_at_[hole] = moved;
+    }
+  }
+
+ private:
+  std::size_t size_;
+  std::unordered_map<std::size_t, std::size_t> place_of_;  // original -> now
+  std::unordered_map<std::size_t, std::size_t> held_at_;   // now -> original
+};
 
 }  // namespace batch_detail
 
@@ -194,7 +228,7 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
       }
     }
     if ((done[item] & inserted) != 0 && sources_by_target_) {
-      index_pair(from[item], to[item]);
+      index_pair(Probe(from[item]), Probe(to[item]));
     }
   }
   return recorded;
@@ -227,7 +261,7 @@ void GraphDiff<Id, T, W, Hash>::delete_edges(std::span<const Id> from, std::span
   }
   // Nothing below allocates or throws.
   for (item = 0; item < count && !edges_.new_or_updated.empty(); ++item) {
-    remove_pending_pair(from[item], to[item]);
+    remove_pending_pair(Probe(from[item]), Probe(to[item]));
   }
 }
 
@@ -266,13 +300,19 @@ void GraphDiff<Id, T, W, Hash>::add_or_update_nodes(std::span<const Id> ids, std
 // The first pass finds, for each id, the sources that point at it when its
 // turn comes in the per-item loop: the pending edges as they are, minus the
 // sources deleted earlier in the batch (whose entries the loop would have
-// dropped by then). Erasures leave the other entries of a container where
-// they are, so the pending edges list those sources in the order the loop
-// would find them. A repeated id changes nothing the second time.
+// dropped by then). It lists them as delete_node does, in the order of the
+// source entries once the node's own entry is gone; the entries of the ids
+// before it are gone too by then, each having moved the last entry into its
+// hole, and `places` follows those moves without making them. A repeated id
+// changes nothing the second time.
 template <class Id, class T, class W, class Hash>
 void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
   using namespace batch_detail;
   const std::size_t count = ids.size();
+  const SourceEntry* const first_source = edges_.new_or_updated.begin();
+  const auto original_place = [&](const SourceEntry* entry) {
+    return static_cast<std::size_t>(entry - first_source);
+  };
   std::vector<std::uint8_t> done(count, 0);
   NodeSet earlier;  // the ids of the batch up to the current one
   earlier.reserve(count);
@@ -285,6 +325,7 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
   std::vector<std::uint8_t> recorded;
   std::vector<std::size_t> item_of;
   std::vector<SourceEntry*> pointing;
+  std::size_t longest_run = 0;
   // Without an index, when scanning every source for each id would cost
   // more than visiting every pending pair once, one pass finds the sources
   // of all the ids: item i's are bucketed[bucket_end[i - 1]..bucket_end[i]).
@@ -292,12 +333,13 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
   std::vector<SourceEntry*> bucketed;
   std::size_t item = 0;
   try {
+    PlacesAfterRemovals places(edges_.new_or_updated.size(), count);
     if (!sources_by_target_ && count > 1) {
       sources_in_one_pass(ids, bucket_end, bucketed);
     }
     for (; item < count; ++item) {
-      const Id& id = ids[item];
-      if (!earlier.insert(id).second) {
+      const Probe node(ids[item]);
+      if (!earlier.insert(node).second) {
         done[item] = skipped;
         pointing_end[item] = pointing_sources.size();
         continue;
@@ -307,19 +349,25 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
         pointing.assign(
             bucketed.begin() + static_cast<std::ptrdiff_t>(item == 0 ? 0 : bucket_end[item - 1]),
             bucketed.begin() + static_cast<std::ptrdiff_t>(bucket_end[item]));
-      } else if (!find_sources_with_index(id, pointing)) {
-        scan_for_sources(id, pointing);
+      } else if (!find_sources_with_index(node, pointing)) {
+        scan_for_sources(node, pointing);
         if (scan_work_ >= build_work_) {
           build_index();
         }
       }
+      if (const auto own = edges_.new_or_updated.find(node); own != edges_.new_or_updated.end()) {
+        places.remove(original_place(own));
+      }
+      std::erase_if(pointing,
+                    [&](const SourceEntry* entry) { return earlier.contains(entry->first); });
+      std::ranges::sort(pointing, std::less<>{},
+                        [&](const SourceEntry* entry) { return places(original_place(entry)); });
+      longest_run = std::max(longest_run, pointing.size());
       for (const SourceEntry* entry : pointing) {
-        if (!earlier.contains(entry->first)) {
-          pointing_sources.push_back(entry->first);
-        }
+        pointing_sources.push_back(entry->first);
       }
       pointing_end[item] = pointing_sources.size();
-      if (deleted_nodes_.insert(id).second) {
+      if (deleted_nodes_.insert(node).second) {
         done[item] = inserted;
       }
       const std::size_t first = item == 0 ? 0 : pointing_end[item - 1];
@@ -328,11 +376,12 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
         recorded.push_back(0);
         auto [group, created] = edges_.deleted.try_emplace(pointing_sources[source]);
         recorded.back() = created ? created_group : 0;
-        if (group->second.insert(id).second) {
+        if (group->second.insert(node).second) {
           recorded.back() |= inserted;
         }
       }
     }
+    pointing.reserve(longest_run);
   } catch (...) {
     for (std::size_t index = recorded.size(); index-- > 0;) {
       const Id& group_key = pointing_sources[index];
@@ -349,17 +398,18 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
     throw;
   }
   // Nothing below allocates or throws: `pointing` has room for every
-  // item's sources, since each is a subset of what the first pass found.
+  // item's sources.
   for (item = 0; item < count; ++item) {
     if ((done[item] & skipped) != 0) {
       continue;
     }
+    const Probe node(ids[item]);
     pointing.clear();
     const std::size_t first = item == 0 ? 0 : pointing_end[item - 1];
     for (std::size_t source = first; source < pointing_end[item]; ++source) {
-      pointing.push_back(&*edges_.new_or_updated.find(pointing_sources[source]));
+      pointing.push_back(edges_.new_or_updated.find(pointing_sources[source]));
     }
-    erase_deleted_node(ids[item], pointing);
+    erase_deleted_node(node, pointing, edges_.new_or_updated.find(node));
   }
 }
 

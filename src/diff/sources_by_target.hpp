@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <utility>
 
 #include "diff/id_containers.hpp"
@@ -25,75 +24,74 @@ class SourcesByTarget {
   }
 
   // Records that `source` points at `target` (no effect if it is recorded).
-  void add(const Id& target, const Id& source) {
-    auto [entry, inserted] = sources_.try_emplace(target, Sources{source, nullptr});
-    if (inserted || entry->second.first == source) {
-      return;
+  template <class Target, class Source>
+  void add(const Target& target, const Source& source) {
+    auto [entry, inserted] = sources_.try_emplace(target, source);
+    if (!inserted && entry->second.first != plain(source)) {
+      entry->second.others.insert(source);
     }
-    auto& others = entry->second.others;
-    if (!others) {
-      others = std::make_unique<OtherSources>();
-    }
-    others->insert(source);
   }
 
   // Forgets that `source` points at `target` (no effect if it is not recorded).
-  void remove(const Id& target, const Id& source) noexcept {
+  // Constant time however many sources the target has: the last of the
+  // others takes the place of a removed first one.
+  template <class Target, class Source>
+  void remove(const Target& target, const Source& source) noexcept {
     const auto entry = sources_.find(target);
     if (entry == sources_.end()) {
       return;
     }
     auto& [first, others] = entry->second;
-    if (first == source) {
-      if (!others || others->empty()) {
-        sources_.erase(entry);
-        return;
-      }
-      first = *others->begin();
-      others->erase(others->begin());
-    } else if (others) {
-      others->erase(source);
-    }
-    if (others && others->empty()) {
-      others.reset();
+    if (first != plain(source)) {
+      others.erase(source);
+    } else if (others.empty()) {
+      sources_.erase(entry);
+    } else {
+      const auto last = others.end() - 1;
+      first = *last;
+      others.erase(last);
     }
   }
 
   // Forgets every source of `target`.
-  void remove_target(const Id& target) noexcept { sources_.erase(target); }
+  template <class Target>
+  void remove_target(const Target& target) noexcept {
+    sources_.erase(target);
+  }
 
   // Calls `visit(source)` for every source that points at `target`.
-  template <class Visit>
-  void for_each_source(const Id& target, Visit&& visit) const {
+  template <class Target, class Visit>
+  void for_each_source(const Target& target, Visit&& visit) const {
     const auto entry = sources_.find(target);
     if (entry == sources_.end()) {
       return;
     }
     visit(entry->second.first);
-    if (entry->second.others) {
-      for (const auto& source : *entry->second.others) {
-        visit(source);
-      }
+    for (const auto& source : entry->second.others) {
+      visit(source);
     }
   }
 
-  [[nodiscard]] std::size_t count_sources(const Id& target) const noexcept {
+  template <class Target>
+  [[nodiscard]] std::size_t count_sources(const Target& target) const noexcept {
     const auto entry = sources_.find(target);
     if (entry == sources_.end()) {
       return 0;
     }
-    return 1 + (entry->second.others ? entry->second.others->size() : 0);
+    return 1 + entry->second.others.size();
   }
 
  private:
-  using OtherSources = IdSet<Id, Hash>;
+  // Most targets have one source, so it is held in place; the set of the
+  // others allocates nothing while it is empty.
+  static const Id& plain(const Id& id) noexcept { return id; }
+  static const Id& plain(const HashedKey<Id, Hash>& id) noexcept { return id.key(); }
 
-  // Most targets have one source, so it is held in place; a set is allocated
-  // only from the second one on (a flat set holding a single id already
-  // allocates room for thirty, which would dwarf the edge it indexes).
   struct Sources {
+    template <class Source>
+    explicit Sources(const Source& source) noexcept : first(plain(source)) {}
     Id first;
-    std::unique_ptr<OtherSources> others;  // never holds `first`; null when empty
+    IdSet<Id, Hash> others;  // never holds `first`
   };
 
   IdMap<Id, Sources, Hash> sources_;

@@ -290,38 +290,6 @@ INSTANTIATE_TEST_SUITE_P(Histories, GraphDiffIndexTest,
                                   std::to_string(param_info.param.seed);
                          });
 
-// The index reproduces the scan's order by sorting source entries by address,
-// which holds only while iterating a flat map walks its one element array
-// upwards. Checked here on the very map type, after erasures and rehashes.
-TEST(FlatMapIteration, WalksEntriesInIncreasingAddressOrder) {
-  std::mt19937_64 random(7);
-  const auto random_id = [&] {
-    NodeId id;
-    for (auto& byte : id) {
-      byte = static_cast<std::uint8_t>(random());
-    }
-    return id;
-  };
-  for (const std::size_t size : {1, 15, 16, 200, 5000}) {
-    quorl::IdMap<NodeId, Diff::Edges::TargetWeights, quorl::NodeIdHash> map;
-    std::vector<NodeId> ids(size);
-    for (auto& id : ids) {
-      map[id = random_id()];
-    }
-    for (std::size_t index = 0; index < size; index += 3) {
-      map.erase(ids[index]);
-    }
-    for (std::size_t index = 0; index < size / 2 + 1; ++index) {
-      map[random_id()];
-    }
-    const void* previous = nullptr;
-    for (const auto& entry : map) {
-      ASSERT_TRUE(std::less<const void*>{}(previous, &entry)) << "size " << size;
-      previous = &entry;
-    }
-  }
-}
-
 // An out-of-memory failure inside an operation either leaves exactly the
 // scan's result (the index was dropped, or never built, and the operation
 // went on without it) or comes out as the failure of the operation itself,

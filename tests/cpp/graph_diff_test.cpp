@@ -262,8 +262,8 @@ TEST(GraphDiffClear, KeepsOuterCapacity) {
   Diff diff;
   const auto capacities = [&] {
     return std::array<std::size_t, 4>{
-        diff.new_or_updated_nodes().bucket_count(), diff.deleted_nodes().bucket_count(),
-        diff.edges().new_or_updated.bucket_count(), diff.edges().deleted.bucket_count()};
+        diff.new_or_updated_nodes().capacity(), diff.deleted_nodes().capacity(),
+        diff.edges().new_or_updated.capacity(), diff.edges().deleted.capacity()};
   };
   // A new diff reserves nothing.
   EXPECT_EQ(capacities(), (std::array<std::size_t, 4>{}));

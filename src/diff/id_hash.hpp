@@ -1,0 +1,124 @@
+// The hash that finds ids in every container of the project: SipHash-1-3 of
+// the 16 id bytes under a key drawn once per process from the operating
+// system's random source.
+//
+// Ids come from other parties (Python callers, byte strings from other
+// processes), so the hash must not let anyone pick ids that share a slot: a
+// fixed hash can always be searched for collisions offline, and a few
+// hundred thousand of them turn every lookup into a walk. SipHash is a keyed
+// pseudo-random function made for exactly this (hash tables fed by
+// untrusted keys); the 1-3 variant does one compression round per 8-byte
+// word and three final rounds, which on a 16-byte id is six rounds of adds,
+// rotations and xors, a few nanoseconds, with no multiplications to chain.
+//
+// The key never shows in any order: containers list entries in the order
+// their history gave them (ordered_table.hpp), so the same history gives the
+// same listings and bytes in processes with different keys.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "diff/node_id.hpp"
+
+namespace quorl {
+
+struct HashKey {
+  std::uint64_t first = 0;
+  std::uint64_t second = 0;
+};
+
+namespace detail {
+
+// Assembled byte by byte, so that the hash is the same function on hosts of
+// either byte order; compilers turn it into one load.
+inline std::uint64_t load_little_endian(const std::uint8_t* bytes) noexcept {
+  std::uint64_t value = 0;
+  for (int index = 7; index >= 0; --index) {
+    value = (value << 8) | bytes[index];
+  }
+  return value;
+}
+
+constexpr std::uint64_t rotate_left(std::uint64_t value, int bits) noexcept {
+  return (value << bits) | (value >> (64 - bits));
+}
+
+struct SipState {
+  std::uint64_t v0, v1, v2, v3;
+
+  constexpr void round() noexcept {
+    v0 += v1;
+    v1 = rotate_left(v1, 13);
+    v1 ^= v0;
+    v0 = rotate_left(v0, 32);
+    v2 += v3;
+    v3 = rotate_left(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = rotate_left(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = rotate_left(v1, 17);
+    v1 ^= v2;
+    v2 = rotate_left(v2, 32);
+  }
+
+  constexpr void compress(std::uint64_t word) noexcept {
+    v3 ^= word;
+    round();
+    v0 ^= word;
+  }
+};
+
+// A fresh key from getrandom (falling back to the C++ random device, which
+// reads the same source through another door).
+HashKey random_hash_key();
+
+}  // namespace detail
+
+// SipHash-1-3 of the 16 bytes of `id` under `key`.
+[[nodiscard]] constexpr std::uint64_t sip_hash_1_3(const HashKey& key, const std::uint64_t low,
+                                                   const std::uint64_t high) noexcept {
+  detail::SipState state{key.first ^ 0x736f6d6570736575ULL, key.second ^ 0x646f72616e646f6dULL,
+                         key.first ^ 0x6c7967656e657261ULL, key.second ^ 0x7465646279746573ULL};
+  state.compress(low);
+  state.compress(high);
+  state.compress(std::uint64_t{16} << 56);  // the message length, 16 bytes
+  state.v2 ^= 0xff;
+  state.round();
+  state.round();
+  state.round();
+  return state.v0 ^ state.v1 ^ state.v2 ^ state.v3;
+}
+
+[[nodiscard]] inline std::uint64_t sip_hash_1_3(const HashKey& key, const NodeId& id) noexcept {
+  return sip_hash_1_3(key, detail::load_little_endian(id.data()),
+                      detail::load_little_endian(id.data() + 8));
+}
+
+// The key of this process, drawn on first use.
+[[nodiscard]] inline const HashKey& process_hash_key() {
+  static const HashKey key = detail::random_hash_key();
+  return key;
+}
+
+// Supplies the process's key to SeededIdHash.
+struct ProcessHashKey {
+  static const HashKey& get() { return process_hash_key(); }
+};
+
+// The hash containers use: it holds no state, so a container (an edge group
+// of a few ids) pays nothing to carry it. `KeySource::get()` gives the key;
+// tests supply one of their own to hash under a key they choose.
+template <class KeySource>
+struct SeededIdHash {
+  [[nodiscard]] std::size_t operator()(const NodeId& id) const noexcept {
+    return static_cast<std::size_t>(sip_hash_1_3(KeySource::get(), id));
+  }
+};
+
+using IdHash = SeededIdHash<ProcessHashKey>;
+
+}  // namespace quorl

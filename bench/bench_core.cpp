@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -300,6 +301,88 @@ void memory_per_edge(benchmark::State& state) {
   }
 }
 
+// The batch operations beside the per-item loop they stand for: 10^6 edges
+// over 10^5 sources, ten targets each from the same 10^5 nodes. range(0):
+// whether the items come grouped by source (0) or interleaving the sources
+// (1); range(1): the per-item loop (0) or the batch (1).
+struct BulkEdges {
+  std::vector<NodeId> nodes = random_ids(100'000, 40);
+  std::vector<NodeId> sources;
+  std::vector<NodeId> targets;
+  std::vector<float> weights;
+
+  explicit BulkEdges(bool interleaved) {
+    const std::size_t count = nodes.size();
+    for (std::size_t index = 0; index < 10 * count; ++index) {
+      const std::size_t source = interleaved ? index % count : index / 10;
+      const std::size_t round = interleaved ? index / count : index % 10;
+      sources.push_back(nodes[source]);
+      targets.push_back(nodes[(round * 7919 + source * 31 + 7) % count]);
+      weights.push_back(static_cast<float>(index % 1000) / 8.0F);
+    }
+  }
+
+  void add_to(Diff& diff, bool batch) const {
+    if (batch) {
+      diff.add_edges(sources, targets, weights);
+      return;
+    }
+    for (std::size_t index = 0; index < sources.size(); ++index) {
+      (void)diff.add_edge(sources[index], targets[index], weights[index]);
+    }
+  }
+};
+
+void add_edges_batch(benchmark::State& state) {
+  const BulkEdges edges(state.range(0) != 0);
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Diff diff;
+      state.ResumeTiming();
+      edges.add_to(diff, state.range(1) != 0);
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  report_operations(state, edges.sources.size());
+}
+
+// Deletes 10^4 of the nodes (ten incoming edges each) from the diff as the
+// edges left it, without an index of sources by target: the loop scans and
+// then builds the index, the batch finds every deleted node's sources in one
+// pass over the edges.
+void delete_nodes_batch(benchmark::State& state) {
+  const BulkEdges edges(state.range(0) != 0);
+  const std::span<const NodeId> victims(edges.nodes.data(), 10'000);
+  Diff filled;
+  edges.add_to(filled, true);
+  for (auto _ : state) {
+    state.PauseTiming();
+    {
+      Diff diff = filled;
+      state.ResumeTiming();
+      if (state.range(1) != 0) {
+        diff.delete_nodes(victims);
+      } else {
+        for (const auto& victim : victims) {
+          diff.delete_node(victim);
+        }
+      }
+      state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  report_operations(state, victims.size());
+}
+
+void batch_modes(benchmark::internal::Benchmark* benchmark) {
+  benchmark->ArgNames({"interleaved", "batch"})->Unit(benchmark::kMillisecond)->Iterations(3);
+  for (const std::int64_t interleaved : {0, 1}) {
+    benchmark->Args({interleaved, 0})->Args({interleaved, 1});
+  }
+}
+
 void sizes(benchmark::internal::Benchmark* benchmark) {
   for (const std::int64_t size : {1'000, 10'000, 100'000, 1'000'000}) {
     benchmark->Arg(size);
@@ -325,6 +408,8 @@ BENCHMARK(delete_node_scaling_first)
     ->Arg(100'000)
     ->ArgName("unrelated")
     ->Iterations(20);
+BENCHMARK(add_edges_batch)->Apply(batch_modes);
+BENCHMARK(delete_nodes_batch)->Apply(batch_modes);
 BENCHMARK(memory_per_edge)
     ->Arg(1'000'000)
     ->Arg(10'000)

@@ -83,3 +83,15 @@ print(f"--- wrote {sample}: open examples/web/inspect.html in a browser and choo
 print(f"--- sending {len(data)} bytes to a second process")
 sys.stdout.flush()
 subprocess.run([sys.executable, "-c", RECEIVER], input=data, check=True)
+
+# Bulk editing: whole columns in one call, from bytes (16 per id), NumPy
+# arrays or lists, with the effect of one call per item in order.
+people = [uuid.uuid4().bytes for _ in range(1000)]
+bulk = PyGraphDiff()
+sources = b"".join(people[i] for i in range(999))
+targets = b"".join(people[i + 1] for i in range(999))
+recorded = bulk.add_edges(sources, targets, [float(i) for i in range(999)])
+bulk.delete_nodes(people[:10])
+src, dst, weights = bulk.new_or_updated_edge_arrays()
+print(f"--- bulk: {recorded} edges recorded; after deleting 10 nodes "
+      f"{len(weights) // 4} remain and {len(bulk.deleted_node_ids()) // 16} nodes are deleted")

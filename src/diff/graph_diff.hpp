@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -113,18 +114,7 @@ class GraphDiff {
     }
     put_in_order_after_removal(pointing, own);
     record_deletions(node, pointing);
-    // Nothing below allocates or throws. The own entry goes last: removing
-    // it moves another source entry, which `pointing` may hold.
-    new_or_updated_nodes_.erase(node);
-    for (SourceEntry* entry : pointing) {
-      entry->second.erase(node);
-    }
-    drop_outgoing_edges(node, own);
-    if (sources_by_target_) {
-      sources_by_target_->remove_target(node);
-    } else if (scan_work_ >= build_work_) {
-      build_index();
-    }
+    erase_deleted_node(node, pointing, own);
   }
 
   // Sets the weight of (from, to) and takes the pair out of the deleted
@@ -161,15 +151,22 @@ class GraphDiff {
     const Probe source(from);
     const Probe target(to);
     insert_into_group(edges_.deleted, source, [&](auto& targets) { targets.insert(target); });
-    if (const auto set = edges_.new_or_updated.find(source); set != edges_.new_or_updated.end()) {
-      if (set->second.erase(target) != 0 && sources_by_target_) {
-        sources_by_target_->remove(target, source);
-      }
-      if (set->second.empty()) {
-        edges_.new_or_updated.erase(set);
-      }
-    }
+    remove_pending_pair(source, target);
   }
+
+  // Batches: each has exactly the effect of the single operation called for
+  // every item in order (down to the order in which every container lists
+  // its entries), and is all or nothing: if memory runs out, the diff is
+  // left as it was. The spans of one call have equal lengths. Defined in
+  // diff/graph_diff_batch.hpp.
+
+  // Returns the number of edges recorded, not counting the refused ones.
+  std::size_t add_edges(std::span<const Id> from, std::span<const Id> to,
+                        std::span<const W> weights);
+  void delete_edges(std::span<const Id> from, std::span<const Id> to);
+  void delete_nodes(std::span<const Id> ids);
+  // Moves from `updates`, which the caller gives up whether or not it fails.
+  void add_or_update_nodes(std::span<const Id> ids, std::span<T> updates);
 
   // Empties the four containers; they keep their capacity for reuse. The
   // index of sources by target is freed: a cleared diff costs nothing for it
@@ -286,6 +283,43 @@ class GraphDiff {
     }
   }
 
+  // For delete_nodes: the sources pointing at each of `ids`, bucketed by
+  // item, found in one pass over the pending edges; leaves `bucket_end`
+  // empty when scanning for each id costs less.
+  void sources_in_one_pass(std::span<const Id> ids, std::vector<std::size_t>& bucket_end,
+                           std::vector<SourceEntry*>& bucketed);
+
+  // The steps of a node's deletion that cannot fail, once its deletions are
+  // recorded: drops its record, the pending edges of `pointing` that point
+  // at it and its own source entry `own` (or end). The own entry goes last:
+  // removing it moves another source entry, which `pointing` may hold.
+  void erase_deleted_node(const Probe& node, const std::vector<SourceEntry*>& pointing,
+                          SourceEntry* own) noexcept {
+    new_or_updated_nodes_.erase(node);
+    for (SourceEntry* entry : pointing) {
+      entry->second.erase(node);
+    }
+    drop_outgoing_edges(node, own);
+    if (sources_by_target_) {
+      sources_by_target_->remove_target(node);
+    } else if (scan_work_ >= build_work_) {
+      build_index();
+    }
+  }
+
+  // Takes (from, to) out of the pending edges, and a source entry that it
+  // leaves empty with it.
+  void remove_pending_pair(const Probe& from, const Probe& to) noexcept {
+    if (const auto set = edges_.new_or_updated.find(from); set != edges_.new_or_updated.end()) {
+      if (set->second.erase(to) != 0 && sources_by_target_) {
+        sources_by_target_->remove(to, from);
+      }
+      if (set->second.empty()) {
+        edges_.new_or_updated.erase(set);
+      }
+    }
+  }
+
   // Removes the node's own source entry `own` (or end), with its targets
   // and weights, from edges.new_or_updated and from the index.
   void drop_outgoing_edges(const Probe& id, SourceEntry* own) noexcept {
@@ -353,3 +387,5 @@ class GraphDiff {
 using Diff = GraphDiff<NodeId, NodeUpdate, float>;
 
 }  // namespace quorl
+
+#include "diff/graph_diff_batch.hpp"

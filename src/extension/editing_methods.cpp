@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "binding.hpp"
+#include "bound_call.hpp"
 #include "float_conversion.hpp"
 #include "id_conversion.hpp"
 #include "instance.hpp"
@@ -25,22 +25,6 @@ constexpr Signature kAddNode{"PyGraphDiff.add_node()", kIdAndUpdate};
 constexpr Signature kDeleteNode{"PyGraphDiff.delete_node()", kId};
 constexpr Signature kAddEdge{"PyGraphDiff.add_edge()", kFromToWeight};
 constexpr Signature kDeleteEdge{"PyGraphDiff.delete_edge()", kFromTo};
-
-// Binds the call's arguments to the signature's parameters, then runs
-// `body(instance, arguments)` under the self check and the exclusive borrow.
-// Binding comes first: a call with wrong arguments never touches the borrow.
-template <std::size_t count, class Body>
-PyObject* with_bound_arguments(const Signature& signature, PyObject* self, PyObject* const* args,
-                               Py_ssize_t positional_count, PyObject* keyword_names, Body&& body) {
-  return guard_entry([&]() -> PyObject* {
-    std::array<PyObject*, count> arguments{};
-    if (!bind_fastcall(signature, args, positional_count, keyword_names, arguments)) {
-      return nullptr;
-    }
-    return with_instance<Access::exclusive>(
-        self, [&](GraphDiffObject& instance) { return body(instance, arguments); });
-  });
-}
 
 // Converts the `from` and `to` arguments, in that order; the first failure
 // raises and ends the conversion.

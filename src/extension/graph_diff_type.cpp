@@ -117,6 +117,17 @@ PyMethodDef methods[] = {
     {"to_bytes", to_bytes, kNoArgs, "to_bytes($self)\n--\n\n"},
     {"from_bytes", as_table_entry(from_bytes), kFastCall | METH_STATIC,
      "from_bytes(bytes)\n--\n\n"},
+    // Bulk editing and columnar readings.
+    {"add_edges", as_table_entry(add_edges), kFastCall,
+     "add_edges($self, sources, targets, weights)\n--\n\n"},
+    {"delete_edges", as_table_entry(delete_edges), kFastCall,
+     "delete_edges($self, sources, targets)\n--\n\n"},
+    {"delete_nodes", as_table_entry(delete_nodes), kFastCall, "delete_nodes($self, ids)\n--\n\n"},
+    {"add_nodes", as_table_entry(add_nodes), kFastCall, "add_nodes($self, ids, updates)\n--\n\n"},
+    {"new_or_updated_edge_arrays", new_or_updated_edge_arrays, kNoArgs,
+     "new_or_updated_edge_arrays($self)\n--\n\n"},
+    {"deleted_edge_arrays", deleted_edge_arrays, kNoArgs, "deleted_edge_arrays($self)\n--\n\n"},
+    {"deleted_node_ids", deleted_node_ids, kNoArgs, "deleted_node_ids($self)\n--\n\n"},
     {"__reduce_ex__", reduce_ex, METH_O, "__reduce_ex__($self, protocol, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

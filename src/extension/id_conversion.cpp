@@ -12,9 +12,8 @@ namespace {
 
 constexpr std::size_t kIdLength = 16;
 // Raises the refusal of an id: the pending exception (the reason) becomes
-// the __cause__ of a TypeError "failed to extract field PyUuid.0", which the
-// argument rule then names after the parameter.
-void raise_bad_id(const char* parameter) {
+// the __cause__ of a TypeError "failed to extract field PyUuid.0".
+void raise_bad_id() {
   PyRef reason = PendingException::fetch().value;
   const PyRef wrapper =
       PyRef::steal(PyObject_CallFunction(PyExc_TypeError, "s", "failed to extract field PyUuid.0"));
@@ -25,12 +24,11 @@ void raise_bad_id(const char* parameter) {
     PyException_SetCause(wrapper.get(), reason.release());  // steals the reason
   }
   PyErr_SetObject(PyExc_TypeError, wrapper.get());
-  apply_argument_rule(parameter);
 }
 
 }  // namespace
 
-std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
+std::optional<NodeId> convert_node_id(PyObject* value) {
   NodeId id;
   if (PyBytes_CheckExact(value) && Py_SIZE(value) == static_cast<Py_ssize_t>(kIdLength)) {
     // The common case, read from the object's header as BytesContents does.
@@ -39,20 +37,28 @@ std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
   }
   if (!PyBytes_Check(value)) {
     raise_type_mismatch(value, "PyBytes");
-    raise_bad_id(parameter);
+    raise_bad_id();
     return std::nullopt;
   }
   const auto contents = BytesContents::of(value);
   if (!contents) {
-    raise_bad_id(parameter);
+    raise_bad_id();
     return std::nullopt;
   }
   if (contents->bytes().size() != kIdLength) {
     PyErr_SetString(PyExc_Exception, "Expected 16 bytes.");
-    raise_bad_id(parameter);
+    raise_bad_id();
     return std::nullopt;
   }
   std::memcpy(id.data(), contents->bytes().data(), id.size());
+  return id;
+}
+
+std::optional<NodeId> read_node_id(PyObject* value, const char* parameter) {
+  auto id = convert_node_id(value);
+  if (!id) {
+    apply_argument_rule(parameter);
+  }
   return id;
 }
 

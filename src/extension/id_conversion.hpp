@@ -20,6 +20,11 @@ namespace quorl::python {
 // "Expected 16 bytes." for a wrong length). Runs no Python code.
 [[nodiscard]] std::optional<NodeId> read_node_id(PyObject* value, const char* parameter);
 
+// The same before the argument rule: the refusal is the TypeError
+// "failed to extract field PyUuid.0" with its reason as __cause__, for a
+// caller that words it itself (an item of a column of ids).
+[[nodiscard]] std::optional<NodeId> convert_node_id(PyObject* value);
+
 namespace detail {
 
 // Two hex digits per byte value, so a byte costs one table read.

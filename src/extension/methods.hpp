@@ -25,4 +25,17 @@ PyObject* from_bytes(PyObject* no_self, PyObject* const* args, Py_ssize_t positi
                      PyObject* keyword_names);
 PyObject* reduce_ex(PyObject* self, PyObject* protocol);
 
+// Bulk editing and columnar readings.
+PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                    PyObject* keyword_names);
+PyObject* delete_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                       PyObject* keyword_names);
+PyObject* delete_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                       PyObject* keyword_names);
+PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                    PyObject* keyword_names);
+PyObject* new_or_updated_edge_arrays(PyObject* self, PyObject* unused);
+PyObject* deleted_edge_arrays(PyObject* self, PyObject* unused);
+PyObject* deleted_node_ids(PyObject* self, PyObject* unused);
+
 }  // namespace quorl::python

@@ -5,7 +5,10 @@
 # (mypy only takes stubs for an installed top-level module from a stub-only
 # package).
 
+from collections.abc import Sequence
 from typing import SupportsFloat, SupportsIndex, TypedDict, final
+
+from typing_extensions import Buffer
 
 __all__ = ["PyGraphDiff"]
 
@@ -26,6 +29,13 @@ class _NodeAttributes(TypedDict, total=False):
 _NodeAttributeValues = dict[str, str | float | int | bool]
 
 _Weight = SupportsFloat | SupportsIndex
+
+# A column of the bulk methods: one C-contiguous buffer (bytes, bytearray,
+# memoryview, array.array, a NumPy array) or a sequence of single values.
+# Ids in a buffer are its bytes, 16 per id (NumPy dtype "S16" or "V16", or
+# shape (n, 16) uint8); weights in a buffer are float32 or float64 items.
+_IdColumn = Buffer | Sequence[bytes]
+_WeightColumn = Buffer | Sequence[_Weight]
 
 @final
 class PyGraphDiff:
@@ -51,3 +61,26 @@ class PyGraphDiff:
     def to_bytes(self) -> bytes: ...
     @staticmethod
     def from_bytes(bytes: bytes) -> PyGraphDiff: ...
+
+    # Bulk editing: the effect of the single method called for every item in
+    # order, all or nothing. Every column is checked before anything changes;
+    # a failure leaves the diff as it was and names the parameter and, for a
+    # bad item, its index, raising the class the single call would raise:
+    #   TypeError: argument 'targets': item 17: failed to extract field PyUuid.0
+    # (with the single call's __cause__). Columns of unequal lengths raise
+    # ValueError, a buffer of the wrong item format TypeError, one that is not
+    # C-contiguous BufferError.
+
+    # Returns the number of edges recorded: an edge at a node marked deleted
+    # is refused, as add_edge refuses it.
+    def add_edges(self, sources: _IdColumn, targets: _IdColumn, weights: _WeightColumn) -> int: ...
+    def delete_edges(self, sources: _IdColumn, targets: _IdColumn) -> None: ...
+    def delete_nodes(self, ids: _IdColumn) -> None: ...
+    def add_nodes(self, ids: _IdColumn, updates: Sequence[_NodeAttributes]) -> None: ...
+
+    # Columnar readings, in the order of the dictionary readings: 16-byte ids
+    # back to back and little-endian float32 weights, for
+    # numpy.frombuffer(..., "S16") and numpy.frombuffer(..., "<f4").
+    def new_or_updated_edge_arrays(self) -> tuple[bytes, bytes, bytes]: ...
+    def deleted_edge_arrays(self) -> tuple[bytes, bytes]: ...
+    def deleted_node_ids(self) -> bytes: ...

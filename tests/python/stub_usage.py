@@ -31,6 +31,20 @@ def summarise(diff: PyGraphDiff) -> dict[str, int]:
     }
 
 
+def load(diff: PyGraphDiff) -> tuple[bytes, bytes, bytes]:
+    import array
+
+    ids = [uuid.uuid4().bytes for _ in range(3)]
+    recorded: int = diff.add_edges(ids, b"".join(reversed(ids)), array.array("f", [1, 2, 3]))
+    diff.add_edges(sources=memoryview(b"".join(ids)), targets=tuple(ids), weights=[1, 2.5, recorded])
+    diff.delete_edges(ids[:1], bytearray(ids[1]))
+    diff.add_nodes(ids, [{"label": "a"}, {}, {"red": 1}])
+    diff.delete_nodes(ids[2])
+    deleted: bytes = diff.deleted_node_ids()
+    gone_sources, gone_targets = diff.deleted_edge_arrays()
+    return diff.new_or_updated_edge_arrays()
+
+
 def copy(diff: PyGraphDiff) -> PyGraphDiff:
     encoded: bytes = diff.to_bytes()
     return PyGraphDiff.from_bytes(encoded)

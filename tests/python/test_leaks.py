@@ -1,6 +1,7 @@
 """Many successful and failing calls leave memory, reference counts and the
 interpreter's objects where they were."""
 
+import array
 import gc
 import os
 import sys
@@ -69,6 +70,17 @@ def mixed_calls(d):
         lambda: d.delete_edge(C, B),
         lambda: d.delete_edge(C, B, A),
         lambda: d.delete_edge(A, to=None),
+        lambda: d.add_edges([A, C], bytearray(B + A), [weight, 2]),
+        lambda: d.add_edges(A + C, [B, b"short"], array.array("f", [1, 2])),
+        lambda: d.add_edges([A], [C], [2**1100]),
+        lambda: d.add_edges(memoryview(A + C)[::2], [B], [1.0]),
+        lambda: d.delete_edges(A + C, [B, C]),
+        lambda: d.delete_nodes([B, C, "x"]),
+        lambda: d.add_nodes([A, C], [{"label": "a"}, {"red": 256}]),
+        lambda: d.add_nodes(A, [{"url": "u"}]),
+        d.new_or_updated_edge_arrays,
+        d.deleted_edge_arrays,
+        d.deleted_node_ids,
         d.new_or_updated_nodes,
         d.deleted_nodes,
         d.new_or_updated_edges,

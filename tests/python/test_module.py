@@ -40,6 +40,13 @@ METHOD_TABLE = [
     ("clear", False, "($self)"),
     ("to_bytes", False, "($self)"),
     ("from_bytes", True, "(bytes)"),
+    ("add_edges", False, "($self, sources, targets, weights)"),
+    ("delete_edges", False, "($self, sources, targets)"),
+    ("delete_nodes", False, "($self, ids)"),
+    ("add_nodes", False, "($self, ids, updates)"),
+    ("new_or_updated_edge_arrays", False, "($self)"),
+    ("deleted_edge_arrays", False, "($self)"),
+    ("deleted_node_ids", False, "($self)"),
 ]
 
 PY_TPFLAGS_BASETYPE = 1 << 10

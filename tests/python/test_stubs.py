@@ -23,6 +23,8 @@ d.add_node(bytes(16), {"lable": "typo"})
 d.add_edge(bytes(16), bytes(16), "heavy")
 count: str = d.num_edges()
 d.deleted_nodes().append(b"bytes")
+d.add_edges([bytes(16)], [bytes(16)], "1")
+d.add_nodes([bytes(16)], [{"size": "big"}])
 '''
 
 
@@ -50,7 +52,7 @@ def test_strict_checker_catches_misuse(tmp_path):
     flagged = {
         int(line.split(":")[1]) for line in result.stdout.splitlines() if ": error:" in line
     }
-    assert flagged == {3, 4, 5, 6, 7, 8}, result.stdout
+    assert flagged == {3, 4, 5, 6, 7, 8, 9, 10}, result.stdout
 
 
 def test_stubs_match_the_runtime_module(tmp_path):

@@ -1,0 +1,136 @@
+// The bulk editing methods: one call records a whole column of edits with
+// exactly the effect of the per-item calls in order. Every column is read
+// and checked before the diff changes; the diff's batch operation then runs
+// all or nothing, so a failure of any kind leaves the diff as it was.
+#include <array>
+#include <cassert>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "bound_call.hpp"
+#include "column_conversion.hpp"
+#include "methods.hpp"
+
+namespace quorl::python {
+
+namespace {
+
+constexpr std::array<std::string_view, 3> kSourcesTargetsWeights = {"sources", "targets",
+                                                                    "weights"};
+constexpr std::array<std::string_view, 2> kSourcesTargets = {"sources", "targets"};
+constexpr std::array<std::string_view, 1> kIds = {"ids"};
+constexpr std::array<std::string_view, 2> kIdsUpdates = {"ids", "updates"};
+
+constexpr Signature kAddEdges{"PyGraphDiff.add_edges()", kSourcesTargetsWeights};
+constexpr Signature kDeleteEdges{"PyGraphDiff.delete_edges()", kSourcesTargets};
+constexpr Signature kDeleteNodes{"PyGraphDiff.delete_nodes()", kIds};
+constexpr Signature kAddNodes{"PyGraphDiff.add_nodes()", kIdsUpdates};
+
+// The ends of a column of edges, `sources` first.
+struct EdgeEnds {
+  std::vector<NodeId> sources;
+  std::vector<NodeId> targets;
+
+  [[nodiscard]] FirstColumn first() const { return {sources.size(), "sources"}; }
+};
+
+bool read_edge_ends(PyObject* sources, PyObject* targets, HeldBuffers& held, EdgeEnds& ends) {
+  if (!read_id_column(sources, "sources", nullptr, held, ends.sources)) {
+    return false;
+  }
+  const FirstColumn first = ends.first();
+  return read_id_column(targets, "targets", &first, held, ends.targets);
+}
+
+// How many of the edges add_edges will record: those with neither end
+// marked deleted (which no edge of the batch changes).
+std::size_t count_accepted(const Diff& diff, const EdgeEnds& ends) {
+  const auto& deleted = diff.deleted_nodes();
+  if (deleted.empty()) {
+    return ends.sources.size();
+  }
+  std::size_t accepted = 0;
+  for (std::size_t index = 0; index < ends.sources.size(); ++index) {
+    accepted +=
+        deleted.contains(ends.sources[index]) || deleted.contains(ends.targets[index]) ? 0 : 1;
+  }
+  return accepted;
+}
+
+}  // namespace
+
+PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                    PyObject* keyword_names) {
+  return with_bound_arguments<3>(
+      kAddEdges, self, args, positional_count, keyword_names,
+      [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+        HeldBuffers held;
+        EdgeEnds ends;
+        std::vector<float> weights;
+        if (!read_edge_ends(arguments[0], arguments[1], held, ends) ||
+            !read_weight_column(arguments[2], "weights", ends.first(), held, weights)) {
+          return nullptr;
+        }
+        // The result exists before the diff changes: failing to make it
+        // afterwards would report a failure for edits that were made.
+        PyRef result = PyRef::steal(PyLong_FromSize_t(count_accepted(instance.diff, ends)));
+        if (!result) {
+          return nullptr;
+        }
+        [[maybe_unused]] const std::size_t recorded =
+            instance.diff.add_edges(ends.sources, ends.targets, weights);
+        assert(recorded == PyLong_AsSize_t(result.get()));
+        return result.release();
+      });
+}
+
+PyObject* delete_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                       PyObject* keyword_names) {
+  return with_bound_arguments<2>(kDeleteEdges, self, args, positional_count, keyword_names,
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                   HeldBuffers held;
+                                   EdgeEnds ends;
+                                   if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
+                                     return nullptr;
+                                   }
+                                   instance.diff.delete_edges(ends.sources, ends.targets);
+                                   Py_RETURN_NONE;
+                                 });
+}
+
+PyObject* delete_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                       PyObject* keyword_names) {
+  return with_bound_arguments<1>(kDeleteNodes, self, args, positional_count, keyword_names,
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                   HeldBuffers held;
+                                   std::vector<NodeId> ids;
+                                   if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
+                                     return nullptr;
+                                   }
+                                   instance.diff.delete_nodes(ids);
+                                   Py_RETURN_NONE;
+                                 });
+}
+
+PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                    PyObject* keyword_names) {
+  return with_bound_arguments<2>(
+      kAddNodes, self, args, positional_count, keyword_names,
+      [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+        HeldBuffers held;
+        std::vector<NodeId> ids;
+        std::vector<NodeUpdate> updates;
+        if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
+          return nullptr;
+        }
+        const FirstColumn first{ids.size(), "ids"};
+        if (!read_update_column(arguments[1], "updates", first, updates)) {
+          return nullptr;
+        }
+        instance.diff.add_or_update_nodes(ids, updates);
+        Py_RETURN_NONE;
+      });
+}
+
+}  // namespace quorl::python

@@ -1,0 +1,70 @@
+// Column arguments of the bulk methods: n ids, n weights or n node updates,
+// each given either as one buffer (bytes, bytearray, memoryview, array.array,
+// a NumPy array) or as a sequence of the single values that the per-item
+// methods take.
+//
+// Every failure names the parameter, and for a bad item its index:
+//   argument '<parameter>': item <index>: <what the single call would say>
+//   argument '<parameter>': <what is wrong with the whole argument>
+// A bad item raises the exception class that the single call raises. An
+// exactly-TypeError keeps the single call's __cause__, as the argument rule
+// does; any other class is raised anew with the single call's exception as
+// its __cause__ (MemoryError, exceptions outside Exception and classes that
+// cannot be built from a message pass unchanged). Whole-argument failures:
+// TypeError for something that is neither a buffer nor a sequence and for a
+// buffer of the wrong item format, ValueError for a length that does not
+// match, BufferError for a buffer that is not C-contiguous.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "diff/node_id.hpp"
+#include "node_update/node_update.hpp"
+
+namespace quorl::python {
+
+// The buffers that one call has exported, released when the call ends on
+// any way out. A buffer stays exported while Python code that a later
+// conversion runs (a weight's __float__) could otherwise resize it.
+class HeldBuffers {
+ public:
+  HeldBuffers() = default;
+  HeldBuffers(const HeldBuffers&) = delete;
+  HeldBuffers& operator=(const HeldBuffers&) = delete;
+  ~HeldBuffers();
+
+  // Exports the buffer of `value` (any layout, with its format). Returns
+  // nullptr with the exporter's exception set when it refuses.
+  Py_buffer* export_buffer(PyObject* value);
+
+ private:
+  std::array<Py_buffer, 3> views_{};
+  std::size_t count_ = 0;
+};
+
+// The length of the column that came first in the call, which every later
+// column must match.
+struct FirstColumn {
+  std::size_t count;
+  const char* parameter;
+};
+
+// Each reads the argument `parameter` into `out` and returns true, or
+// returns false with the exception described above set. `first` is null
+// for the call's first column. The ids of a buffer are its bytes, 16 per
+// id, whatever its item format; the weights of a buffer are float32 ('f')
+// or float64 ('d') items of either byte order.
+[[nodiscard]] bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* first,
+                                  HeldBuffers& held, std::vector<NodeId>& out);
+[[nodiscard]] bool read_weight_column(PyObject* value, const char* parameter,
+                                      const FirstColumn& first, HeldBuffers& held,
+                                      std::vector<float>& out);
+// Updates come only as a sequence of dictionaries.
+[[nodiscard]] bool read_update_column(PyObject* value, const char* parameter,
+                                      const FirstColumn& first, std::vector<NodeUpdate>& out);
+
+}  // namespace quorl::python

@@ -1,0 +1,133 @@
+// The columnar readings: the edges and deleted nodes as new `bytes` objects
+// of 16-byte ids and little-endian float32 weights, ready for
+// numpy.frombuffer. They list in the order of the dictionary readings, and
+// like them a reading is whole or it fails.
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "instance.hpp"
+#include "methods.hpp"
+
+namespace quorl::python {
+
+namespace {
+
+constexpr std::size_t kIdLength = 16;
+constexpr std::size_t kWeightLength = 4;
+
+// A new `bytes` of `length` bytes to be filled, and where to write next.
+class BytesColumn {
+ public:
+  explicit BytesColumn(std::size_t length)
+      : bytes_(PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(length)))) {
+    if (bytes_) {
+      next_ = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes_.get()));
+    }
+  }
+
+  [[nodiscard]] explicit operator bool() const noexcept { return static_cast<bool>(bytes_); }
+
+  void write_id(const NodeId& id) noexcept {
+    std::memcpy(next_, id.data(), kIdLength);
+    next_ += kIdLength;
+  }
+
+  // Little-endian whatever the host, bit for bit.
+  void write_weight(float weight) noexcept {
+    const auto bits = std::bit_cast<std::uint32_t>(weight);
+    for (std::size_t index = 0; index < kWeightLength; ++index) {
+      next_[index] = static_cast<unsigned char>(bits >> (8 * index));
+    }
+    next_ += kWeightLength;
+  }
+
+  [[nodiscard]] PyObject* release() noexcept { return bytes_.release(); }
+
+ private:
+  PyRef bytes_;
+  unsigned char* next_ = nullptr;
+};
+
+template <class Groups>
+std::size_t count_pairs(const Groups& groups) noexcept {
+  std::size_t pairs = 0;
+  for (const auto& [source, targets] : groups) {
+    pairs += targets.size();
+  }
+  return pairs;
+}
+
+// A tuple of the filled columns, or nullptr if any of them or the tuple
+// could not be made.
+template <class... Columns>
+PyObject* tuple_of(Columns&... columns) {
+  if (!(static_cast<bool>(columns) && ...)) {
+    return nullptr;
+  }
+  PyRef tuple = PyRef::steal(PyTuple_New(sizeof...(Columns)));
+  if (!tuple) {
+    return nullptr;
+  }
+  Py_ssize_t index = 0;
+  (PyTuple_SET_ITEM(tuple.get(), index++, columns.release()), ...);  // steals each
+  return tuple.release();
+}
+
+}  // namespace
+
+PyObject* new_or_updated_edge_arrays(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+    const auto& groups = instance.diff.edges().new_or_updated;
+    const std::size_t pairs = count_pairs(groups);
+    BytesColumn sources(kIdLength * pairs);
+    BytesColumn targets(kIdLength * pairs);
+    BytesColumn weights(kWeightLength * pairs);
+    if (!sources || !targets || !weights) {
+      return nullptr;
+    }
+    for (const auto& [source, source_targets] : groups) {
+      for (const auto& [target, weight] : source_targets) {
+        sources.write_id(source);
+        targets.write_id(target);
+        weights.write_weight(weight);
+      }
+    }
+    return tuple_of(sources, targets, weights);
+  });
+}
+
+PyObject* deleted_edge_arrays(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+    const auto& groups = instance.diff.edges().deleted;
+    const std::size_t pairs = count_pairs(groups);
+    BytesColumn sources(kIdLength * pairs);
+    BytesColumn targets(kIdLength * pairs);
+    if (!sources || !targets) {
+      return nullptr;
+    }
+    for (const auto& [source, source_targets] : groups) {
+      for (const auto& target : source_targets) {
+        sources.write_id(source);
+        targets.write_id(target);
+      }
+    }
+    return tuple_of(sources, targets);
+  });
+}
+
+PyObject* deleted_node_ids(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+    const auto& deleted = instance.diff.deleted_nodes();
+    BytesColumn ids(kIdLength * deleted.size());
+    if (!ids) {
+      return nullptr;
+    }
+    for (const auto& id : deleted) {
+      ids.write_id(id);
+    }
+    return ids.release();
+  });
+}
+
+}  // namespace quorl::python

@@ -1,0 +1,201 @@
+// The batch operations against the single operations called item by item:
+// the same contents in the same listing order (compared through the byte
+// form, which lists every container), and all or nothing when an
+// allocation fails anywhere inside a batch.
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "allocation_failure.hpp"
+#include "bytes/graph_diff_bytes.hpp"
+#include "diff/graph_diff.hpp"
+#include "diff_text.hpp"
+
+namespace quorl {
+namespace {
+
+enum class Batch { add_edges, delete_edges, delete_nodes, add_nodes };
+
+// One batch of random items over a small pool of ids, so that items repeat,
+// collide with earlier history and hit deleted nodes.
+struct Items {
+  std::vector<NodeId> first;
+  std::vector<NodeId> second;
+  std::vector<float> weights;
+  std::vector<NodeUpdate> updates;
+};
+
+NodeId pool_id(std::mt19937& random, int pool) {
+  NodeId id{};
+  id[0] = static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, pool - 1)(random));
+  id[15] = 0x5a;
+  return id;
+}
+
+Items random_items(std::mt19937& random, int pool, std::size_t count) {
+  Items items;
+  for (std::size_t index = 0; index < count; ++index) {
+    items.first.push_back(pool_id(random, pool));
+    items.second.push_back(pool_id(random, pool));
+    items.weights.push_back(static_cast<float>(random() % 1000) / 8.0F);
+    NodeUpdate update;
+    if (random() % 2 == 0) {
+      update.label = "label " + std::to_string(random() % 5);
+    }
+    if (random() % 2 == 0) {
+      update.red = static_cast<std::uint8_t>(random());
+    }
+    items.updates.push_back(update);
+  }
+  return items;
+}
+
+// A diff with a random history of single operations, every kind included.
+Diff random_history(std::mt19937& random, int pool, int steps) {
+  Diff diff;
+  for (int step = 0; step < steps; ++step) {
+    const NodeId a = pool_id(random, pool);
+    const NodeId b = pool_id(random, pool);
+    switch (random() % 8) {
+      case 0:
+        diff.delete_node(a);
+        break;
+      case 1:
+        diff.add_or_update_node(a, NodeUpdate{.size = 1.0F});
+        break;
+      case 2:
+        diff.delete_edge(a, b);
+        break;
+      default:
+        static_cast<void>(diff.add_edge(a, b, static_cast<float>(step)));
+    }
+  }
+  return diff;
+}
+
+std::size_t run_batch(Batch batch, Diff& diff, Items items) {
+  switch (batch) {
+    case Batch::add_edges:
+      return diff.add_edges(items.first, items.second, items.weights);
+    case Batch::delete_edges:
+      diff.delete_edges(items.first, items.second);
+      break;
+    case Batch::delete_nodes:
+      diff.delete_nodes(items.first);
+      break;
+    case Batch::add_nodes:
+      diff.add_or_update_nodes(items.first, items.updates);
+      break;
+  }
+  return 0;
+}
+
+std::size_t run_loop(Batch batch, Diff& diff, const Items& items) {
+  std::size_t recorded = 0;
+  for (std::size_t index = 0; index < items.first.size(); ++index) {
+    switch (batch) {
+      case Batch::add_edges:
+        recorded +=
+            diff.add_edge(items.first[index], items.second[index], items.weights[index]) ? 1 : 0;
+        break;
+      case Batch::delete_edges:
+        diff.delete_edge(items.first[index], items.second[index]);
+        break;
+      case Batch::delete_nodes:
+        diff.delete_node(items.first[index]);
+        break;
+      case Batch::add_nodes:
+        diff.add_or_update_node(items.first[index], items.updates[index]);
+        break;
+    }
+  }
+  return recorded;
+}
+
+ByteString bytes_of(const Diff& diff) { return graph_diff_to_bytes(diff).value(); }
+
+class BatchTest : public ::testing::TestWithParam<Batch> {};
+
+TEST_P(BatchTest, ListsExactlyWhatTheLoopLists) {
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 300; ++round) {
+    const int pool = 2 + round % 40;
+    // Built twice from one history, so that the two share nothing. Deleting ids that were never
+    // seen makes the deletions of every third round run with the index of sources by target.
+    std::mt19937 again = random;
+    Diff batched = random_history(random, pool, round % 120);
+    Diff looped = random_history(again, pool, round % 120);
+    for (int repeat = 0; round % 3 == 0 && repeat < 20; ++repeat) {
+      batched.delete_node(NodeId{static_cast<std::uint8_t>(repeat)});
+      looped.delete_node(NodeId{static_cast<std::uint8_t>(repeat)});
+    }
+    const Items items = random_items(random, pool, static_cast<std::size_t>(random() % 200));
+    EXPECT_EQ(run_batch(GetParam(), batched, items), run_loop(GetParam(), looped, items));
+    ASSERT_EQ(bytes_of(batched), bytes_of(looped)) << "round " << round;
+    // Later single operations still agree (the index, if any, kept up).
+    for (std::size_t index = 0; index < items.first.size(); ++index) {
+      batched.delete_node(items.second[index]);
+      looped.delete_node(items.second[index]);
+    }
+    ASSERT_EQ(bytes_of(batched), bytes_of(looped)) << "round " << round;
+  }
+}
+
+TEST_P(BatchTest, LeavesTheDiffAsItWasWhenAnAllocationFails) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 6; ++round) {
+    const int pool = 60;
+    const Diff start = random_history(random, pool, 150 * round);
+    const Items items = random_items(random, pool, 300);
+    Diff expected = start;
+    run_loop(GetParam(), expected, items);
+    for (long failing = 0;; ++failing) {
+      Diff diff = start;
+      if (round % 2 == 1) {
+        for (int repeat = 0; repeat < 30; ++repeat) {
+          diff.delete_node(NodeId{});  // builds the index of sources by target
+        }
+      }
+      const Diff before = diff;
+      testing_support::fail_allocation_after(failing);
+      bool failed = false;
+      try {
+        run_batch(GetParam(), diff, items);
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+      const bool reached = testing_support::stop_failing_allocations();
+      if (failed) {
+        // Undoing erases the newest entries first, so every container lists
+        // what it listed before, and a retry of the batch gives the loop's.
+        ASSERT_EQ(bytes_of(diff), bytes_of(before)) << "allocation " << failing;
+        Diff looped = diff;
+        run_loop(GetParam(), looped, items);
+        run_batch(GetParam(), diff, items);
+        ASSERT_EQ(bytes_of(diff), bytes_of(looped)) << "allocation " << failing;
+      } else if (round % 2 == 0) {
+        ASSERT_EQ(bytes_of(diff), bytes_of(expected)) << "allocation " << failing;
+      }
+      if (!reached) {
+        break;
+      }
+    }
+  }
+}
+
+std::string batch_name(const ::testing::TestParamInfo<Batch>& param_info) {
+  constexpr const char* kNames[] = {"add_edges", "delete_edges", "delete_nodes", "add_nodes"};
+  return kNames[static_cast<int>(param_info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Batches, BatchTest,
+                         ::testing::Values(Batch::add_edges, Batch::delete_edges,
+                                           Batch::delete_nodes, Batch::add_nodes),
+                         batch_name);
+
+}  // namespace
+}  // namespace quorl

@@ -43,7 +43,8 @@ void reword_failure(const char* parameter, Py_ssize_t item) {
   if (!message) {
     return;
   }
-  PyRef replacement = PyRef::steal(PyObject_CallFunctionObjArgs(type, message.get(), nullptr));
+  const PyRef replacement =
+      PyRef::steal(PyObject_CallFunctionObjArgs(type, message.get(), nullptr));
   if (!replacement || !PyExceptionInstance_Check(replacement.get())) {
     // A class that cannot be built from a message: the exception stays as it was.
     PyErr_Clear();
@@ -164,11 +165,11 @@ float load_weight(const unsigned char* bytes, WeightFormat format) {
     }
   }
   if (format.width == 4) {
-    float value;
+    float value = 0;
     std::memcpy(&value, ordered, sizeof value);
     return value;
   }
-  double value;
+  double value = 0;
   std::memcpy(&value, ordered, sizeof value);
   return narrow_to_float(value);
 }

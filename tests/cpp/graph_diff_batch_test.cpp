@@ -14,6 +14,7 @@
 #include "bytes/graph_diff_bytes.hpp"
 #include "diff/graph_diff.hpp"
 #include "diff_text.hpp"
+#include "node_fields.hpp"
 
 namespace quorl {
 namespace {
@@ -44,10 +45,10 @@ Items random_items(std::mt19937& random, int pool, std::size_t count) {
     items.weights.push_back(static_cast<float>(random() % 1000) / 8.0F);
     NodeUpdate update;
     if (random() % 2 == 0) {
-      update.label = "label " + std::to_string(random() % 5);
+      update.set<Field::label>("label " + std::to_string(random() % 5));
     }
     if (random() % 2 == 0) {
-      update.red = static_cast<std::uint8_t>(random());
+      update.set<Field::red>(static_cast<std::uint8_t>(random()));
     }
     items.updates.push_back(update);
   }
@@ -65,7 +66,7 @@ Diff random_history(std::mt19937& random, int pool, int steps) {
         diff.delete_node(a);
         break;
       case 1:
-        diff.add_or_update_node(a, NodeUpdate{.size = 1.0F});
+        diff.add_or_update_node(a, testing::make_update({.size = 1.0F}));
         break;
       case 2:
         diff.delete_edge(a, b);

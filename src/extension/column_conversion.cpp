@@ -253,12 +253,7 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
   // Reading an id runs no Python code, so the items cannot change meanwhile.
   PyObject** items = PySequence_Fast_ITEMS(sequence.get());
   for (std::size_t index = 0; index < out.size(); ++index) {
-    PyObject* item = items[index];
-    if (PyBytes_CheckExact(item) && PyBytes_GET_SIZE(item) == kIdLength) {
-      std::memcpy(out[index].data(), PyBytes_AS_STRING(item), kIdLength);
-      continue;
-    }
-    const auto id = convert_node_id(item);
+    const auto id = convert_node_id(items[index]);
     if (!id) {
       reword_failure(parameter, static_cast<Py_ssize_t>(index));
       return false;

@@ -13,7 +13,8 @@
 namespace quorl::python {
 
 // Binds the call's arguments to the signature's parameters, then runs
-// `body(instance, arguments)` under the self check and the exclusive borrow.
+// `body(instance, arguments)` under the self check and the exclusive borrow;
+// the body's result (a `PyRef`) is released to the interpreter only here.
 // Binding comes first: a call with wrong arguments never touches the borrow.
 template <std::size_t count, class Body>
 PyObject* with_bound_arguments(const Signature& signature, PyObject* self, PyObject* const* args,

@@ -64,52 +64,52 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional
                     PyObject* keyword_names) {
   return with_bound_arguments<3>(
       kAddEdges, self, args, positional_count, keyword_names,
-      [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+      [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
         HeldBuffers held;
         EdgeEnds ends;
         std::vector<float> weights;
         if (!read_edge_ends(arguments[0], arguments[1], held, ends) ||
             !read_weight_column(arguments[2], "weights", ends.first(), held, weights)) {
-          return nullptr;
+          return {};
         }
         // The result exists before the diff changes: failing to make it
         // afterwards would report a failure for edits that were made.
         PyRef result = PyRef::steal(PyLong_FromSize_t(count_accepted(instance.diff, ends)));
         if (!result) {
-          return nullptr;
+          return {};
         }
         [[maybe_unused]] const std::size_t recorded =
             instance.diff.add_edges(ends.sources, ends.targets, weights);
         assert(recorded == PyLong_AsSize_t(result.get()));
-        return result.release();
+        return result;
       });
 }
 
 PyObject* delete_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
                        PyObject* keyword_names) {
   return with_bound_arguments<2>(kDeleteEdges, self, args, positional_count, keyword_names,
-                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
                                    HeldBuffers held;
                                    EdgeEnds ends;
                                    if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
-                                     return nullptr;
+                                     return {};
                                    }
                                    instance.diff.delete_edges(ends.sources, ends.targets);
-                                   Py_RETURN_NONE;
+                                   return none_result();
                                  });
 }
 
 PyObject* delete_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
                        PyObject* keyword_names) {
   return with_bound_arguments<1>(kDeleteNodes, self, args, positional_count, keyword_names,
-                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
                                    HeldBuffers held;
                                    std::vector<NodeId> ids;
                                    if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
-                                     return nullptr;
+                                     return {};
                                    }
                                    instance.diff.delete_nodes(ids);
-                                   Py_RETURN_NONE;
+                                   return none_result();
                                  });
 }
 
@@ -117,19 +117,19 @@ PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional
                     PyObject* keyword_names) {
   return with_bound_arguments<2>(
       kAddNodes, self, args, positional_count, keyword_names,
-      [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+      [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
         HeldBuffers held;
         std::vector<NodeId> ids;
         std::vector<NodeUpdate> updates;
         if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
-          return nullptr;
+          return {};
         }
         const FirstColumn first{ids.size(), "ids"};
         if (!read_update_column(arguments[1], "updates", first, updates)) {
-          return nullptr;
+          return {};
         }
         instance.diff.add_or_update_nodes(ids, updates);
-        Py_RETURN_NONE;
+        return none_result();
       });
 }
 

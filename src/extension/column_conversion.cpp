@@ -51,14 +51,10 @@ void reword_failure(const char* parameter, Py_ssize_t item) {
     std::move(pending).restore();
     return;
   }
-  PyObject* cause = nullptr;
-  if (exactly_type_error) {
-    cause = PyException_GetCause(pending.value.get());
-  } else {
-    cause = PyRef::borrow(pending.value.get()).release();
-  }
-  if (cause != nullptr) {
-    PyException_SetCause(replacement.get(), cause);  // steals `cause`
+  PyRef cause = exactly_type_error ? PyRef::steal(PyException_GetCause(pending.value.get()))
+                                   : PyRef::borrow(pending.value.get());
+  if (cause) {
+    PyException_SetCause(replacement.get(), cause.release());  // steals the cause
   }
   PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(replacement.get())), replacement.get());
 }

@@ -3,8 +3,10 @@
 // numpy.frombuffer. They list in the order of the dictionary readings, and
 // like them a reading is whole or it fails.
 #include <bit>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "instance.hpp"
 #include "methods.hpp"
@@ -42,7 +44,8 @@ class BytesColumn {
     next_ += kWeightLength;
   }
 
-  [[nodiscard]] PyObject* release() noexcept { return bytes_.release(); }
+  // The filled column; the writer is spent.
+  [[nodiscard]] PyRef take() && noexcept { return std::move(bytes_); }
 
  private:
   PyRef bytes_;
@@ -58,33 +61,29 @@ std::size_t count_pairs(const Groups& groups) noexcept {
   return pairs;
 }
 
-// A tuple of the filled columns, or nullptr if any of them or the tuple
-// could not be made.
-template <class... Columns>
-PyObject* tuple_of(Columns&... columns) {
-  if (!(static_cast<bool>(columns) && ...)) {
-    return nullptr;
-  }
+// A tuple of the filled columns, or empty if the tuple could not be made.
+template <std::same_as<PyRef>... Columns>
+PyRef tuple_of(Columns... columns) {
   PyRef tuple = PyRef::steal(PyTuple_New(sizeof...(Columns)));
   if (!tuple) {
-    return nullptr;
+    return {};
   }
   Py_ssize_t index = 0;
   (PyTuple_SET_ITEM(tuple.get(), index++, columns.release()), ...);  // steals each
-  return tuple.release();
+  return tuple;
 }
 
 }  // namespace
 
 PyObject* new_or_updated_edge_arrays(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyRef {
     const auto& groups = instance.diff.edges().new_or_updated;
     const std::size_t pairs = count_pairs(groups);
     BytesColumn sources(kIdLength * pairs);
     BytesColumn targets(kIdLength * pairs);
     BytesColumn weights(kWeightLength * pairs);
     if (!sources || !targets || !weights) {
-      return nullptr;
+      return {};
     }
     for (const auto& [source, source_targets] : groups) {
       for (const auto& [target, weight] : source_targets) {
@@ -93,18 +92,19 @@ PyObject* new_or_updated_edge_arrays(PyObject* self, PyObject* /*unused*/) {
         weights.write_weight(weight);
       }
     }
-    return tuple_of(sources, targets, weights);
+    return tuple_of(std::move(sources).take(), std::move(targets).take(),
+                    std::move(weights).take());
   });
 }
 
 PyObject* deleted_edge_arrays(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyRef {
     const auto& groups = instance.diff.edges().deleted;
     const std::size_t pairs = count_pairs(groups);
     BytesColumn sources(kIdLength * pairs);
     BytesColumn targets(kIdLength * pairs);
     if (!sources || !targets) {
-      return nullptr;
+      return {};
     }
     for (const auto& [source, source_targets] : groups) {
       for (const auto& target : source_targets) {
@@ -112,21 +112,21 @@ PyObject* deleted_edge_arrays(PyObject* self, PyObject* /*unused*/) {
         targets.write_id(target);
       }
     }
-    return tuple_of(sources, targets);
+    return tuple_of(std::move(sources).take(), std::move(targets).take());
   });
 }
 
 PyObject* deleted_node_ids(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyRef {
     const auto& deleted = instance.diff.deleted_nodes();
     BytesColumn ids(kIdLength * deleted.size());
     if (!ids) {
-      return nullptr;
+      return {};
     }
     for (const auto& id : deleted) {
       ids.write_id(id);
     }
-    return ids.release();
+    return std::move(ids).take();
   });
 }
 

@@ -90,6 +90,15 @@ class BorrowGuard {
   return true;
 }
 
+// What an entry point hands the interpreter. A body returns the `PyRef` it
+// built, and the reference leaves the handle only here, at the boundary. A
+// body that returns a raw new reference (or nullptr) has it passed on as is.
+[[nodiscard]] inline PyObject* into_result(PyRef result) noexcept { return result.release(); }
+[[nodiscard]] inline PyObject* into_result(PyObject* result) noexcept { return result; }
+
+// None, as a body's result.
+[[nodiscard]] inline PyRef none_result() noexcept { return PyRef::borrow(Py_None); }
+
 // Runs `body(instance)` under the self check and a borrow of the given
 // access, with C++ exceptions turned into Python ones.
 template <Access access, class Body>
@@ -102,7 +111,7 @@ PyObject* with_instance(PyObject* self, Body&& body) {
     if (!borrow.take(self)) {
       return nullptr;
     }
-    return body(*reinterpret_cast<GraphDiffObject*>(self));
+    return into_result(body(*reinterpret_cast<GraphDiffObject*>(self)));
   });
 }
 

@@ -29,8 +29,8 @@ constexpr Signature kAddNodes{"PyGraphDiff.add_nodes()", kIdsUpdates};
 
 // The ends of a column of edges, `sources` first.
 struct EdgeEnds {
-  std::vector<NodeId> sources;
-  std::vector<NodeId> targets;
+  IdColumn sources;
+  IdColumn targets;
 
   [[nodiscard]] FirstColumn first() const { return {sources.size(), "sources"}; }
 };
@@ -68,8 +68,15 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional
         HeldBuffers held;
         EdgeEnds ends;
         std::vector<float> weights;
-        if (!read_edge_ends(arguments[0], arguments[1], held, ends) ||
-            !read_weight_column(arguments[2], "weights", ends.first(), held, weights)) {
+        if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
+          return {};
+        }
+        // Converting a sequence of weights runs their __float__ or __index__.
+        if (!PyObject_CheckBuffer(arguments[2])) {
+          ends.sources.take_copy();
+          ends.targets.take_copy();
+        }
+        if (!read_weight_column(arguments[2], "weights", ends.first(), held, weights)) {
           return {};
         }
         // The result exists before the diff changes: failing to make it
@@ -79,7 +86,7 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional
           return {};
         }
         [[maybe_unused]] const std::size_t recorded =
-            instance.diff.add_edges(ends.sources, ends.targets, weights);
+            instance.diff.add_edges(ends.sources.ids(), ends.targets.ids(), weights);
         assert(recorded == PyLong_AsSize_t(result.get()));
         return result;
       });
@@ -94,7 +101,8 @@ PyObject* delete_edges(PyObject* self, PyObject* const* args, Py_ssize_t positio
                                    if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
                                      return {};
                                    }
-                                   instance.diff.delete_edges(ends.sources, ends.targets);
+                                   instance.diff.delete_edges(ends.sources.ids(),
+                                                              ends.targets.ids());
                                    return none_result();
                                  });
 }
@@ -104,11 +112,11 @@ PyObject* delete_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positio
   return with_bound_arguments<1>(kDeleteNodes, self, args, positional_count, keyword_names,
                                  [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
                                    HeldBuffers held;
-                                   std::vector<NodeId> ids;
+                                   IdColumn ids;
                                    if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
                                      return {};
                                    }
-                                   instance.diff.delete_nodes(ids);
+                                   instance.diff.delete_nodes(ids.ids());
                                    return none_result();
                                  });
 }
@@ -119,16 +127,18 @@ PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional
       kAddNodes, self, args, positional_count, keyword_names,
       [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
         HeldBuffers held;
-        std::vector<NodeId> ids;
+        IdColumn ids;
         std::vector<NodeUpdate> updates;
         if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
           return {};
         }
+        // Reading the updates runs Python code (a size's __float__).
+        ids.take_copy();
         const FirstColumn first{ids.size(), "ids"};
         if (!read_update_column(arguments[1], "updates", first, updates)) {
           return {};
         }
-        instance.diff.add_or_update_nodes(ids, updates);
+        instance.diff.add_or_update_nodes(ids.ids(), updates);
         return none_result();
       });
 }

@@ -219,8 +219,14 @@ Py_buffer* HeldBuffers::export_buffer(PyObject* value) {
   return view;
 }
 
+void IdColumn::take_copy() {
+  if (view_.data() != owned_.data()) {
+    assign(std::vector<NodeId>(view_.begin(), view_.end()));
+  }
+}
+
 bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* first,
-                    HeldBuffers& held, std::vector<NodeId>& out) {
+                    HeldBuffers& held, IdColumn& out) {
   if (PyObject_CheckBuffer(value)) {
     const Py_buffer* view = contiguous_buffer(value, parameter, held);
     if (view == nullptr) {
@@ -235,27 +241,28 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
     if (!check_count(static_cast<std::size_t>(view->len / kIdLength), parameter, first)) {
       return false;
     }
-    out.resize(static_cast<std::size_t>(view->len / kIdLength));
-    if (!out.empty()) {
-      std::memcpy(out.data(), view->buf, static_cast<std::size_t>(view->len));
-    }
+    // Any 16 bytes are an id, and an id is its 16 bytes.
+    static_assert(sizeof(NodeId) == kIdLength && alignof(NodeId) == 1);
+    out.view(
+        {static_cast<const NodeId*>(view->buf), static_cast<std::size_t>(view->len) / kIdLength});
     return true;
   }
   const PyRef sequence = fast_sequence(value, parameter);
   if (!sequence || !check_count(sequence_size(sequence), parameter, first)) {
     return false;
   }
-  out.resize(sequence_size(sequence));
+  std::vector<NodeId> ids(sequence_size(sequence));
   // Reading an id runs no Python code, so the items cannot change meanwhile.
   PyObject** items = PySequence_Fast_ITEMS(sequence.get());
-  for (std::size_t index = 0; index < out.size(); ++index) {
+  for (std::size_t index = 0; index < ids.size(); ++index) {
     const auto id = convert_node_id(items[index]);
     if (!id) {
       reword_failure(parameter, static_cast<Py_ssize_t>(index));
       return false;
     }
-    out[index] = *id;
+    ids[index] = *id;
   }
+  out.assign(std::move(ids));
   return true;
 }
 

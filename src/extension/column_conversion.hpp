@@ -20,6 +20,8 @@
 
 #include <array>
 #include <cstddef>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "diff/node_id.hpp"
@@ -46,6 +48,32 @@ class HeldBuffers {
   std::size_t count_ = 0;
 };
 
+// A column of ids: a view of an exported buffer's bytes, or ids of its own.
+// A view spares copying a million ids; it must not outlive the buffers it
+// views, and it is only read as it is while no Python code runs between
+// reading the column and the diff's use of it.
+class IdColumn {
+ public:
+  [[nodiscard]] std::span<const NodeId> ids() const noexcept { return view_; }
+  [[nodiscard]] std::size_t size() const noexcept { return view_.size(); }
+  [[nodiscard]] const NodeId& operator[](std::size_t index) const noexcept { return view_[index]; }
+
+  // Copies a viewed buffer's ids into the column: Python code about to run
+  // (a weight's __float__) could write to a bytearray that is still
+  // exported, and the call must use the ids as they were read.
+  void take_copy();
+
+  void view(std::span<const NodeId> ids) noexcept { view_ = ids; }
+  void assign(std::vector<NodeId> ids) noexcept {
+    owned_ = std::move(ids);
+    view_ = owned_;
+  }
+
+ private:
+  std::span<const NodeId> view_;
+  std::vector<NodeId> owned_;
+};
+
 // The length of the column that came first in the call, which every later
 // column must match.
 struct FirstColumn {
@@ -59,7 +87,7 @@ struct FirstColumn {
 // id, whatever its item format; the weights of a buffer are float32 ('f')
 // or float64 ('d') items of either byte order.
 [[nodiscard]] bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* first,
-                                  HeldBuffers& held, std::vector<NodeId>& out);
+                                  HeldBuffers& held, IdColumn& out);
 [[nodiscard]] bool read_weight_column(PyObject* value, const char* parameter,
                                       const FirstColumn& first, HeldBuffers& held,
                                       std::vector<float>& out);

@@ -16,9 +16,11 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <unordered_map>
 #include <utility>
@@ -73,6 +75,11 @@ void erase_created_group(Groups& groups, const Id& key, std::uint8_t done) {
 // processing them as they come: it only keeps the work on one source's
 // targets together, where a diff of many sources would otherwise meet a
 // cold group at every item.
+//
+// The items are sorted by the top 32 bits of their source's hash, stably,
+// with three radix passes over the array: where a table of sources would
+// take a random memory access per item, the passes stream. Sources that
+// share those bits (rare: the hash is keyed) are told apart afterwards.
 template <class Id, class Hash>
 std::vector<std::size_t> order_by_source(std::span<const Id> sources,
                                          const std::vector<std::uint8_t>& done) {
@@ -81,34 +88,102 @@ std::vector<std::size_t> order_by_source(std::span<const Id> sources,
   for (std::size_t item = 1; item < sources.size(); ++item) {
     runs += sources[item] == sources[item - 1] ? 0 : 1;
   }
-  if (runs * kShortestRun <= sources.size()) {
+  // Items are numbered in 32 bits below; a batch beyond that is taken as it
+  // comes.
+  if (runs * kShortestRun <= sources.size() ||
+      sources.size() > std::numeric_limits<std::uint32_t>::max()) {
     return {};
   }
-  constexpr std::size_t kNoGroup = static_cast<std::size_t>(-1);
-  IdMap<Id, std::size_t, Hash> group_of;
-  std::vector<std::size_t> group(sources.size(), kNoGroup);
-  std::vector<std::size_t> group_start;
-  std::size_t accepted = 0;
+  // Each accepted item as (top 32 bits of its source's hash, item).
+  std::vector<std::uint64_t> keyed;
+  keyed.reserve(sources.size());
   for (std::size_t item = 0; item < sources.size(); ++item) {
-    if ((done[item] & refused) != 0) {
+    if ((done[item] & refused) == 0) {
+      const std::uint64_t hash = Hash{}(sources[item]);
+      keyed.push_back((hash & 0xFFFF'FFFF'0000'0000ULL) | item);
+    }
+  }
+  std::vector<std::uint64_t> sorted(keyed.size());
+  constexpr unsigned kDigitBits = 11;
+  constexpr std::uint64_t kDigitMask = (1U << kDigitBits) - 1;
+  for (unsigned shift = 32; shift < 64; shift += kDigitBits) {
+    std::array<std::size_t, kDigitMask + 1> next{};
+    for (const std::uint64_t entry : keyed) {
+      ++next[(entry >> shift) & kDigitMask];
+    }
+    std::size_t start = 0;
+    for (auto& slot : next) {
+      start += std::exchange(slot, start);
+    }
+    for (const std::uint64_t entry : keyed) {
+      sorted[next[(entry >> shift) & kDigitMask]++] = entry;
+    }
+    keyed.swap(sorted);
+  }
+  const auto item_of = [](std::uint64_t entry) {
+    return static_cast<std::size_t>(entry & 0xFFFF'FFFFU);
+  };
+  // Each run of one key is taken for a group of one source, keyed[start..end),
+  // until the walk below checks it. The walk goes through the items in order
+  // and takes each group at its first item, so that it reads the sources in
+  // the order of the items rather than of the hashes.
+  struct Group {
+    std::size_t start;
+    std::size_t end;
+    bool checked;
+  };
+  constexpr std::uint32_t kNoGroup = std::numeric_limits<std::uint32_t>::max();
+  std::vector<std::uint32_t> group_of_first(sources.size(), kNoGroup);
+  std::vector<Group> groups;
+  const auto add_group = [&](std::size_t start, std::size_t end, bool checked) {
+    group_of_first[item_of(keyed[start])] = static_cast<std::uint32_t>(groups.size());
+    groups.push_back({start, end, checked});
+  };
+  for (std::size_t run = 0; run < keyed.size();) {
+    std::size_t end = run + 1;
+    while (end < keyed.size() && (keyed[end] >> 32) == (keyed[run] >> 32)) {
+      ++end;
+    }
+    add_group(run, end, false);
+    run = end;
+  }
+  const typename IdEqualFor<Id>::type equal;
+  std::vector<std::size_t> order;
+  order.reserve(keyed.size());
+  for (std::size_t item = 0; item < sources.size(); ++item) {
+    if (group_of_first[item] == kNoGroup) {
       continue;
     }
-    const auto [entry, created] = group_of.try_emplace(sources[item], group_start.size());
-    if (created) {
-      group_start.push_back(0);
+    const Group group = groups[group_of_first[item]];
+    const Id& source = sources[item];
+    const auto first = keyed.begin() + static_cast<std::ptrdiff_t>(group.start);
+    const auto last = keyed.begin() + static_cast<std::ptrdiff_t>(group.end);
+    if (!group.checked && !std::all_of(first + 1, last, [&](std::uint64_t entry) {
+          return equal(sources[item_of(entry)], source);
+        })) {
+      // Sources that share the key: this item's source keeps the front of
+      // the run, the others become groups taken at their own first items
+      // (later ones, as this item is the run's first).
+      const auto others = std::stable_partition(
+          first, last, [&](std::uint64_t entry) { return equal(sources[item_of(entry)], source); });
+      const std::size_t split = static_cast<std::size_t>(others - keyed.begin());
+      for (std::size_t rest = split; rest < group.end;) {
+        const Id& other = sources[item_of(keyed[rest])];
+        const auto next = std::stable_partition(
+            keyed.begin() + static_cast<std::ptrdiff_t>(rest), last,
+            [&](std::uint64_t entry) { return equal(sources[item_of(entry)], other); });
+        const std::size_t next_start = static_cast<std::size_t>(next - keyed.begin());
+        add_group(rest, next_start, true);
+        rest = next_start;
+      }
+      // add_group may have moved the groups: find this one again.
+      Group& checked = groups[group_of_first[item]];
+      checked.end = split;
+      checked.checked = true;
     }
-    group[item] = entry->second;
-    ++group_start[entry->second];
-    ++accepted;
-  }
-  std::size_t start = 0;
-  for (auto& size : group_start) {
-    start += std::exchange(size, start);
-  }
-  std::vector<std::size_t> order(accepted);
-  for (std::size_t item = 0; item < sources.size(); ++item) {
-    if (group[item] != kNoGroup) {
-      order[group_start[group[item]]++] = item;
+    const Group& taken = groups[group_of_first[item]];
+    for (std::size_t at = taken.start; at < taken.end; ++at) {
+      order.push_back(item_of(keyed[at]));
     }
   }
   return order;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -185,6 +186,40 @@ TEST_P(BatchTest, LeavesTheDiffAsItWasWhenAnAllocationFails) {
         break;
       }
     }
+  }
+}
+
+// A hash whose top 32 bits take three values: add_edges groups the items by
+// those bits, and must still tell the many sources sharing them apart.
+struct CoarseHash {
+  std::size_t operator()(const NodeId& id) const noexcept {
+    return (std::size_t{id[0] % 3U} << 40U) | id[0];
+  }
+};
+
+TEST(AddEdges, GroupsSourcesWhoseHashesShareTheirTopBits) {
+  using CoarseDiff = GraphDiff<NodeId, NodeUpdate, float, CoarseHash>;
+  const auto listing = [](const CoarseDiff& diff) {
+    std::vector<std::tuple<NodeId, NodeId, float>> pairs;
+    for (const auto& [source, targets] : diff.edges().new_or_updated) {
+      for (const auto& [target, weight] : targets) {
+        pairs.emplace_back(source, target, weight);
+      }
+    }
+    return pairs;
+  };
+  std::mt19937 random(11);
+  for (int round = 0; round < 20; ++round) {
+    const Items items = random_items(random, 40, 300);
+    CoarseDiff batched;
+    CoarseDiff looped;
+    batched.add_edge(items.second[0], items.first[0], 1.0F);
+    looped.add_edge(items.second[0], items.first[0], 1.0F);
+    batched.add_edges(items.first, items.second, items.weights);
+    for (std::size_t index = 0; index < items.first.size(); ++index) {
+      looped.add_edge(items.first[index], items.second[index], items.weights[index]);
+    }
+    ASSERT_EQ(listing(batched), listing(looped)) << "round " << round;
   }
 }
 

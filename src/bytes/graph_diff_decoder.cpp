@@ -158,32 +158,28 @@ class DiffDecoder {
 
   // A source that comes again keeps its place and replaces the whole inner
   // container it had: the container is emptied and read anew.
-  bool read_updated_edges() {
+  // `read_target(targets, unchecked)` reads one entry of a source's group
+  // into `targets`, appended without a lookup when `unchecked`.
+  template <class Groups, class ReadTarget>
+  bool read_edge_groups(Groups& groups, ReadTarget read_target) {
     std::size_t sources = 0;
     if (!take(reader_.read_count(), sources)) {
       return false;
     }
-    edges_.new_or_updated.reserve(reservation_for(sources));
+    groups.reserve(reservation_for(sources));
     for (std::size_t entry = 0; entry < sources; ++entry) {
       NodeId source;
       std::size_t count = 0;
       if (!read_id(source) || !take(reader_.read_count(), count)) {
         return false;
       }
-      auto& targets = edges_.new_or_updated.try_emplace(source).first->second;
+      auto& targets = groups.try_emplace(source).first->second;
       targets.clear();
       targets.reserve(reservation_for(count));
       const bool unchecked = filled_unchecked(count);
       for (std::size_t index = 0; index < count; ++index) {
-        NodeId target;
-        float weight = 0;
-        if (!read_id_and_weight(target, weight)) {
+        if (!read_target(targets, unchecked)) {
           return false;
-        }
-        if (unchecked) {
-          targets.append_unchecked(target, weight);
-        } else {
-          targets.insert_or_assign(target, weight);
         }
       }
       if (unchecked) {
@@ -193,38 +189,35 @@ class DiffDecoder {
     return true;
   }
 
-  bool read_deleted_edges() {
-    std::size_t sources = 0;
-    if (!take(reader_.read_count(), sources)) {
-      return false;
-    }
-    edges_.deleted.reserve(reservation_for(sources));
-    for (std::size_t entry = 0; entry < sources; ++entry) {
-      NodeId source;
-      std::size_t count = 0;
-      if (!read_id(source) || !take(reader_.read_count(), count)) {
+  bool read_updated_edges() {
+    return read_edge_groups(edges_.new_or_updated, [this](auto& targets, bool unchecked) {
+      NodeId target;
+      float weight = 0;
+      if (!read_id_and_weight(target, weight)) {
         return false;
       }
-      auto& targets = edges_.deleted.try_emplace(source).first->second;
-      targets.clear();
-      targets.reserve(reservation_for(count));
-      const bool unchecked = filled_unchecked(count);
-      for (std::size_t index = 0; index < count; ++index) {
-        NodeId target;
-        if (!read_id(target)) {
-          return false;
-        }
-        if (unchecked) {
-          targets.append_unchecked(target);
-        } else {
-          targets.insert(target);
-        }
+      if (unchecked) {
+        targets.append_unchecked(target, weight);
+      } else {
+        targets.insert_or_assign(target, weight);
+      }
+      return true;
+    });
+  }
+
+  bool read_deleted_edges() {
+    return read_edge_groups(edges_.deleted, [this](auto& targets, bool unchecked) {
+      NodeId target;
+      if (!read_id(target)) {
+        return false;
       }
       if (unchecked) {
-        resolve_repeated_keys(targets);
+        targets.append_unchecked(target);
+      } else {
+        targets.insert(target);
       }
-    }
-    return true;
+      return true;
+    });
   }
 
   bool parse_node_texts() {

@@ -25,6 +25,10 @@
 #include <vector>
 
 #include "bytes/graph_diff_bytes.hpp"
+// Where the tree keeps the vector encoder apart from the codec's API.
+#if __has_include("bytes/graph_diff_bytes_detail.hpp")
+#include "bytes/graph_diff_bytes_detail.hpp"
+#endif
 #include "diff/graph_diff.hpp"
 
 #if __has_include("diff/id_hash.hpp")

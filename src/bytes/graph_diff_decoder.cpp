@@ -15,6 +15,11 @@ namespace quorl {
 
 namespace {
 
+// Whatever a count field claims, the decoder reserves room for at most this
+// many entries per container; beyond that a container grows only as entries
+// actually arrive, so a huge count in a short input costs no large allocation.
+constexpr std::size_t kMaxReservedEntries = 4096;
+
 std::size_t reservation_for(std::size_t count) noexcept {
   return std::min(count, kMaxReservedEntries);
 }

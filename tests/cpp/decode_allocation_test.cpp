@@ -8,7 +8,7 @@
 #include <new>
 
 #include "byte_form_support.hpp"
-#include "bytes/graph_diff_bytes.hpp"
+#include "bytes/graph_diff_bytes_detail.hpp"
 
 namespace {
 std::atomic<std::size_t> allocated_bytes{0};

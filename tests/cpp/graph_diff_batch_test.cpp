@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "allocation_failure.hpp"
-#include "bytes/graph_diff_bytes.hpp"
+#include "bytes/graph_diff_bytes_detail.hpp"
 #include "diff/graph_diff.hpp"
 #include "diff_text.hpp"
 #include "node_fields.hpp"

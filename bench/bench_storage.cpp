@@ -10,7 +10,6 @@
 #include <malloc.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <new>
 #include <random>
 #include <string>
 #include <string_view>
@@ -30,40 +28,12 @@
 #include "bytes/graph_diff_bytes_detail.hpp"
 #endif
 #include "diff/graph_diff.hpp"
+#include "heap_probe.hpp"
 
 #if __has_include("diff/id_hash.hpp")
 #include "diff/id_hash.hpp"
 #define QUORL_HAS_KEYED_HASH 1
 #endif
-
-// Live heap bytes, as the allocator rounds them, and their peak.
-namespace {
-std::atomic<std::size_t> live_bytes{0};
-std::atomic<std::size_t> peak_bytes{0};
-}  // namespace
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) {
-    throw std::bad_alloc();
-  }
-  const std::size_t now = live_bytes += malloc_usable_size(block) + sizeof(std::size_t);
-  std::size_t peak = peak_bytes;
-  while (now > peak && !peak_bytes.compare_exchange_weak(peak, now)) {
-  }
-  return block;
-}
-void operator delete(void* block) noexcept {
-  if (block != nullptr) {
-    live_bytes -= malloc_usable_size(block) + sizeof(std::size_t);
-    std::free(block);
-  }
-}
-void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
 namespace {
 
@@ -220,7 +190,7 @@ std::size_t heap_in_use() {
 
 NodeUpdate labelled_update() {
   NodeUpdate update;
-  update.label = "node-label";  // ten characters
+  update.set<quorl::Field::label>("node-label");  // ten characters
   return update;
 }
 
@@ -296,10 +266,11 @@ void decode_peak(const char* name, Build&& build) {
     build(diff);
     bytes = encode(diff);
   }
-  const std::size_t base = live_bytes;
-  peak_bytes = base;
+  using namespace quorl::testing_support;
+  reset_heap_counts();
+  const std::size_t base = live_heap_bytes();
   { const Diff decoded = decode(bytes); }
-  print(name, static_cast<double>(peak_bytes - base) / static_cast<double>(bytes.size()));
+  print(name, static_cast<double>(peak_heap_bytes() - base) / static_cast<double>(bytes.size()));
 }
 
 void decode_peak() {
@@ -445,7 +416,7 @@ void operations() {
   per_operation("ns_reading_per_node", kCount, [&] {
     std::uint64_t sum = 0;
     for (const auto& [id, update] : nodes.new_or_updated_nodes()) {
-      sum += id[0] + update.label->size();
+      sum += id[0] + update.get<quorl::Field::label>()->size();
     }
     asm volatile("" : : "r"(sum));
   });

@@ -34,6 +34,11 @@
 #include "diff/id_hash.hpp"
 #define QUORL_HAS_KEYED_HASH 1
 #endif
+// The compact node record came with the float narrowing header; an older
+// tree spells its label as a std::optional<std::string> member.
+#if __has_include("node_update/float_narrowing.hpp")
+#define QUORL_HAS_COMPACT_RECORD 1
+#endif
 
 namespace {
 
@@ -190,7 +195,11 @@ std::size_t heap_in_use() {
 
 NodeUpdate labelled_update() {
   NodeUpdate update;
+#ifdef QUORL_HAS_COMPACT_RECORD
   update.set<quorl::Field::label>("node-label");  // ten characters
+#else
+  update.label = "node-label";
+#endif
   return update;
 }
 
@@ -416,7 +425,11 @@ void operations() {
   per_operation("ns_reading_per_node", kCount, [&] {
     std::uint64_t sum = 0;
     for (const auto& [id, update] : nodes.new_or_updated_nodes()) {
+#ifdef QUORL_HAS_COMPACT_RECORD
       sum += id[0] + update.get<quorl::Field::label>()->size();
+#else
+      sum += id[0] + update.label->size();
+#endif
     }
     asm volatile("" : : "r"(sum));
   });

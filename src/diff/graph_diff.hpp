@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include <boost/container/small_vector.hpp>
+
 #include "diff/id_containers.hpp"
 #include "diff/node_id.hpp"
 #include "diff/sources_by_target.hpp"
@@ -102,7 +104,7 @@ class GraphDiff {
     const Probe node(id);
     auto& sources = edges_.new_or_updated;
     const auto own = sources.find(node);
-    std::vector<SourceEntry*> pointing;
+    SourceList pointing;
     if (!find_sources_with_index(node, pointing)) {
       scan_for_sources(node, pointing);
     }
@@ -195,11 +197,14 @@ class GraphDiff {
   using Index = SourcesByTarget<Id, Hash>;
   // An id whose hash is kept across the containers one operation visits.
   using Probe = HashedKey<Id, Hash>;
+  // The sources pointing at one deleted node: most nodes have few, so they
+  // are listed without a heap block.
+  using SourceList = boost::container::small_vector<SourceEntry*, 8>;
 
   // Fills `pointing` with the source entries of edges.new_or_updated (other
   // than the node's own) whose targets include `id`, in any order. Returns
   // false when there is no index to ask.
-  bool find_sources_with_index(const Probe& node, std::vector<SourceEntry*>& pointing) {
+  bool find_sources_with_index(const Probe& node, SourceList& pointing) {
     if (!sources_by_target_) {
       return false;
     }
@@ -216,7 +221,7 @@ class GraphDiff {
 
   // The same by visiting every source entry, counting the work for the
   // index's cost model (see `sources_by_target_`).
-  void scan_for_sources(const Probe& node, std::vector<SourceEntry*>& pointing) {
+  void scan_for_sources(const Probe& node, SourceList& pointing) {
     std::size_t pairs = 0;
     for (auto& entry : edges_.new_or_updated) {
       pairs += entry.second.size();
@@ -233,8 +238,7 @@ class GraphDiff {
   // the last entry moved into its place. edges.deleted gets its new entries
   // in this order, so a diff lists the same history alike whether or not it
   // had an index.
-  void put_in_order_after_removal(std::vector<SourceEntry*>& pointing,
-                                  const SourceEntry* own) const {
+  void put_in_order_after_removal(SourceList& pointing, const SourceEntry* own) const {
     const auto& sources = edges_.new_or_updated;
     const SourceEntry* const last = sources.empty() ? nullptr : sources.end() - 1;
     const auto place = [&](const SourceEntry* entry) {
@@ -246,12 +250,12 @@ class GraphDiff {
   // Adds `id` to deleted_nodes and to the deleted targets of every source in
   // `pointing`: the steps of a deletion that allocate. If one of them runs
   // out of memory, those already taken are undone and the exception goes on.
-  void record_deletions(const Probe& id, const std::vector<SourceEntry*>& pointing) {
+  void record_deletions(const Probe& id, const SourceList& pointing) {
     struct Undo {
       bool created_group;
       bool inserted_target;
     };
-    std::vector<Undo> undo;
+    boost::container::small_vector<Undo, 8> undo;
     undo.reserve(pointing.size());
     const bool newly_deleted = deleted_nodes_.insert(id).second;
     try {
@@ -287,7 +291,7 @@ class GraphDiff {
   // recorded: drops its record, the pending edges of `pointing` that point
   // at it and its own source entry `own` (or end). The own entry goes last:
   // removing it moves another source entry, which `pointing` may hold.
-  void erase_deleted_node(const Probe& node, const std::vector<SourceEntry*>& pointing,
+  void erase_deleted_node(const Probe& node, const SourceList& pointing,
                           SourceEntry* own) noexcept {
     new_or_updated_nodes_.erase(node);
     for (SourceEntry* entry : pointing) {

@@ -324,7 +324,7 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
   // did, for k in order; item_of[k] is the item whose id it was.
   std::vector<std::uint8_t> recorded;
   std::vector<std::size_t> item_of;
-  std::vector<SourceEntry*> pointing;
+  SourceList pointing;
   std::size_t longest_run = 0;
   // Without an index, when scanning every source for each id would cost
   // more than visiting every pending pair once, one pass finds the sources
@@ -358,8 +358,11 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
       if (const auto own = edges_.new_or_updated.find(node); own != edges_.new_or_updated.end()) {
         places.remove(original_place(own));
       }
-      std::erase_if(pointing,
-                    [&](const SourceEntry* entry) { return earlier.contains(entry->first); });
+      pointing.erase(
+          std::ranges::remove_if(
+              pointing, [&](const SourceEntry* entry) { return earlier.contains(entry->first); })
+              .begin(),
+          pointing.end());
       std::ranges::sort(pointing, std::less<>{},
                         [&](const SourceEntry* entry) { return places(original_place(entry)); });
       longest_run = std::max(longest_run, pointing.size());

@@ -317,9 +317,10 @@ TEST_P(ContainerModel, ListsWhatTheRulesGive) {
   }
 }
 
-// Up to 5 entries: one small block; 300: across the index's threshold;
-// 3000: positions of two bytes.
-INSTANTIATE_TEST_SUITE_P(PoolSizes, ContainerModel, testing::Values(5, 300, 3000));
+// Up to 5 entries: one small block searched by comparing keys; 60: tags
+// per entry, across the threshold from plain comparison; 300: across the
+// index's threshold; 3000: positions of two bytes.
+INSTANTIATE_TEST_SUITE_P(PoolSizes, ContainerModel, testing::Values(5, 60, 300, 3000));
 
 // Positions of four bytes, from 65535 entries on.
 TEST(ContainerModel, HoldsMoreEntriesThanTwoBytesCount) {

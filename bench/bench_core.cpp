@@ -20,7 +20,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bytes/graph_diff_bytes.hpp"
+#include "bytes/graph_diff_bytes_detail.hpp"
 #include "diff/graph_diff.hpp"
 
 namespace {

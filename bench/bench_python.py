@@ -11,8 +11,11 @@ Every figure is the best of several repeats, measured in the same run as its
 baseline: the machines are shared and noisy, so only ratios mean anything.
 """
 
+from __future__ import annotations
+
 import argparse
 import array
+import dataclasses
 import gc
 import marshal
 import operator
@@ -49,14 +52,14 @@ def best_of(repeats, run, setup=None, clock=time.perf_counter):
     return best
 
 
+@dataclasses.dataclass
 class Row:
-    def __init__(self, method, calls, module, pure, floor, floor_name):
-        self.method = method
-        self.calls = calls
-        self.module = module
-        self.pure = pure
-        self.floor = floor
-        self.floor_name = floor_name
+    method: str
+    calls: int
+    module: float
+    pure: float
+    floor: float
+    floor_name: str
 
     def cells(self):
         per_call = self.module / self.calls * 1e9
@@ -403,15 +406,15 @@ def bulk_edges(size, grouped):
     return nodes, sources, targets, weights
 
 
+@dataclasses.dataclass
 class BulkRow:
-    def __init__(self, figure, items, bulk, loop, pure, floor=None, floor_name=""):
-        self.figure = figure
-        self.items = items
-        self.bulk = bulk
-        self.loop = loop
-        self.pure = pure
-        self.floor = floor
-        self.floor_name = floor_name
+    figure: str
+    items: int
+    bulk: float
+    loop: float | None
+    pure: float | None
+    floor: float | None = None
+    floor_name: str = ""
 
     def cells(self):
         def ratio(baseline):

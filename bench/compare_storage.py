@@ -28,10 +28,12 @@ def build(tree, name):
     subprocess.run(["cmake", "--build", build_dir, "-j2", "--target", "quorl_core"],
                    check=True, stdout=subprocess.DEVNULL)
     program = os.path.join(build_dir, "bench_storage")
+    # The heap probe is this tree's, whatever tree the program is built against.
+    support = os.path.join(ROOT, "tests", "support")
     subprocess.run(
-        ["g++", "-std=c++23", "-O3", "-DNDEBUG", "-I", os.path.join(tree, "src"),
-         os.path.join(HERE, "bench_storage.cpp"), os.path.join(build_dir, "libquorl_core.a"),
-         "-o", program],
+        ["g++", "-std=c++23", "-O3", "-DNDEBUG", "-I", os.path.join(tree, "src"), "-I", support,
+         os.path.join(HERE, "bench_storage.cpp"), os.path.join(support, "heap_probe.cpp"),
+         os.path.join(build_dir, "libquorl_core.a"), "-o", program],
         check=True)
     return build_dir, program
 

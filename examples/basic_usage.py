@@ -3,7 +3,8 @@ to a second process that rebuilds the diff.
 
 Run after `pip install .`:  python examples/basic_usage.py
 It also writes the byte form to examples/web/sample.bin, for the inspector
-page examples/web/inspect.html.
+page examples/web/inspect.html (whose script `node js/build-classic.mjs`
+generates).
 """
 
 import subprocess
@@ -79,7 +80,10 @@ data = diff.to_bytes()
 # The same bytes in a file, for examples/web/inspect.html to open.
 sample = Path(__file__).resolve().parent / "web" / "sample.bin"
 sample.write_bytes(data)
-print(f"--- wrote {sample}: open examples/web/inspect.html in a browser and choose it")
+print(
+    f"--- wrote {sample}: run `node js/build-classic.mjs` once, then open "
+    "examples/web/inspect.html in a browser and choose it"
+)
 print(f"--- sending {len(data)} bytes to a second process")
 sys.stdout.flush()
 subprocess.run([sys.executable, "-c", RECEIVER], input=data, check=True)

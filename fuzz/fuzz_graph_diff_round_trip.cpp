@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "bytes/graph_diff_bytes.hpp"
+#include "bytes/graph_diff_bytes_detail.hpp"
 #include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,10 +1,12 @@
 // Writes examples/web/graph-diff.js, the decoder and encoder as a classic
 // script for pages opened straight from disk: browsers refuse ES-module
 // imports from file:// pages, but not classic scripts. The script defines
-// one global, `GraphDiff`, with the module's exports.
+// one global, `GraphDiff`, with the module's exports. It is generated where
+// it is needed, never kept in the repository, so it cannot fall behind the
+// modules.
 //
-//   node js/build-classic.mjs           write the script
-//   node js/build-classic.mjs --check   fail unless the script is up to date
+//   node js/build-classic.mjs          write examples/web/graph-diff.js
+//   node js/build-classic.mjs FILE     write the script to FILE instead
 import { readFileSync, writeFileSync } from "node:fs";
 import { fileURLToPath } from "node:url";
 
@@ -16,7 +18,7 @@ const SOURCES = [
   "graph-diff-encoder.mjs",
 ];
 const EXPORTS = ["decodeGraphDiff", "encodeGraphDiff", "GraphDiffDecodeError", "GraphDiffEncodeError"];
-export const TARGET = fileURLToPath(new URL("../examples/web/graph-diff.js", import.meta.url));
+const TARGET = fileURLToPath(new URL("../examples/web/graph-diff.js", import.meta.url));
 
 /** The classic script's text, built from the modules as they are now. */
 export function classicScript() {
@@ -47,13 +49,7 @@ export function classicScript() {
 }
 
 if (process.argv[1] === fileURLToPath(import.meta.url)) {
-  const script = classicScript();
-  if (process.argv.includes("--check")) {
-    if (readFileSync(TARGET, "utf8") !== script) {
-      console.error(`${TARGET} is out of date: run node js/build-classic.mjs`);
-      process.exit(1);
-    }
-  } else {
-    writeFileSync(TARGET, script);
-  }
+  const target = process.argv[2] ?? TARGET;
+  writeFileSync(target, classicScript());
+  console.log(`wrote ${target}`);
 }

@@ -17,6 +17,14 @@
     $("status").className = isError ? "error" : "";
   }
 
+  // graph-diff.js is generated from the modules, not kept in the repository.
+  if (typeof GraphDiff === "undefined") {
+    setStatus("graph-diff.js is missing beside this page: run node js/build-classic.mjs " +
+      "in the repository, then reload.", true);
+    document.body.dataset.state = "error";
+    return;
+  }
+
   // ------------------------------------------------------------ loading
 
   function load(buffer, name) {

@@ -6,12 +6,17 @@ the DOM it leaves behind is checked against
 what Python wrote: the counts, a few table cells, and that the canvas is
 drawn on (a share of its pixels differs from the background).
 
+The page is copied to a temporary directory with graph-diff.js generated
+from the modules there (node js/build-classic.mjs), so what is checked is
+the page as the modules are now.
+
 1. Opened from disk (file://) with default settings, the small diff given as
    a data: URL in ?src=: no ES-module import and no file access needed.
 2. Served over http on 127.0.0.1 by this script (a server on a free port,
    stopped before the script ends), the large diff named by ?src=.
 3. Opened from disk with ?src= naming a file: the page must say why it
    cannot read it instead of showing nothing.
+4. Opened from disk without graph-diff.js: the page must say how to make it.
 
     python js/tests/browser_check.py [--screenshot docs/inspector.png]
 """
@@ -38,7 +43,7 @@ from quorl_api import PyGraphDiff
 
 ROOT = Path(__file__).resolve().parents[2]
 PAGE_DIR = ROOT / "examples" / "web"
-PAGE_FILES = ["inspect.html", "inspect.js", "graph-diff.js"]
+PAGE_FILES = ["inspect.html", "inspect.js"]
 MIN_DRAWN_FRACTION = 0.03
 TIMEOUT_SECONDS = 120
 
@@ -102,6 +107,11 @@ def expectations(diff):
     target, weight = next(iter(targets.items()))
     cells[f"{source} {target}"] = [source, target, js_number(weight)]
     return counts, cells
+
+
+def generate_classic_script(target):
+    node = shutil.which("node") or sys.exit("browser check: no node found (scripts/lib.sh installs it)")
+    subprocess.run([node, str(ROOT / "js" / "build-classic.mjs"), str(target)], check=True, stdout=subprocess.DEVNULL)
 
 
 def chromium():
@@ -180,11 +190,12 @@ def main():
         site.mkdir()
         for name in PAGE_FILES:
             shutil.copy(PAGE_DIR / name, site / name)
+        generate_classic_script(site / "graph-diff.js")
         (site / "fixture.bin").write_bytes(large.to_bytes())
 
         # Chromium takes the URL as one argument, and Linux limits one to 128 KiB.
         data_url = "data:application/octet-stream;base64," + base64.b64encode(small.to_bytes()).decode()
-        from_disk = (PAGE_DIR / "inspect.html").as_uri() + "?src=" + urllib.parse.quote(data_url, safe="")
+        from_disk = (site / "inspect.html").as_uri() + "?src=" + urllib.parse.quote(data_url, safe="")
         dom = run_chromium(from_disk, profile, "--dump-dom")
         check_loaded("file:// page, 250 nodes in a data: URL", dom, *expectations(small))
         if args.screenshot:
@@ -212,6 +223,12 @@ def main():
             sys.exit(f"browser check (file:// page, ?src=file) failed: status {status!r}")
         print("browser check (file:// page, ?src=fixture.bin): the page explains why it cannot read the file")
 
+        (site / "graph-diff.js").unlink()
+        dom = run_chromium((site / "inspect.html").as_uri(), profile, "--dump-dom")
+        status = element_text(dom, "status") or ""
+        if 'data-state="error"' not in dom or "node js/build-classic.mjs" not in status:
+            sys.exit(f"browser check (file:// page without graph-diff.js) failed: status {status!r}")
+        print("browser check (file:// page without graph-diff.js): the page says how to make it")
 
 
 if __name__ == "__main__":

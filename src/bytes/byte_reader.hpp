@@ -14,6 +14,7 @@
 
 #include "bytes/graph_diff_bytes.hpp"
 #include "bytes/utf8.hpp"
+#include "diff/little_endian.hpp"
 #include "diff/node_id.hpp"
 
 namespace quorl::detail {
@@ -114,22 +115,12 @@ class Reader {
  private:
   static constexpr std::size_t kIdEntryBytes = 8 + 16;
 
-  // Little-endian, assembled byte by byte whatever the host's byte order;
-  // compilers turn each into one load.
   static std::uint64_t load_count(const std::uint8_t* bytes) noexcept {
-    std::uint64_t value = 0;
-    for (int index = 7; index >= 0; --index) {
-      value = (value << 8) | bytes[index];
-    }
-    return value;
+    return load_little_endian<std::uint64_t>(bytes);
   }
 
   static float load_weight(const std::uint8_t* bytes) noexcept {
-    std::uint32_t bits = 0;
-    for (int index = 3; index >= 0; --index) {
-      bits = (bits << 8) | bytes[index];
-    }
-    return std::bit_cast<float>(bits);
+    return std::bit_cast<float>(load_little_endian<std::uint32_t>(bytes));
   }
 
   void advance(std::size_t length) noexcept {

@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "diff/little_endian.hpp"
 #include "diff/node_id.hpp"
 
 namespace quorl::detail {
@@ -22,9 +23,7 @@ class Writer {
 
   void write_count(std::uint64_t count) noexcept {
     std::uint8_t bytes[8];
-    for (std::size_t index = 0; index < sizeof bytes; ++index) {
-      bytes[index] = static_cast<std::uint8_t>(count >> (8 * index));
-    }
+    store_little_endian(count, bytes);
     put(bytes, sizeof bytes);
   }
 
@@ -39,10 +38,8 @@ class Writer {
   }
 
   void write_weight(float weight) noexcept {
-    const auto bits = std::bit_cast<std::uint32_t>(weight);
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-        static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+    std::uint8_t bytes[4];
+    store_little_endian(std::bit_cast<std::uint32_t>(weight), bytes);
     put(bytes, sizeof bytes);
   }
 

@@ -34,49 +34,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
-#include <memory>
-#include <new>
 #include <span>
-#include <type_traits>
-#include <utility>
-#include <vector>
 
 #include "diff/graph_diff.hpp"
 
 namespace quorl {
-
-// Whatever a count field claims, the decoder reserves room for at most this
-// many entries per container; beyond that a container grows only as entries
-// actually arrive, so a huge count in a short input costs no large allocation.
-inline constexpr std::size_t kMaxReservedEntries = 4096;
-
-// Leaves bytes uninitialised where std::allocator would zero them: the
-// encoder sizes its buffer to the exact length and then writes every byte,
-// so a zero fill would only be a second pass over tens of megabytes. Every
-// other construction (copies, push_back, an explicit value) is unchanged.
-template <class Value>
-struct DefaultInitAllocator : std::allocator<Value> {
-  template <class Other>
-  struct rebind {
-    using other = DefaultInitAllocator<Other>;
-  };
-
-  DefaultInitAllocator() = default;
-  template <class Other>
-  DefaultInitAllocator(const DefaultInitAllocator<Other>& /*unused*/) noexcept {}
-
-  template <class Element>
-  void construct(Element* element) noexcept(std::is_nothrow_default_constructible_v<Element>) {
-    ::new (static_cast<void*>(element)) Element;
-  }
-  template <class Element, class... Arguments>
-  void construct(Element* element, Arguments&&... arguments) {
-    std::construct_at(element, std::forward<Arguments>(arguments)...);
-  }
-};
-
-// The byte form as the encoder returns it.
-using ByteString = std::vector<std::uint8_t, DefaultInitAllocator<std::uint8_t>>;
 
 enum class EncodeFailure {
   invalid_utf8,     // a label or url is not UTF-8, so no decoder would accept it
@@ -103,15 +65,10 @@ struct DecodeError {
   std::size_t offset = 0;
 };
 
-// The byte form of `diff`, in a buffer allocated once at its exact length.
-// Fails, rather than write bytes that no decoder would accept, when a label
-// or url is not valid UTF-8. No partial output is ever returned.
-[[nodiscard]] std::expected<ByteString, EncodeError> graph_diff_to_bytes(const Diff& diff);
-
-// Where an encoding goes when the caller owns the destination: asked once,
-// after the exact length is known, for a buffer of that many bytes (or to
-// throw std::bad_alloc). The buffer is either filled exactly or the
-// encoding fails; a caller drops the buffer on failure.
+// Where an encoding goes: asked once, after the exact length is known, for
+// a buffer of that many bytes (or to throw std::bad_alloc). The buffer is
+// either filled exactly or the encoding fails; a caller drops the buffer on
+// failure.
 class ByteSink {
  public:
   virtual std::span<std::uint8_t> allocate(std::size_t length) = 0;
@@ -120,8 +77,10 @@ class ByteSink {
   ~ByteSink() = default;
 };
 
-// The same byte form written into the sink's buffer, so that the bytes need
-// no further copy (the Python layer writes straight into a bytes object).
+// The byte form of `diff`, written into the sink's buffer, so that the bytes
+// need no further copy (the Python layer writes straight into a bytes
+// object). Fails, rather than write bytes that no decoder would accept, when
+// a label or url is not valid UTF-8. No partial output is ever kept.
 [[nodiscard]] std::expected<void, EncodeError> graph_diff_to_bytes(const Diff& diff,
                                                                    ByteSink& sink);
 

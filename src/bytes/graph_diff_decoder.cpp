@@ -15,6 +15,11 @@ namespace quorl {
 
 namespace {
 
+// Whatever a count field claims, the decoder reserves room for at most this
+// many entries per container; beyond that a container grows only as entries
+// actually arrive, so a huge count in a short input costs no large allocation.
+constexpr std::size_t kMaxReservedEntries = 4096;
+
 std::size_t reservation_for(std::size_t count) noexcept {
   return std::min(count, kMaxReservedEntries);
 }
@@ -121,110 +126,123 @@ class DiffDecoder {
            (take(reader_.read_id(), id) && take(reader_.read_weight(), weight));
   }
 
-  // The texts stay views into the input until every section has been read;
-  // a later entry for the same id replaces the earlier one unparsed.
-  bool read_node_texts() {
+  // Reads a section's count of entries, reserves room for them in
+  // `container` (no more than the cap: the count is untrusted), then reads
+  // each entry with `read_entry()`.
+  template <class Container, class ReadEntry>
+  bool read_section(Container& container, ReadEntry read_entry) {
     std::size_t count = 0;
     if (!take(reader_.read_count(), count)) {
       return false;
     }
-    texts_.reserve(reservation_for(count));
+    container.reserve(reservation_for(count));
     for (std::size_t entry = 0; entry < count; ++entry) {
+      if (!read_entry()) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // The texts stay views into the input until every section has been read;
+  // a later entry for the same id replaces the earlier one unparsed.
+  bool read_node_texts() {
+    return read_section(texts_, [this] {
       NodeId id;
       std::string_view text;
       if (!read_id(id) || !take(reader_.read_text(), text)) {
         return false;
       }
       texts_.insert_or_assign(id, text);
-    }
-    return true;
+      return true;
+    });
   }
 
   bool read_deleted_nodes() {
-    std::size_t count = 0;
-    if (!take(reader_.read_count(), count)) {
-      return false;
-    }
-    deleted_nodes_.reserve(reservation_for(count));
-    for (std::size_t entry = 0; entry < count; ++entry) {
+    return read_section(deleted_nodes_, [this] {
       NodeId id;
       if (!read_id(id)) {
         return false;
       }
       deleted_nodes_.insert(id);
-    }
-    return true;
+      return true;
+    });
   }
 
   // A source that comes again keeps its place and replaces the whole inner
   // container it had: the container is emptied and read anew.
-  bool read_updated_edges() {
+  // `read_target(targets, unchecked)` reads one entry of a source's group
+  // into `targets`; `unchecked` (std::true_type or std::false_type) says
+  // whether it is appended without a lookup, decided once per group. The
+  // loop over the sources is its own, not read_section's: nested in a
+  // callback, it compiles to a slower decode of edges.
+  template <class Groups, class ReadTarget>
+  bool read_edge_groups(Groups& groups, ReadTarget read_target) {
     std::size_t sources = 0;
     if (!take(reader_.read_count(), sources)) {
       return false;
     }
-    edges_.new_or_updated.reserve(reservation_for(sources));
+    groups.reserve(reservation_for(sources));
     for (std::size_t entry = 0; entry < sources; ++entry) {
       NodeId source;
       std::size_t count = 0;
       if (!read_id(source) || !take(reader_.read_count(), count)) {
         return false;
       }
-      auto& targets = edges_.new_or_updated.try_emplace(source).first->second;
+      auto& targets = groups.try_emplace(source).first->second;
       targets.clear();
       targets.reserve(reservation_for(count));
-      const bool unchecked = filled_unchecked(count);
-      for (std::size_t index = 0; index < count; ++index) {
-        NodeId target;
-        float weight = 0;
-        if (!read_id_and_weight(target, weight)) {
+      const auto read_targets = [&](auto unchecked) {
+        for (std::size_t index = 0; index < count; ++index) {
+          if (!read_target(targets, unchecked)) {
+            return false;
+          }
+        }
+        return true;
+      };
+      if (!filled_unchecked(count)) {
+        if (!read_targets(std::false_type{})) {
           return false;
         }
-        if (unchecked) {
-          targets.append_unchecked(target, weight);
-        } else {
-          targets.insert_or_assign(target, weight);
+      } else {
+        if (!read_targets(std::true_type{})) {
+          return false;
         }
-      }
-      if (unchecked) {
         resolve_repeated_keys(targets);
       }
     }
     return true;
   }
 
-  bool read_deleted_edges() {
-    std::size_t sources = 0;
-    if (!take(reader_.read_count(), sources)) {
-      return false;
-    }
-    edges_.deleted.reserve(reservation_for(sources));
-    for (std::size_t entry = 0; entry < sources; ++entry) {
-      NodeId source;
-      std::size_t count = 0;
-      if (!read_id(source) || !take(reader_.read_count(), count)) {
+  bool read_updated_edges() {
+    return read_edge_groups(edges_.new_or_updated, [this](auto& targets, auto unchecked) {
+      NodeId target;
+      float weight = 0;
+      if (!read_id_and_weight(target, weight)) {
         return false;
       }
-      auto& targets = edges_.deleted.try_emplace(source).first->second;
-      targets.clear();
-      targets.reserve(reservation_for(count));
-      const bool unchecked = filled_unchecked(count);
-      for (std::size_t index = 0; index < count; ++index) {
-        NodeId target;
-        if (!read_id(target)) {
-          return false;
-        }
-        if (unchecked) {
-          targets.append_unchecked(target);
-        } else {
-          targets.insert(target);
-        }
+      if constexpr (unchecked) {
+        targets.append_unchecked(target, weight);
+      } else {
+        targets.insert_or_assign(target, weight);
       }
-      if (unchecked) {
-        resolve_repeated_keys(targets);
+      return true;
+    });
+  }
+
+  bool read_deleted_edges() {
+    return read_edge_groups(edges_.deleted, [this](auto& targets, auto unchecked) {
+      NodeId target;
+      if (!read_id(target)) {
+        return false;
       }
-    }
-    return true;
+      if constexpr (unchecked) {
+        targets.append_unchecked(target);
+      } else {
+        targets.insert(target);
+      }
+      return true;
+    });
   }
 
   bool parse_node_texts() {

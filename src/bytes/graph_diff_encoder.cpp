@@ -1,11 +1,9 @@
 #include <cstddef>
 #include <limits>
-#include <new>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "bytes/byte_writer.hpp"
 #include "bytes/graph_diff_bytes.hpp"
@@ -150,27 +148,6 @@ std::expected<void, EncodeError> graph_diff_to_bytes(const Diff& diff, ByteSink&
     return std::unexpected(EncodeError{EncodeFailure::length_mismatch});
   }
   return {};
-}
-
-std::expected<ByteString, EncodeError> graph_diff_to_bytes(const Diff& diff) {
-  // Left uninitialised: the writer must fill it exactly, or nothing of it
-  // is returned.
-  class VectorSink final : public ByteSink {
-   public:
-    std::span<std::uint8_t> allocate(std::size_t length) override {
-      if (length > bytes.max_size()) {
-        throw std::bad_alloc();
-      }
-      bytes.resize(length);
-      return bytes;
-    }
-    ByteString bytes;
-  };
-  VectorSink sink;
-  if (auto written = graph_diff_to_bytes(diff, sink); !written) {
-    return std::unexpected(written.error());
-  }
-  return std::move(sink.bytes);
 }
 
 }  // namespace quorl

@@ -65,7 +65,7 @@ class GraphDiff {
         edges_(std::move(edges)) {}
 
   // A copy starts without the index of sources by target, like a decoded
-  // diff: its deletions scan until building its own index pays.
+  // diff (see `sources_by_target_`).
   GraphDiff(const GraphDiff& other)
       : new_or_updated_nodes_(other.new_or_updated_nodes_),
         deleted_nodes_(other.deleted_nodes_),
@@ -96,14 +96,8 @@ class GraphDiff {
   // Drops the node's record and its outgoing pending edges, turns pending
   // edges that point at it into edge deletions, and marks it deleted. A
   // source whose only pending edge pointed at the node keeps an empty entry.
-  //
-  // Finding the sources that point at the node takes a scan of every source
-  // entry until the scans together have cost about as much as building an
-  // index of sources by target; then the index is built and kept up to date,
-  // and a deletion visits only the sources that point at the node. A diff
-  // that deletes one node pays one scan, one that deletes many pays for the
-  // index once. Either way the result, down to the order in which every
-  // container lists its entries, is that of a plain scan.
+  // The sources that point at the node are found by a scan or through the
+  // index (see `sources_by_target_`); the result is the same either way.
   //
   // All or nothing: if memory runs out, the diff is left as it was.
   void delete_node(const Id& id) {
@@ -171,8 +165,8 @@ class GraphDiff {
   void add_or_update_nodes(std::span<const Id> ids, std::span<T> updates);
 
   // Empties the four containers; they keep their capacity for reuse. The
-  // index of sources by target is freed: a cleared diff costs nothing for it
-  // until its next delete_node.
+  // index of sources by target is freed and its count of scan work starts
+  // again (see `sources_by_target_`).
   void clear() noexcept {
     new_or_updated_nodes_.clear();
     deleted_nodes_.clear();
@@ -225,8 +219,8 @@ class GraphDiff {
     return true;
   }
 
-  // The same by visiting every source entry. Counts what the scan cost, and
-  // what building the index would cost (one insertion per pending pair).
+  // The same by visiting every source entry, counting the work for the
+  // index's cost model (see `sources_by_target_`).
   void scan_for_sources(const Probe& node, SourceList& pointing) {
     std::size_t pairs = 0;
     for (auto& entry : edges_.new_or_updated) {
@@ -338,8 +332,8 @@ class GraphDiff {
     edges_.new_or_updated.erase(own);
   }
 
-  // Builds the index of sources by target from the pending edges. It is only
-  // an accelerator: without memory for it, deletions go on scanning.
+  // Builds the index of sources by target from the pending edges, or leaves
+  // none when memory runs out.
   void build_index() noexcept {
     try {
       sources_by_target_ = std::make_unique<Index>(edges_.new_or_updated);
@@ -348,8 +342,8 @@ class GraphDiff {
     }
   }
 
-  // Adds a new pending pair to the index. The index is only an accelerator:
-  // if memory runs out it is dropped, and the next delete_node rebuilds it.
+  // Adds a new pending pair to the index; if memory runs out the index is
+  // dropped, and the next deletion builds it again.
   void index_pair(const Probe& from, const Probe& to) noexcept {
     try {
       sources_by_target_->add(to, from);
@@ -377,12 +371,20 @@ class GraphDiff {
   NodeMap new_or_updated_nodes_;
   NodeSet deleted_nodes_;
   Edges edges_;
-  // Built once deletions have scanned as much as building it costs, then
-  // kept up to date by add_edge, delete_edge and delete_node; null until
-  // then, so a diff that never deleted a node pays nothing for it.
+  // The index of sources by target, and what it costs. A deletion must
+  // find the sources whose pending edges point at the node. Without the
+  // index it scans every source entry; the scans add up in `scan_work_`
+  // (source entries visited), and each records in `build_work_` what
+  // building the index would cost (one insertion per pending pair). Once the
+  // scans together have cost as much as a build, the index is built and
+  // kept up to date by every edit, and a deletion visits only the sources
+  // that point at the node. So a diff that deletes one node pays one scan,
+  // one that deletes many pays for the index once, and one that never
+  // deletes pays nothing: the index is null until then, and again after
+  // clear, in a copy and in a decoded diff. Whether or not a diff has the
+  // index, every container lists its entries in the same order. The index
+  // is only an accelerator: without memory for it, deletions go on scanning.
   std::unique_ptr<Index> sources_by_target_;
-  // Source entries visited by deletions that scanned, and the cost of a
-  // build (pending pairs) as the last scan counted it.
   std::size_t scan_work_ = 0;
   std::size_t build_work_ = 0;
 };

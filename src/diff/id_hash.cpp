@@ -94,7 +94,8 @@ HashKey random_hash_key() {
                      static_cast<std::uint64_t>(place) * 0xbf58476d1ce4e5b9ULL);
     }
   }
-  return HashKey(load_little_endian(bytes), load_little_endian(bytes + 8));
+  return HashKey(load_little_endian<std::uint64_t>(bytes),
+                 load_little_endian<std::uint64_t>(bytes + 8));
 }
 
 }  // namespace quorl::detail

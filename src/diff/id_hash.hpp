@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "diff/little_endian.hpp"
 #include "diff/node_id.hpp"
 
 namespace quorl {
@@ -61,16 +62,6 @@ struct HashKey {
 };
 
 namespace detail {
-
-// Assembled byte by byte, so that the hash is the same function on hosts of
-// either byte order; compilers turn it into one load.
-inline std::uint64_t load_little_endian(const std::uint8_t* bytes) noexcept {
-  std::uint64_t value = 0;
-  for (int index = 7; index >= 0; --index) {
-    value = (value << 8) | bytes[index];
-  }
-  return value;
-}
 
 constexpr std::uint64_t rotate_left(std::uint64_t value, int bits) noexcept {
   return (value << bits) | (value >> (64 - bits));
@@ -125,8 +116,9 @@ HashKey random_hash_key();
 }
 
 [[nodiscard]] inline std::uint64_t sip_hash_1_3(const HashKey& key, const NodeId& id) noexcept {
-  return sip_hash_1_3(key, detail::load_little_endian(id.data()),
-                      detail::load_little_endian(id.data() + 8));
+  // Little-endian words, so that the hash is one function on every host.
+  return sip_hash_1_3(key, load_little_endian<std::uint64_t>(id.data()),
+                      load_little_endian<std::uint64_t>(id.data() + 8));
 }
 
 // The AES form of the hash; only for a key of kind aes_4, on a processor

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "diff/little_endian.hpp"
 #include "instance.hpp"
 #include "methods.hpp"
 
@@ -24,7 +25,7 @@ class BytesColumn {
   explicit BytesColumn(std::size_t length)
       : bytes_(PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(length)))) {
     if (bytes_) {
-      next_ = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(bytes_.get()));
+      next_ = reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes_.get()));
     }
   }
 
@@ -37,10 +38,7 @@ class BytesColumn {
 
   // Little-endian whatever the host, bit for bit.
   void write_weight(float weight) noexcept {
-    const auto bits = std::bit_cast<std::uint32_t>(weight);
-    for (std::size_t index = 0; index < kWeightLength; ++index) {
-      next_[index] = static_cast<unsigned char>(bits >> (8 * index));
-    }
+    store_little_endian(std::bit_cast<std::uint32_t>(weight), next_);
     next_ += kWeightLength;
   }
 
@@ -49,7 +47,7 @@ class BytesColumn {
 
  private:
   PyRef bytes_;
-  unsigned char* next_ = nullptr;
+  std::uint8_t* next_ = nullptr;
 };
 
 template <class Groups>

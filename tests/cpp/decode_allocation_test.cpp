@@ -1,33 +1,11 @@
 // A count field can claim any number of entries; the decoder must not
-// reserve room for them up front. This binary counts every byte that
+// reserve room for them up front. The heap probe counts every byte that
 // operator new hands out, so it can bound what a failed decode allocated.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "byte_form_support.hpp"
-#include "bytes/graph_diff_bytes.hpp"
-
-namespace {
-std::atomic<std::size_t> allocated_bytes{0};
-}  // namespace
-
-// g++ cannot see that this operator new is malloc underneath.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-  allocated_bytes += size;
-  if (void* block = std::malloc(size == 0 ? 1 : size)) {
-    return block;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#include "bytes/graph_diff_bytes_detail.hpp"
+#include "heap_probe.hpp"
 
 namespace quorl {
 namespace {
@@ -47,9 +25,9 @@ struct HugeCountCase {
 class HugeCount : public testing::TestWithParam<HugeCountCase> {};
 
 TEST_P(HugeCount, FailsWithoutALargeAllocation) {
-  allocated_bytes = 0;
+  reset_heap_counts();
   const auto decoded = bytes_to_graph_diff(GetParam().bytes);
-  const std::size_t allocated = allocated_bytes;
+  const std::size_t allocated = requested_bytes();
   ASSERT_FALSE(decoded.has_value());
   EXPECT_EQ(decoded.error().cause, DecodeFailure::premature_end);
   EXPECT_LT(allocated, kAllocationBound);

@@ -11,10 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "allocation_failure.hpp"
-#include "bytes/graph_diff_bytes.hpp"
+#include "bytes/graph_diff_bytes_detail.hpp"
 #include "diff/graph_diff.hpp"
 #include "diff_text.hpp"
+#include "heap_probe.hpp"
 #include "node_fields.hpp"
 
 namespace quorl {

@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "allocation_failure.hpp"
 #include "diff/graph_diff.hpp"
+#include "heap_probe.hpp"
 #include "node_fields.hpp"
 #include "reference_diff.hpp"
 

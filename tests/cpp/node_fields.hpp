@@ -21,6 +21,19 @@ struct NodeFields {
   std::optional<bool> show_label;
 };
 
+// A record with every field present, and its text as the writer gives it.
+inline NodeFields every_field(bool show_label = true) {
+  return {.label = "a",
+          .size = 1.5F,
+          .url = "b",
+          .red = 1,
+          .green = 2,
+          .blue = 3,
+          .show_label = show_label};
+}
+inline constexpr const char* kEveryFieldText =
+    R"({"label":"a","size":1.5,"url":"b","red":1,"green":2,"blue":3,"showLabel":true})";
+
 inline NodeUpdate make_update(const NodeFields& fields) {
   NodeUpdate update;
   if (fields.label) update.set<Field::label>(*fields.label);

@@ -35,16 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
     Records, WrittenText,
     ::testing::Values(
         WrittenCase{"empty", {}, "{}"},
-        WrittenCase{
-            "every_field",
-            {.label = "a",
-             .size = 1.5F,
-             .url = "b",
-             .red = 1,
-             .green = 2,
-             .blue = 3,
-             .show_label = true},
-            R"({"label":"a","size":1.5,"url":"b","red":1,"green":2,"blue":3,"showLabel":true})"},
+        WrittenCase{"every_field", testing::every_field(), testing::kEveryFieldText},
         WrittenCase{"show_label_false_only", {.show_label = false}, R"({"showLabel":false})"},
         WrittenCase{"empty_strings", {.label = "", .url = ""}, R"({"label":"","url":""})"},
         WrittenCase{"colour_digits",

@@ -71,3 +71,23 @@ void operator delete(void* block) noexcept {
   }
 }
 void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
+
+// Every form of new and delete goes through the two above: a sanitizer
+// supplies its own of each form not replaced here, and a block from one
+// side released by the other is a mismatch (std::stable_partition takes
+// its buffer with the nothrow form).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept { operator delete(block); }
+void operator delete[](void* block) noexcept { operator delete(block); }
+void operator delete[](void* block, std::size_t) noexcept { operator delete(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { operator delete(block); }

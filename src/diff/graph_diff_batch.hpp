@@ -253,12 +253,28 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
     positions = order.empty() ? count : order.size();
     typename Edges::TargetWeights* group = nullptr;
     const Id* group_key = nullptr;
+    std::size_t run_left = 0;
     for (; position < positions; ++position) {
       const std::size_t item = item_at(position);
+      // At the start of a run of one source, its group makes room for the
+      // whole run at once, rather than growing step by step as it fills.
+      std::size_t run = 0;
+      if (run_left == 0) {
+        run = 1;
+        while (position + run < positions &&
+               typename IdEqualFor<Id>::type{}(from[item_at(position + run)], from[item])) {
+          ++run;
+        }
+        run_left = run;
+      }
+      --run_left;
       if ((done[item] & refused) != 0) {
         continue;
       }
       auto& targets = group_for(groups, from[item], group, group_key, done[item]);
+      if (run != 0) {
+        targets.reserve_more(run);
+      }
       auto [target, new_pair] = targets.try_emplace(to[item], weights[item]);
       if (new_pair) {
         done[item] |= inserted;

@@ -158,6 +158,16 @@ class OrderedTable {
     }
   }
 
+  // Makes room for `extra` more entries, growing as insertions would: a
+  // table that many small batches extend still grows geometrically.
+  void reserve_more(std::size_t extra) {
+    const std::size_t wanted = size() + extra;
+    if (wanted > capacity()) {
+      reallocate(checked_capacity(
+          std::max<std::size_t>(wanted, grown_capacity(block_ ? block_->capacity : 0))));
+    }
+  }
+
  protected:
   static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
 

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -88,10 +89,10 @@ std::vector<std::size_t> order_by_source(std::span<const Id> sources,
   for (std::size_t item = 1; item < sources.size(); ++item) {
     runs += sources[item] == sources[item - 1] ? 0 : 1;
   }
-  // Items are numbered in 32 bits below; a batch beyond that is taken as it
-  // comes.
-  if (runs * kShortestRun <= sources.size() ||
-      sources.size() > std::numeric_limits<std::uint32_t>::max()) {
+  // Items are numbered in 31 bits below, beside 32 bits of a 64-bit hash; a
+  // batch beyond that, or a narrower hash, is taken as it comes.
+  if (runs * kShortestRun <= sources.size() || sources.size() >= (std::size_t{1} << 31) ||
+      sizeof(std::size_t) < 8) {
     return {};
   }
   // Each accepted item as (top 32 bits of its source's hash, item).
@@ -123,66 +124,72 @@ std::vector<std::size_t> order_by_source(std::span<const Id> sources,
   const auto item_of = [](std::uint64_t entry) {
     return static_cast<std::size_t>(entry & 0xFFFF'FFFFU);
   };
-  // Each run of one key is taken for a group of one source, keyed[start..end),
-  // until the walk below checks it. The walk goes through the items in order
-  // and takes each group at its first item, so that it reads the sources in
-  // the order of the items rather than of the hashes.
-  struct Group {
-    std::size_t start;
-    std::size_t end;
-    bool checked;
-  };
-  constexpr std::uint32_t kNoGroup = std::numeric_limits<std::uint32_t>::max();
-  std::vector<std::uint32_t> group_of_first(sources.size(), kNoGroup);
-  std::vector<Group> groups;
-  const auto add_group = [&](std::size_t start, std::size_t end, bool checked) {
-    group_of_first[item_of(keyed[start])] = static_cast<std::uint32_t>(groups.size());
-    groups.push_back({start, end, checked});
-  };
-  for (std::size_t run = 0; run < keyed.size();) {
-    std::size_t end = run + 1;
-    while (end < keyed.size() && (keyed[end] >> 32) == (keyed[run] >> 32)) {
+  // Each run of one key is taken for a group of one source until the walk
+  // below checks it. The walk goes through the items in order and takes
+  // each group at its first item, so that it reads the sources in the order
+  // of the items rather than of the hashes. run_at_first[item] is where the
+  // run of the item's key starts in `keyed`, if the item is its first; a
+  // group split off a run whose key several sources share is marked
+  // kSplitGroup and listed in `split`.
+  constexpr std::uint32_t kNoRun = std::numeric_limits<std::uint32_t>::max();
+  constexpr std::uint32_t kSplitGroup = 1U << 31;
+  std::vector<std::uint32_t> run_at_first(sources.size(), kNoRun);
+  for (std::size_t run = 0; run < keyed.size(); ++run) {
+    if (run == 0 || (keyed[run] >> 32) != (keyed[run - 1] >> 32)) {
+      run_at_first[item_of(keyed[run])] = static_cast<std::uint32_t>(run);
+    }
+  }
+  const auto run_end = [&](std::size_t start) {
+    std::size_t end = start + 1;
+    while (end < keyed.size() && (keyed[end] >> 32) == (keyed[start] >> 32)) {
       ++end;
     }
-    add_group(run, end, false);
-    run = end;
-  }
+    return end;
+  };
+  std::vector<std::pair<std::size_t, std::size_t>> split;
   const typename IdEqualFor<Id>::type equal;
   std::vector<std::size_t> order;
   order.reserve(keyed.size());
   for (std::size_t item = 0; item < sources.size(); ++item) {
-    if (group_of_first[item] == kNoGroup) {
+    const std::uint32_t marked = run_at_first[item];
+    if (marked == kNoRun) {
       continue;
     }
-    const Group group = groups[group_of_first[item]];
-    const Id& source = sources[item];
-    const auto first = keyed.begin() + static_cast<std::ptrdiff_t>(group.start);
-    const auto last = keyed.begin() + static_cast<std::ptrdiff_t>(group.end);
-    if (!group.checked && !std::all_of(first + 1, last, [&](std::uint64_t entry) {
-          return equal(sources[item_of(entry)], source);
-        })) {
-      // Sources that share the key: this item's source keeps the front of
-      // the run, the others become groups taken at their own first items
-      // (later ones, as this item is the run's first).
-      const auto others = std::stable_partition(
-          first, last, [&](std::uint64_t entry) { return equal(sources[item_of(entry)], source); });
-      const std::size_t split = static_cast<std::size_t>(others - keyed.begin());
-      for (std::size_t rest = split; rest < group.end;) {
-        const Id& other = sources[item_of(keyed[rest])];
-        const auto next = std::stable_partition(
-            keyed.begin() + static_cast<std::ptrdiff_t>(rest), last,
-            [&](std::uint64_t entry) { return equal(sources[item_of(entry)], other); });
-        const std::size_t next_start = static_cast<std::size_t>(next - keyed.begin());
-        add_group(rest, next_start, true);
-        rest = next_start;
+    std::size_t start = 0;
+    std::size_t end = 0;
+    if ((marked & kSplitGroup) != 0) {
+      std::tie(start, end) = split[marked & ~kSplitGroup];
+    } else {
+      start = marked;
+      end = run_end(start);
+      const Id& source = sources[item];
+      const auto first = keyed.begin() + static_cast<std::ptrdiff_t>(start);
+      const auto last = keyed.begin() + static_cast<std::ptrdiff_t>(end);
+      const auto of_source = [&](std::uint64_t entry) {
+        return equal(sources[item_of(entry)], source);
+      };
+      if (!std::all_of(first + 1, last, of_source)) {
+        // Sources that share the key: this item's keeps the front of the
+        // run, the others become groups taken at their own first items
+        // (later ones, as this item is the run's first).
+        const std::size_t kept =
+            static_cast<std::size_t>(std::stable_partition(first, last, of_source) - keyed.begin());
+        for (std::size_t rest = kept; rest < end;) {
+          const Id& other = sources[item_of(keyed[rest])];
+          const std::size_t next = static_cast<std::size_t>(
+              std::stable_partition(
+                  keyed.begin() + static_cast<std::ptrdiff_t>(rest), last,
+                  [&](std::uint64_t entry) { return equal(sources[item_of(entry)], other); }) -
+              keyed.begin());
+          run_at_first[item_of(keyed[rest])] =
+              kSplitGroup | static_cast<std::uint32_t>(split.size());
+          split.emplace_back(rest, next);
+          rest = next;
+        }
+        end = kept;
       }
-      // add_group may have moved the groups: find this one again.
-      Group& checked = groups[group_of_first[item]];
-      checked.end = split;
-      checked.checked = true;
     }
-    const Group& taken = groups[group_of_first[item]];
-    for (std::size_t at = taken.start; at < taken.end; ++at) {
+    for (std::size_t at = start; at < end; ++at) {
       order.push_back(item_of(keyed[at]));
     }
   }

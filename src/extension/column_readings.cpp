@@ -71,47 +71,48 @@ PyRef tuple_of(Columns... columns) {
   return tuple;
 }
 
+// The sources and targets of an edge container, and the weights where it
+// has them, as a tuple of columns.
+template <class Groups>
+PyRef edge_columns(const Groups& groups) {
+  constexpr bool kWeighted = !std::same_as<typename Groups::mapped_type::value_type, NodeId>;
+  const std::size_t pairs = count_pairs(groups);
+  BytesColumn sources(kIdLength * pairs);
+  BytesColumn targets(kIdLength * pairs);
+  BytesColumn weights(kWeighted ? kWeightLength * pairs : 0);
+  if (!sources || !targets || !weights) {
+    return {};
+  }
+  for (const auto& [source, source_targets] : groups) {
+    for (const auto& entry : source_targets) {
+      sources.write_id(source);
+      if constexpr (kWeighted) {
+        targets.write_id(entry.first);
+        weights.write_weight(entry.second);
+      } else {
+        targets.write_id(entry);
+      }
+    }
+  }
+  if constexpr (kWeighted) {
+    return tuple_of(std::move(sources).take(), std::move(targets).take(),
+                    std::move(weights).take());
+  } else {
+    return tuple_of(std::move(sources).take(), std::move(targets).take());
+  }
+}
+
 }  // namespace
 
 PyObject* new_or_updated_edge_arrays(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyRef {
-    const auto& groups = instance.diff.edges().new_or_updated;
-    const std::size_t pairs = count_pairs(groups);
-    BytesColumn sources(kIdLength * pairs);
-    BytesColumn targets(kIdLength * pairs);
-    BytesColumn weights(kWeightLength * pairs);
-    if (!sources || !targets || !weights) {
-      return {};
-    }
-    for (const auto& [source, source_targets] : groups) {
-      for (const auto& [target, weight] : source_targets) {
-        sources.write_id(source);
-        targets.write_id(target);
-        weights.write_weight(weight);
-      }
-    }
-    return tuple_of(std::move(sources).take(), std::move(targets).take(),
-                    std::move(weights).take());
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
+    return edge_columns(instance.diff.edges().new_or_updated);
   });
 }
 
 PyObject* deleted_edge_arrays(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyRef {
-    const auto& groups = instance.diff.edges().deleted;
-    const std::size_t pairs = count_pairs(groups);
-    BytesColumn sources(kIdLength * pairs);
-    BytesColumn targets(kIdLength * pairs);
-    if (!sources || !targets) {
-      return {};
-    }
-    for (const auto& [source, source_targets] : groups) {
-      for (const auto& target : source_targets) {
-        sources.write_id(source);
-        targets.write_id(target);
-      }
-    }
-    return tuple_of(std::move(sources).take(), std::move(targets).take());
-  });
+  return with_instance<Access::shared>(
+      self, [](GraphDiffObject& instance) { return edge_columns(instance.diff.edges().deleted); });
 }
 
 PyObject* deleted_node_ids(PyObject* self, PyObject* /*unused*/) {

@@ -14,11 +14,18 @@ template <class Id, class Hash>
 class SourcesByTarget {
  public:
   // Indexes every (source, target) pair of `edges` (source -> target -> weight).
+  // The sources are taken from the last listed to the first, so that the
+  // sources of a target lie in reverse listing order: removing edges in the
+  // order the diff lists them (a caller walking its own reading) then takes
+  // each source from the end of its set, where removal moves no other entry.
+  // Nothing reads the order of a target's sources: deletions put them in
+  // listing order themselves.
   template <class EdgeMap>
   explicit SourcesByTarget(const EdgeMap& edges) {
-    for (const auto& [source, targets] : edges) {
-      for (const auto& target : targets) {
-        add(target.first, source);
+    for (auto entry = edges.end(); entry != edges.begin();) {
+      --entry;
+      for (const auto& target : entry->second) {
+        add(target.first, entry->first);
       }
     }
   }

@@ -79,7 +79,8 @@ PyRef edge_columns(const Groups& groups) {
   const std::size_t pairs = count_pairs(groups);
   BytesColumn sources(kIdLength * pairs);
   BytesColumn targets(kIdLength * pairs);
-  BytesColumn weights(kWeighted ? kWeightLength * pairs : 0);
+  // Empty, and left unwritten, for a container without weights.
+  BytesColumn weights(kWeighted ? kWeightLength * pairs : 0);  // NOLINT(misc-const-correctness)
   if (!sources || !targets || !weights) {
     return {};
   }

@@ -78,18 +78,16 @@ class OrderedTable {
   static_assert(alignof(Entry) <= alignof(std::max_align_t));
 
  public:
-  // The largest capacity searched without an index. Measured with bench_core's
-  // edge_group_lookup: under SipHash, hashing one id and probing costs about
-  // as much as scanning 64 ids for an absent one (what an insertion does);
-  // under the AES form, as much as scanning 8 to 16. Indexing groups above
-  // 32 targets was tried with the AES form: a graph of 100 targets per
-  // source took a tenth more memory and half again as long to decode, for no
-  // gain per call from Python beyond the noise. Up to 128 a filling group
-  // scans 64 ids on average and the index's memory is saved.
+  // The largest capacity found without an index of positions (by keys
+  // alone, or by tags). Indexing groups above 32 targets was tried: a graph
+  // of 100 targets per source took a tenth more memory and half again as
+  // long to decode. A tag costs one byte per entry where an index of
+  // one-byte positions, at most half full, costs two.
   static constexpr std::uint32_t kLinearCapacity = 128;
   // The largest capacity searched by comparing keys alone, without tags.
-  // Measured the same way: a scan of sixteen ids for an absent one costs
-  // about as much as hashing one id and comparing its tag, and a scan of a
+  // Measured with bench_core's edge_group_lookup: under the AES form,
+  // hashing one id and comparing its tag costs about as much as scanning 8
+  // to 16 ids for an absent one (what an insertion does); a scan of a
   // hundred made add_edge and delete_edge from Python a fifth slower than
   // with a hash.
   static constexpr std::uint32_t kScanCapacity = 16;

@@ -69,131 +69,121 @@ void erase_created_group(Groups& groups, const Id& key, std::uint8_t done) {
 }
 
 // The items of `sources` that `done` does not mark refused, grouped by
-// source: each group in item order, the groups in the order of their first
-// items; empty when the items already come in runs of one source.
-// Processing the items in this order inserts the same new sources in the
-// same order, and gives every source its targets in the same order, as
-// processing them as they come: it only keeps the work on one source's
+// source: `order` lists each group's items in item order, the groups in the
+// order of their first items, and group_end[g] is where group g ends in
+// `order`. Both are empty when the items already come in runs of one
+// source. Processing the items in this order inserts the same new sources
+// in the same order, and gives every source its targets in the same order,
+// as processing them as they come: it only keeps the work on one source's
 // targets together, where a diff of many sources would otherwise meet a
 // cold group at every item.
-//
-// The items are sorted by the top 32 bits of their source's hash, stably,
-// with three radix passes over the array: where a table of sources would
-// take a random memory access per item, the passes stream. Sources that
-// share those bits (rare: the hash is keyed) are told apart afterwards.
+struct SourceGroups {
+  std::vector<std::uint32_t> order;
+  std::vector<std::uint32_t> group_end;
+};
+
+// Groups are numbered as their first items come, in a table of their own:
+// a slot holds 32 bits of the source's keyed hash and the group's number,
+// 8 bytes, and the group's source is kept beside, in the order of the
+// groups. For 10^5 sources that is 2 MB of slots, which stays in cache
+// where the diff's own table of sources (with a group of targets behind
+// each entry) would take a random memory access per item. Counting the
+// items of each group then places every item in `order` at once.
 template <class Id, class Hash>
-std::vector<std::size_t> order_by_source(std::span<const Id> sources,
-                                         const std::vector<std::uint8_t>& done) {
+SourceGroups group_by_source(std::span<const Id> sources, const std::vector<std::uint8_t>& done) {
   constexpr std::size_t kShortestRun = 4;
-  std::size_t runs = sources.empty() ? 0 : 1;
-  for (std::size_t item = 1; item < sources.size(); ++item) {
-    runs += sources[item] == sources[item - 1] ? 0 : 1;
+  constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  const std::size_t count = sources.size();
+  const typename IdEqualFor<Id>::type equal;
+  std::size_t runs = count == 0 ? 0 : 1;
+  for (std::size_t item = 1; item < count; ++item) {
+    runs += equal(sources[item], sources[item - 1]) ? 0 : 1;
   }
-  // Items are numbered in 31 bits below, beside 32 bits of a 64-bit hash; a
-  // batch beyond that, or a narrower hash, is taken as it comes.
-  if (runs * kShortestRun <= sources.size() || sources.size() >= (std::size_t{1} << 31) ||
-      sizeof(std::size_t) < 8) {
+  // Items are numbered in 32 bits below; a batch beyond that is taken as it
+  // comes.
+  if (runs * kShortestRun <= count || count >= kNone) {
     return {};
   }
-  // Each accepted item as (top 32 bits of its source's hash, item).
-  std::vector<std::uint64_t> keyed;
-  keyed.reserve(sources.size());
-  for (std::size_t item = 0; item < sources.size(); ++item) {
-    if ((done[item] & refused) == 0) {
-      const std::uint64_t hash = Hash{}(sources[item]);
-      keyed.push_back((hash & 0xFFFF'FFFF'0000'0000ULL) | item);
-    }
-  }
-  std::vector<std::uint64_t> sorted(keyed.size());
-  constexpr unsigned kDigitBits = 11;
-  constexpr std::uint64_t kDigitMask = (1U << kDigitBits) - 1;
-  for (unsigned shift = 32; shift < 64; shift += kDigitBits) {
-    std::array<std::size_t, kDigitMask + 1> next{};
-    for (const std::uint64_t entry : keyed) {
-      ++next[(entry >> shift) & kDigitMask];
-    }
-    std::size_t start = 0;
-    for (auto& slot : next) {
-      start += std::exchange(slot, start);
-    }
-    for (const std::uint64_t entry : keyed) {
-      sorted[next[(entry >> shift) & kDigitMask]++] = entry;
-    }
-    keyed.swap(sorted);
-  }
-  const auto item_of = [](std::uint64_t entry) {
-    return static_cast<std::size_t>(entry & 0xFFFF'FFFFU);
+  struct Slot {
+    std::uint32_t tag;
+    std::uint32_t group;  // kNone: empty
   };
-  // Each run of one key is taken for a group of one source until the walk
-  // below checks it. The walk goes through the items in order and takes
-  // each group at its first item, so that it reads the sources in the order
-  // of the items rather than of the hashes. run_at_first[item] is where the
-  // run of the item's key starts in `keyed`, if the item is its first; a
-  // group split off a run whose key several sources share is marked
-  // kSplitGroup and listed in `split`.
-  constexpr std::uint32_t kNoRun = std::numeric_limits<std::uint32_t>::max();
-  constexpr std::uint32_t kSplitGroup = 1U << 31;
-  std::vector<std::uint32_t> run_at_first(sources.size(), kNoRun);
-  for (std::size_t run = 0; run < keyed.size(); ++run) {
-    if (run == 0 || (keyed[run] >> 32) != (keyed[run - 1] >> 32)) {
-      run_at_first[item_of(keyed[run])] = static_cast<std::uint32_t>(run);
-    }
-  }
-  const auto run_end = [&](std::size_t start) {
-    std::size_t end = start + 1;
-    while (end < keyed.size() && (keyed[end] >> 32) == (keyed[start] >> 32)) {
-      ++end;
-    }
-    return end;
-  };
-  std::vector<std::pair<std::size_t, std::size_t>> split;
-  const typename IdEqualFor<Id>::type equal;
-  std::vector<std::size_t> order;
-  order.reserve(keyed.size());
-  for (std::size_t item = 0; item < sources.size(); ++item) {
-    const std::uint32_t marked = run_at_first[item];
-    if (marked == kNoRun) {
-      continue;
-    }
-    std::size_t start = 0;
-    std::size_t end = 0;
-    if ((marked & kSplitGroup) != 0) {
-      std::tie(start, end) = split[marked & ~kSplitGroup];
-    } else {
-      start = marked;
-      end = run_end(start);
-      const Id& source = sources[item];
-      const auto first = keyed.begin() + static_cast<std::ptrdiff_t>(start);
-      const auto last = keyed.begin() + static_cast<std::ptrdiff_t>(end);
-      const auto of_source = [&](std::uint64_t entry) {
-        return equal(sources[item_of(entry)], source);
-      };
-      if (!std::all_of(first + 1, last, of_source)) {
-        // Sources that share the key: this item's keeps the front of the
-        // run, the others become groups taken at their own first items
-        // (later ones, as this item is the run's first).
-        const std::size_t kept =
-            static_cast<std::size_t>(std::stable_partition(first, last, of_source) - keyed.begin());
-        for (std::size_t rest = kept; rest < end;) {
-          const Id& other = sources[item_of(keyed[rest])];
-          const std::size_t next = static_cast<std::size_t>(
-              std::stable_partition(
-                  keyed.begin() + static_cast<std::ptrdiff_t>(rest), last,
-                  [&](std::uint64_t entry) { return equal(sources[item_of(entry)], other); }) -
-              keyed.begin());
-          run_at_first[item_of(keyed[rest])] =
-              kSplitGroup | static_cast<std::uint32_t>(split.size());
-          split.emplace_back(rest, next);
-          rest = next;
+  std::vector<Slot> slots(std::size_t{1} << 10, Slot{0, kNone});
+  std::size_t mask = slots.size() - 1;
+  const auto grow = [&] {
+    std::vector<Slot> grown(2 * slots.size(), Slot{0, kNone});
+    const std::size_t grown_mask = grown.size() - 1;
+    for (const Slot slot : slots) {
+      if (slot.group != kNone) {
+        std::size_t at = slot.tag & grown_mask;
+        while (grown[at].group != kNone) {
+          at = (at + 1) & grown_mask;
         }
-        end = kept;
+        grown[at] = slot;
       }
     }
-    for (std::size_t at = start; at < end; ++at) {
-      order.push_back(item_of(keyed[at]));
+    slots.swap(grown);
+    mask = grown_mask;
+  };
+  std::vector<Id> group_source;
+  std::vector<std::uint32_t> group_size;
+  std::vector<std::uint32_t> group_of(count);
+  // Each source's tag is computed kAhead items before its turn, and its
+  // slot asked for then; `tags` holds the tags of the items in between.
+  constexpr std::size_t kAhead = 32;
+  std::array<std::uint32_t, 2 * kAhead> tags{};
+  const auto hash_ahead = [&](std::size_t ahead) {
+    const auto hash = static_cast<std::uint64_t>(Hash{}(sources[ahead]));
+    const auto tag = static_cast<std::uint32_t>(hash ^ (hash >> 32));
+    tags[ahead % tags.size()] = tag;
+    __builtin_prefetch(&slots[tag & mask]);
+  };
+  for (std::size_t ahead = 0; ahead < std::min(kAhead, count); ++ahead) {
+    hash_ahead(ahead);
+  }
+  for (std::size_t item = 0; item < count; ++item) {
+    if (item + kAhead < count) {
+      hash_ahead(item + kAhead);
+    }
+    if ((done[item] & refused) != 0) {
+      group_of[item] = kNone;
+      continue;
+    }
+    const Id& source = sources[item];
+    const std::uint32_t tag = tags[item % tags.size()];
+    std::size_t at = tag & mask;
+    while (slots[at].group != kNone &&
+           (slots[at].tag != tag || !equal(group_source[slots[at].group], source))) {
+      at = (at + 1) & mask;
+    }
+    std::uint32_t group = slots[at].group;
+    if (group == kNone) {
+      group = static_cast<std::uint32_t>(group_size.size());
+      slots[at] = Slot{tag, group};
+      group_source.push_back(source);
+      group_size.push_back(0);
+      if (2 * group_size.size() > slots.size()) {
+        grow();
+      }
+    }
+    group_of[item] = group;
+    ++group_size[group];
+  }
+  SourceGroups groups;
+  // Each group's start in `order`, which becomes its end as it is filled.
+  groups.group_end.resize(group_size.size());
+  std::uint32_t start = 0;
+  for (std::size_t group = 0; group < group_size.size(); ++group) {
+    groups.group_end[group] = start;
+    start += group_size[group];
+  }
+  groups.order.resize(start);
+  for (std::size_t item = 0; item < count; ++item) {
+    if (const std::uint32_t group = group_of[item]; group != kNone) {
+      groups.order[groups.group_end[group]++] = static_cast<std::uint32_t>(item);
     }
   }
-  return order;
+  return groups;
 }
 
 // Where the entries of a container stand after some of them are removed,
@@ -240,11 +230,11 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
   auto& groups = edges_.new_or_updated;
   std::vector<std::uint8_t> done(count, 0);
   std::vector<W> replaced;  // the weights that were overwritten, in processing order
-  std::vector<std::size_t> order;
-  // The first pass processes the items in `order` (or as they come, when it
-  // is empty); `position` counts the items it has begun.
-  const auto item_at = [&](std::size_t position) {
-    return order.empty() ? position : order[position];
+  SourceGroups grouped;
+  // The first pass processes the items in grouped.order (or as they come,
+  // when it is empty); `position` counts the items it has begun.
+  const auto item_at = [&](std::size_t position) -> std::size_t {
+    return grouped.order.empty() ? position : grouped.order[position];
   };
   std::size_t positions = count;
   std::size_t position = 0;
@@ -256,33 +246,50 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
         }
       }
     }
-    order = order_by_source<Id, Hash>(from, done);
-    positions = order.empty() ? count : order.size();
-    typename Edges::TargetWeights* group = nullptr;
-    const Id* group_key = nullptr;
-    std::size_t run_left = 0;
+    grouped = group_by_source<Id, Hash>(from, done);
+    if (!grouped.order.empty()) {
+      positions = grouped.order.size();
+    }
+    // The items from `position` to run_end share their source; its group
+    // is looked up at the first accepted one, and makes room for the whole
+    // run at once rather than growing step by step as it fills.
+    constexpr std::size_t kReadAhead = 16;
+    std::size_t run_end = 0;
+    std::size_t next_group = 0;
+    typename Edges::TargetWeights* targets = nullptr;
     for (; position < positions; ++position) {
       const std::size_t item = item_at(position);
-      // At the start of a run of one source, its group makes room for the
-      // whole run at once, rather than growing step by step as it fills.
-      std::size_t run = 0;
-      if (run_left == 0) {
-        run = 1;
-        while (position + run < positions &&
-               typename IdEqualFor<Id>::type{}(from[item_at(position + run)], from[item])) {
-          ++run;
-        }
-        run_left = run;
+      // Grouped items are read out of order: their targets and weights are
+      // asked for some items ahead, so that the reads overlap.
+      if (!grouped.order.empty() && position + kReadAhead < positions) {
+        const std::size_t ahead = grouped.order[position + kReadAhead];
+        __builtin_prefetch(&to[ahead]);
+        __builtin_prefetch(&weights[ahead]);
+        __builtin_prefetch(&done[ahead]);
       }
-      --run_left;
+      if (position == run_end) {
+        targets = nullptr;
+        if (grouped.order.empty()) {
+          run_end = position + 1;
+          while (run_end < count && typename IdEqualFor<Id>::type{}(from[run_end], from[item])) {
+            ++run_end;
+          }
+        } else {
+          run_end = grouped.group_end[next_group++];
+        }
+      }
       if ((done[item] & refused) != 0) {
         continue;
       }
-      auto& targets = group_for(groups, from[item], group, group_key, done[item]);
-      if (run != 0) {
-        targets.reserve_more(run);
+      if (targets == nullptr) {
+        auto [entry, created] = groups.try_emplace(from[item]);
+        if (created) {
+          done[item] |= created_group;
+        }
+        targets = &entry->second;
+        targets->reserve_more(run_end - position);
       }
-      auto [target, new_pair] = targets.try_emplace(to[item], weights[item]);
+      auto [target, new_pair] = targets->try_emplace(to[item], weights[item]);
       if (new_pair) {
         done[item] |= inserted;
       } else {

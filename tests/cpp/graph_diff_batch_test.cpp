@@ -2,11 +2,14 @@
 // the same contents in the same listing order (compared through the byte
 // form, which lists every container), and all or nothing when an
 // allocation fails anywhere inside a batch.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <numeric>
 #include <random>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -189,15 +192,14 @@ TEST_P(BatchTest, LeavesTheDiffAsItWasWhenAnAllocationFails) {
   }
 }
 
-// A hash whose top 32 bits take three values: add_edges groups the items by
-// those bits, and must still tell the many sources sharing them apart.
+// A hash of three values: add_edges groups the items' sources in a table
+// of its own by their hashes, and must still tell apart the many sources
+// that share a slot there.
 struct CoarseHash {
-  std::size_t operator()(const NodeId& id) const noexcept {
-    return (std::size_t{id[0] % 3U} << 40U) | id[0];
-  }
+  std::size_t operator()(const NodeId& id) const noexcept { return id[0] % 3U; }
 };
 
-TEST(AddEdges, GroupsSourcesWhoseHashesShareTheirTopBits) {
+TEST(AddEdges, GroupsSourcesWhoseHashesCollide) {
   using CoarseDiff = GraphDiff<NodeId, NodeUpdate, float, CoarseHash>;
   const auto listing = [](const CoarseDiff& diff) {
     std::vector<std::tuple<NodeId, NodeId, float>> pairs;
@@ -220,6 +222,48 @@ TEST(AddEdges, GroupsSourcesWhoseHashesShareTheirTopBits) {
       looped.add_edge(items.first[index], items.second[index], items.weights[index]);
     }
     ASSERT_EQ(listing(batched), listing(looped)) << "round " << round;
+  }
+}
+
+// Thousands of sources, interleaved and then shuffled, so that the table
+// that groups the items by source grows several times within one batch.
+TEST(AddEdges, GroupsThousandsOfSourcesAsTheLoopTakesThem) {
+  constexpr std::size_t kSources = 3000;
+  const auto id_of = [](std::size_t number) {
+    NodeId id{};
+    id[0] = static_cast<std::uint8_t>(number);
+    id[1] = static_cast<std::uint8_t>(number >> 8U);
+    id[15] = 0xa5;
+    return id;
+  };
+  std::mt19937 random(13);
+  Items items;
+  for (std::size_t index = 0; index < 4 * kSources; ++index) {
+    items.first.push_back(id_of(index % kSources));
+    items.second.push_back(id_of(random() % kSources));
+    items.weights.push_back(static_cast<float>(index));
+  }
+  for (int round = 0; round < 2; ++round) {
+    Diff looped;
+    looped.delete_node(id_of(7));
+    static_cast<void>(looped.add_edge(id_of(11), id_of(12), 0.5F));
+    Diff batched = looped;
+    for (std::size_t index = 0; index < items.first.size(); ++index) {
+      static_cast<void>(
+          looped.add_edge(items.first[index], items.second[index], items.weights[index]));
+    }
+    batched.add_edges(items.first, items.second, items.weights);
+    ASSERT_EQ(bytes_of(batched), bytes_of(looped)) << "round " << round;
+    std::vector<std::size_t> permutation(items.first.size());
+    std::iota(permutation.begin(), permutation.end(), std::size_t{0});
+    std::shuffle(permutation.begin(), permutation.end(), random);
+    Items shuffled;
+    for (const std::size_t index : permutation) {
+      shuffled.first.push_back(items.first[index]);
+      shuffled.second.push_back(items.second[index]);
+      shuffled.weights.push_back(items.weights[index]);
+    }
+    items = std::move(shuffled);
   }
 }
 

@@ -67,7 +67,7 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional
       [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
         HeldBuffers held;
         EdgeEnds ends;
-        std::vector<float> weights;
+        WeightColumn weights;
         if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
           return {};
         }
@@ -80,13 +80,15 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional
           return {};
         }
         // The result exists before the diff changes: failing to make it
-        // afterwards would report a failure for edits that were made.
+        // afterwards would report a failure for edits that were made. No
+        // Python code runs from here on, so the columns that view buffers
+        // are read as they are.
         PyRef result = PyRef::steal(PyLong_FromSize_t(count_accepted(instance.diff, ends)));
         if (!result) {
           return {};
         }
         [[maybe_unused]] const std::size_t recorded =
-            instance.diff.add_edges(ends.sources.ids(), ends.targets.ids(), weights);
+            instance.diff.add_edges(ends.sources.values(), ends.targets.values(), weights.values());
         assert(recorded == PyLong_AsSize_t(result.get()));
         return result;
       });
@@ -101,8 +103,8 @@ PyObject* delete_edges(PyObject* self, PyObject* const* args, Py_ssize_t positio
                                    if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
                                      return {};
                                    }
-                                   instance.diff.delete_edges(ends.sources.ids(),
-                                                              ends.targets.ids());
+                                   instance.diff.delete_edges(ends.sources.values(),
+                                                              ends.targets.values());
                                    return none_result();
                                  });
 }
@@ -116,7 +118,7 @@ PyObject* delete_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positio
                                    if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
                                      return {};
                                    }
-                                   instance.diff.delete_nodes(ids.ids());
+                                   instance.diff.delete_nodes(ids.values());
                                    return none_result();
                                  });
 }
@@ -138,7 +140,7 @@ PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional
         if (!read_update_column(arguments[1], "updates", first, updates)) {
           return {};
         }
-        instance.diff.add_or_update_nodes(ids.ids(), updates);
+        instance.diff.add_or_update_nodes(ids.values(), updates);
         return none_result();
       });
 }

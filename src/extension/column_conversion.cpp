@@ -171,7 +171,7 @@ float load_weight(const unsigned char* bytes, WeightFormat format) {
 }
 
 bool read_weight_buffer(PyObject* value, const char* parameter, const FirstColumn& first,
-                        HeldBuffers& held, std::vector<float>& out) {
+                        HeldBuffers& held, WeightColumn& out) {
   const Py_buffer* view = contiguous_buffer(value, parameter, held);
   if (view == nullptr) {
     return false;
@@ -188,11 +188,18 @@ bool read_weight_buffer(PyObject* value, const char* parameter, const FirstColum
   if (!check_count(count, parameter, &first)) {
     return false;
   }
-  out.resize(count);
+  // Native float32 items where a float may stand are read where they lie.
+  if (format->width == sizeof(float) && !format->swapped &&
+      reinterpret_cast<std::uintptr_t>(view->buf) % alignof(float) == 0) {
+    out.view({static_cast<const float*>(view->buf), count});
+    return true;
+  }
+  std::vector<float> weights(count);
   const auto* bytes = static_cast<const unsigned char*>(view->buf);
   for (std::size_t index = 0; index < count; ++index) {
-    out[index] = load_weight(bytes + index * static_cast<std::size_t>(format->width), *format);
+    weights[index] = load_weight(bytes + index * static_cast<std::size_t>(format->width), *format);
   }
+  out.assign(std::move(weights));
   return true;
 }
 
@@ -217,12 +224,6 @@ Py_buffer* HeldBuffers::export_buffer(PyObject* value) {
   }
   ++count_;
   return view;
-}
-
-void IdColumn::take_copy() {
-  if (view_.data() != owned_.data()) {
-    assign(std::vector<NodeId>(view_.begin(), view_.end()));
-  }
 }
 
 bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* first,
@@ -267,7 +268,7 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
 }
 
 bool read_weight_column(PyObject* value, const char* parameter, const FirstColumn& first,
-                        HeldBuffers& held, std::vector<float>& out) {
+                        HeldBuffers& held, WeightColumn& out) {
   if (PyObject_CheckBuffer(value)) {
     return read_weight_buffer(value, parameter, first, held, out);
   }
@@ -275,16 +276,16 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;
   }
-  out.resize(sequence_size(sequence));
+  std::vector<float> weights(sequence_size(sequence));
   // A weight other than an exact float may run Python code (__float__,
   // __index__) that changes a list; the items are then read from a tuple
   // taken before any such code ran.
   PyRef snapshot;
   PyObject* items = sequence.get();
-  for (std::size_t index = 0; index < out.size(); ++index) {
+  for (std::size_t index = 0; index < weights.size(); ++index) {
     PyObject* item = PySequence_Fast_GET_ITEM(items, static_cast<Py_ssize_t>(index));
     if (PyFloat_CheckExact(item)) {
-      out[index] = narrow_to_float(PyFloat_AS_DOUBLE(item));
+      weights[index] = narrow_to_float(PyFloat_AS_DOUBLE(item));
       continue;
     }
     if (!snapshot && PyList_Check(items)) {
@@ -300,8 +301,9 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
       reword_failure(parameter, static_cast<Py_ssize_t>(index));
       return false;
     }
-    out[index] = *weight;
+    weights[index] = *weight;
   }
+  out.assign(std::move(weights));
   return true;
 }
 

@@ -48,31 +48,39 @@ class HeldBuffers {
   std::size_t count_ = 0;
 };
 
-// A column of ids: a view of an exported buffer's bytes, or ids of its own.
-// A view spares copying a million ids; it must not outlive the buffers it
-// views, and it is only read as it is while no Python code runs between
-// reading the column and the diff's use of it.
-class IdColumn {
+// A column of ids or weights: a view of an exported buffer's items, or
+// items of its own. A view spares copying a million items; it must not
+// outlive the buffers it views, and it is only read as it is while no
+// Python code runs between reading the column and the diff's use of it.
+template <class Value>
+class Column {
  public:
-  [[nodiscard]] std::span<const NodeId> ids() const noexcept { return view_; }
+  [[nodiscard]] std::span<const Value> values() const noexcept { return view_; }
   [[nodiscard]] std::size_t size() const noexcept { return view_.size(); }
-  [[nodiscard]] const NodeId& operator[](std::size_t index) const noexcept { return view_[index]; }
+  [[nodiscard]] const Value& operator[](std::size_t index) const noexcept { return view_[index]; }
 
-  // Copies a viewed buffer's ids into the column: Python code about to run
-  // (a weight's __float__) could write to a bytearray that is still
-  // exported, and the call must use the ids as they were read.
-  void take_copy();
+  // Copies a viewed buffer's items into the column: Python code about to
+  // run (a weight's __float__) could write to a bytearray that is still
+  // exported, and the call must use the items as they were read.
+  void take_copy() {
+    if (view_.data() != owned_.data()) {
+      assign(std::vector<Value>(view_.begin(), view_.end()));
+    }
+  }
 
-  void view(std::span<const NodeId> ids) noexcept { view_ = ids; }
-  void assign(std::vector<NodeId> ids) noexcept {
-    owned_ = std::move(ids);
+  void view(std::span<const Value> values) noexcept { view_ = values; }
+  void assign(std::vector<Value> values) noexcept {
+    owned_ = std::move(values);
     view_ = owned_;
   }
 
  private:
-  std::span<const NodeId> view_;
-  std::vector<NodeId> owned_;
+  std::span<const Value> view_;
+  std::vector<Value> owned_;
 };
+
+using IdColumn = Column<NodeId>;
+using WeightColumn = Column<float>;
 
 // The length of the column that came first in the call, which every later
 // column must match.
@@ -90,7 +98,7 @@ struct FirstColumn {
                                   HeldBuffers& held, IdColumn& out);
 [[nodiscard]] bool read_weight_column(PyObject* value, const char* parameter,
                                       const FirstColumn& first, HeldBuffers& held,
-                                      std::vector<float>& out);
+                                      WeightColumn& out);
 // Updates come only as a sequence of dictionaries.
 [[nodiscard]] bool read_update_column(PyObject* value, const char* parameter,
                                       const FirstColumn& first, std::vector<NodeUpdate>& out);

@@ -61,11 +61,17 @@ def as_numpy_rows(ids):
 
 
 ID_FORMS = [as_list, as_tuple, as_bytes, as_bytearray, as_memoryview]
+def unaligned_float32(weights):
+    # float32 items one byte off their alignment: read by copying, not in place.
+    return memoryview(bytearray(b"\0" + array.array("f", weights).tobytes()))[1:].cast("f")
+
+
 WEIGHT_FORMS = [
     list,
     tuple,
     lambda weights: array.array("f", weights),
     lambda weights: memoryview(array.array("d", weights)),
+    unaligned_float32,
 ]
 numpy_only = pytest.mark.skipif(numpy is None, reason="NumPy is not installed")
 if numpy is not None:
@@ -73,6 +79,7 @@ if numpy is not None:
     WEIGHT_FORMS += [
         lambda weights: numpy.array(weights, dtype="<f4"),
         lambda weights: numpy.array(weights, dtype=">f8"),
+        lambda weights: numpy.array(weights, dtype=">f4"),
     ]
 
 

@@ -60,9 +60,7 @@ bool has_repeated_key(const Group& group) noexcept {
   std::array<std::uint8_t, 256> slots{};
   for (std::size_t position = 0; position < size; ++position) {
     const NodeId& key = key_of(first[position]);
-    std::uint64_t words[2];
-    std::memcpy(words, key.data(), sizeof words);
-    std::size_t slot = ((words[0] ^ words[1]) * 0x9e3779b97f4a7c15ULL) >> 56;
+    std::size_t slot = unkeyed_mix(key) >> 56;
     for (; slots[slot] != 0; slot = (slot + 1) & 255U) {
       if (NodeIdEqual{}(key_of(first[slots[slot] - 1]), key)) {
         return true;

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -525,23 +526,45 @@ template <class Id, class T, class W, class Hash>
 void GraphDiff<Id, T, W, Hash>::sources_in_one_pass(std::span<const Id> ids,
                                                     std::vector<std::size_t>& bucket_end,
                                                     std::vector<SourceEntry*>& bucketed) {
-  std::size_t pairs = 0;
-  for (const auto& entry : edges_.new_or_updated) {
-    pairs += entry.second.size();
-  }
-  if (ids.size() * edges_.new_or_updated.size() < pairs) {
-    return;  // scanning per id is cheaper
+  // Scanning the sources once per id costs ids × sources; one pass over
+  // every pending pair costs the pairs, counted as the pass goes so that
+  // their groups are visited once. The pass gives up, having spent no more
+  // than the scans will, as soon as the pairs outnumber the scans.
+  std::size_t scans = 0;
+  if (__builtin_mul_overflow(ids.size(), edges_.new_or_updated.size(), &scans)) {
+    scans = std::numeric_limits<std::size_t>::max();
   }
   IdMap<Id, std::size_t, Hash> first_item;
   first_item.reserve(ids.size());
+  // Most targets are not among the ids, and a filter over the ids' own bits
+  // tells most of those apart without hashing them; a target that passes
+  // is looked up as every target would be otherwise.
+  const std::size_t filter_bits = std::bit_ceil(
+      std::clamp(ids.size() * std::size_t{64}, std::size_t{1} << 12, std::size_t{1} << 23));
+  const int filter_shift = 64 - std::countr_zero(filter_bits);
+  std::vector<std::uint64_t> filter(filter_bits / 64);
+  const auto filter_bit = [&](const Id& id) {
+    return static_cast<std::size_t>(unkeyed_mix(id) >> filter_shift);
+  };
   for (std::size_t item = 0; item < ids.size(); ++item) {
     first_item.try_emplace(ids[item], item);
+    const std::size_t bit = filter_bit(ids[item]);
+    filter[bit / 64] |= std::uint64_t{1} << (bit % 64);
   }
   // (item, source entry) for every pending pair that points at an id of the
   // batch, in the order in which a scan meets the sources.
   std::vector<std::pair<std::size_t, SourceEntry*>> found;
+  std::size_t pairs = 0;
   for (auto& entry : edges_.new_or_updated) {
+    pairs += entry.second.size();
+    if (pairs > scans) {
+      return;  // scanning per id is cheaper
+    }
     for (const auto& target : entry.second) {
+      const std::size_t bit = filter_bit(target.first);
+      if ((filter[bit / 64] & (std::uint64_t{1} << (bit % 64))) == 0) {
+        continue;
+      }
       if (const auto position = first_item.find(target.first);
           position != first_item.end() && !(entry.first == target.first)) {
         found.emplace_back(position->second, &entry);

@@ -32,4 +32,13 @@ struct NodeIdEqual {
   }
 };
 
+// The 16 bytes of `id` folded into 64 bits, mixed so that the top bits
+// depend on every byte, without a key: for filters and scratch tables whose
+// worst case, ids crafted to collide, costs no more than the work they save.
+[[nodiscard]] inline std::uint64_t unkeyed_mix(const NodeId& id) noexcept {
+  std::uint64_t words[2];
+  std::memcpy(words, id.data(), sizeof words);
+  return (words[0] ^ words[1]) * 0x9e3779b97f4a7c15ULL;
+}
+
 }  // namespace quorl

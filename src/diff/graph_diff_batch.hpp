@@ -69,6 +69,19 @@ void erase_created_group(Groups& groups, const Id& key, std::uint8_t done) {
   }
 }
 
+// The hashes of `ids` into `out`: all at once where the hash can, else one
+// by one.
+template <class Hash, class Id>
+void hash_many(std::span<const Id> ids, std::uint64_t* out) {
+  if constexpr (requires { Hash::hash_many(ids, out); }) {
+    Hash::hash_many(ids, out);
+  } else {
+    for (const Id& id : ids) {
+      *out++ = static_cast<std::uint64_t>(Hash{}(id));
+    }
+  }
+}
+
 // The items of `sources` that `done` does not mark refused, grouped by
 // source: `order` lists each group's items in item order, the groups in the
 // order of their first items, and group_end[g] is where group g ends in
@@ -129,22 +142,25 @@ SourceGroups group_by_source(std::span<const Id> sources, const std::vector<std:
   std::vector<Id> group_source;
   std::vector<std::uint32_t> group_size;
   std::vector<std::uint32_t> group_of(count);
-  // Each source's tag is computed kAhead items before its turn, and its
-  // slot asked for then; `tags` holds the tags of the items in between.
-  constexpr std::size_t kAhead = 32;
-  std::array<std::uint32_t, 2 * kAhead> tags{};
-  const auto hash_ahead = [&](std::size_t ahead) {
-    const auto hash = static_cast<std::uint64_t>(Hash{}(sources[ahead]));
-    const auto tag = static_cast<std::uint32_t>(hash ^ (hash >> 32));
-    tags[ahead % tags.size()] = tag;
-    __builtin_prefetch(&slots[tag & mask]);
+  // The sources are hashed a block at a time, a block ahead of their turn,
+  // and each slot is asked for then; `tags` holds the current block's tags
+  // and the next one's.
+  constexpr std::size_t kBlock = 32;
+  std::array<std::uint64_t, kBlock> hashes{};
+  std::array<std::uint32_t, 2 * kBlock> tags{};
+  const auto hash_block = [&](std::size_t first) {
+    const std::size_t size = std::min(kBlock, count - first);
+    hash_many<Hash>(sources.subspan(first, size), hashes.data());
+    for (std::size_t index = 0; index < size; ++index) {
+      const auto tag = static_cast<std::uint32_t>(hashes[index] ^ (hashes[index] >> 32));
+      tags[(first + index) % tags.size()] = tag;
+      __builtin_prefetch(&slots[tag & mask]);
+    }
   };
-  for (std::size_t ahead = 0; ahead < std::min(kAhead, count); ++ahead) {
-    hash_ahead(ahead);
-  }
+  hash_block(0);
   for (std::size_t item = 0; item < count; ++item) {
-    if (item + kAhead < count) {
-      hash_ahead(item + kAhead);
+    if (item % kBlock == 0 && item + kBlock < count) {
+      hash_block(item + kBlock);
     }
     if ((done[item] & refused) != 0) {
       group_of[item] = kNone;

@@ -43,23 +43,60 @@ HashKey::HashKey(std::uint64_t first_word, std::uint64_t second_word, HashKind h
 }
 
 #if defined(__x86_64__)
+namespace {
+
+struct AesRoundKeys {
+  __m128i keys[HashKey::kAesRounds + 1];  // NOLINT(*-avoid-c-arrays): no std::array of vector types
+
+  explicit AesRoundKeys(const HashKey& key) noexcept {
+    for (std::size_t index = 0; index <= HashKey::kAesRounds; ++index) {
+      keys[index] = _mm_set_epi64x(static_cast<long long>(key.round_keys[index][1]),
+                                   static_cast<long long>(key.round_keys[index][0]));
+    }
+  }
+
+  [[nodiscard]] __attribute__((target("aes"))) std::uint64_t hash(const NodeId& id) const noexcept {
+    __m128i state = _mm_loadu_si128(reinterpret_cast<const __m128i*>(id.data()));
+    state = _mm_xor_si128(state, keys[0]);
+    for (std::size_t round = 1; round <= HashKey::kAesRounds; ++round) {
+      state = _mm_aesenc_si128(state, keys[round]);
+    }
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(state)) ^
+           static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(state, state)));
+  }
+};
+
+}  // namespace
+
 __attribute__((target("aes"))) std::uint64_t aes_hash_4(const HashKey& key,
                                                         const NodeId& id) noexcept {
-  const auto round_key = [&](std::size_t index) {
-    return _mm_set_epi64x(static_cast<long long>(key.round_keys[index][1]),
-                          static_cast<long long>(key.round_keys[index][0]));
-  };
-  __m128i state = _mm_loadu_si128(reinterpret_cast<const __m128i*>(id.data()));
-  state = _mm_xor_si128(state, round_key(0));
-  for (std::size_t round = 1; round <= HashKey::kAesRounds; ++round) {
-    state = _mm_aesenc_si128(state, round_key(round));
+  return AesRoundKeys(key).hash(id);
+}
+
+__attribute__((target("aes"))) void keyed_id_hashes(const HashKey& key, std::span<const NodeId> ids,
+                                                    std::uint64_t* out) noexcept {
+  if (key.kind != HashKind::aes_4) {
+    for (const NodeId& id : ids) {
+      *out++ = sip_hash_1_3(key, id);
+    }
+    return;
   }
-  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(state)) ^
-         static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(state, state)));
+  // The ids do not depend on each other, so the rounds of several are in
+  // flight at once.
+  const AesRoundKeys keys(key);
+  for (const NodeId& id : ids) {
+    *out++ = keys.hash(id);
+  }
 }
 #else
 std::uint64_t aes_hash_4(const HashKey& key, const NodeId& id) noexcept {
   return sip_hash_1_3(key, id);
+}
+
+void keyed_id_hashes(const HashKey& key, std::span<const NodeId> ids, std::uint64_t* out) noexcept {
+  for (const NodeId& id : ids) {
+    *out++ = sip_hash_1_3(key, id);
+  }
 }
 #endif
 

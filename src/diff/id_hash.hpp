@@ -31,6 +31,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "diff/little_endian.hpp"
 #include "diff/node_id.hpp"
@@ -125,6 +126,10 @@ HashKey random_hash_key();
 // that has the instructions.
 [[nodiscard]] std::uint64_t aes_hash_4(const HashKey& key, const NodeId& id) noexcept;
 
+// The hashes of `ids` under `key`, written to out[0] to out[ids.size() - 1]:
+// the same values as keyed_id_hash, several in flight at once.
+void keyed_id_hashes(const HashKey& key, std::span<const NodeId> ids, std::uint64_t* out) noexcept;
+
 // The hash of `id` under `key`, in the key's kind.
 [[nodiscard]] inline std::uint64_t keyed_id_hash(const HashKey& key, const NodeId& id) noexcept {
   return key.kind == HashKind::aes_4 ? aes_hash_4(key, id) : sip_hash_1_3(key, id);
@@ -148,6 +153,11 @@ template <class KeySource>
 struct SeededIdHash {
   [[nodiscard]] std::size_t operator()(const NodeId& id) const noexcept {
     return static_cast<std::size_t>(keyed_id_hash(KeySource::get(), id));
+  }
+
+  // The hashes of many ids at once (see keyed_id_hashes).
+  static void hash_many(std::span<const NodeId> ids, std::uint64_t* out) noexcept {
+    keyed_id_hashes(KeySource::get(), ids, out);
   }
 };
 

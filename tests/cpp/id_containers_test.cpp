@@ -161,6 +161,16 @@ TEST_P(Flooding, IdsCraftedUnderOneKeySpreadUnderAnother) {
   }
 }
 
+TEST_P(Flooding, HashingManyAtOnceGivesWhatOneAtATimeGives) {
+  const HashKey key(0x0123456789abcdefULL, 0xfedcba9876543210ULL, GetParam());
+  const auto ids = crafted_to_collide(key, 37);
+  std::vector<std::uint64_t> hashes(ids.size());
+  keyed_id_hashes(key, ids, hashes.data());
+  for (std::size_t index = 0; index < ids.size(); ++index) {
+    EXPECT_EQ(hashes[index], keyed_id_hash(key, ids[index])) << index;
+  }
+}
+
 std::string kind_name(const testing::TestParamInfo<HashKind>& param) {
   return param.param == HashKind::aes_4 ? "aes" : "sip";
 }

@@ -82,6 +82,40 @@ void hash_many(std::span<const Id> ids, std::uint64_t* out) {
   }
 }
 
+// Whether the items already come in runs of one source, kShortestRun long
+// on average, so that grouping them would gain nothing. A large batch is
+// judged by windows spread over it rather than read whole for this: either
+// way gives the same result, and the wrong choice costs no more than the
+// per-item loop.
+template <class Id>
+bool comes_in_runs(std::span<const Id> sources) {
+  constexpr std::size_t kShortestRun = 4;
+  constexpr std::size_t kWindows = 16;
+  constexpr std::size_t kWindowLength = 256;
+  const typename IdEqualFor<Id>::type equal;
+  std::size_t compared = 0;
+  std::size_t changes = 0;
+  const auto scan = [&](std::size_t first, std::size_t last) {
+    for (std::size_t item = first + 1; item < last; ++item) {
+      changes += equal(sources[item], sources[item - 1]) ? 0 : 1;
+    }
+    compared += last - first - 1;
+  };
+  if (sources.size() <= 1) {
+    return true;
+  }
+  if (sources.size() <= kWindows * kWindowLength) {
+    scan(0, sources.size());
+  } else {
+    for (std::size_t window = 0; window < kWindows; ++window) {
+      const std::size_t first = (sources.size() - kWindowLength) * window / (kWindows - 1);
+      scan(first, first + kWindowLength);
+    }
+  }
+  // Runs are one more than the changes between neighbours.
+  return (changes + 1) * kShortestRun <= compared + 1;
+}
+
 // The items of `sources` that `done` does not mark refused, grouped by
 // source: `order` lists each group's items in item order, the groups in the
 // order of their first items, and group_end[g] is where group g ends in
@@ -105,17 +139,12 @@ struct SourceGroups {
 // items of each group then places every item in `order` at once.
 template <class Id, class Hash>
 SourceGroups group_by_source(std::span<const Id> sources, const std::vector<std::uint8_t>& done) {
-  constexpr std::size_t kShortestRun = 4;
   constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
   const std::size_t count = sources.size();
   const typename IdEqualFor<Id>::type equal;
-  std::size_t runs = count == 0 ? 0 : 1;
-  for (std::size_t item = 1; item < count; ++item) {
-    runs += equal(sources[item], sources[item - 1]) ? 0 : 1;
-  }
   // Items are numbered in 32 bits below; a batch beyond that is taken as it
   // comes.
-  if (runs * kShortestRun <= count || count >= kNone) {
+  if (comes_in_runs(sources) || count >= kNone) {
     return {};
   }
   struct Slot {
@@ -143,8 +172,9 @@ SourceGroups group_by_source(std::span<const Id> sources, const std::vector<std:
   std::vector<std::uint32_t> group_size;
   std::vector<std::uint32_t> group_of(count);
   // The sources are hashed a block at a time, a block ahead of their turn,
-  // and each slot is asked for then; `tags` holds the current block's tags
-  // and the next one's.
+  // and each item asks for the slot of the item a block after it, so that
+  // the slots' lines are on their way, a few at a time, before they are
+  // read. `tags` holds the current block's tags and the next one's.
   constexpr std::size_t kBlock = 32;
   std::array<std::uint64_t, kBlock> hashes{};
   std::array<std::uint32_t, 2 * kBlock> tags{};
@@ -154,37 +184,44 @@ SourceGroups group_by_source(std::span<const Id> sources, const std::vector<std:
     for (std::size_t index = 0; index < size; ++index) {
       const auto tag = static_cast<std::uint32_t>(hashes[index] ^ (hashes[index] >> 32));
       tags[(first + index) % tags.size()] = tag;
-      __builtin_prefetch(&slots[tag & mask]);
     }
   };
   hash_block(0);
-  for (std::size_t item = 0; item < count; ++item) {
-    if (item % kBlock == 0 && item + kBlock < count) {
-      hash_block(item + kBlock);
+  for (std::size_t block = 0; block < count; block += kBlock) {
+    if (block + kBlock < count) {
+      hash_block(block + kBlock);
     }
-    if ((done[item] & refused) != 0) {
-      group_of[item] = kNone;
-      continue;
-    }
-    const Id& source = sources[item];
-    const std::uint32_t tag = tags[item % tags.size()];
-    std::size_t at = tag & mask;
-    while (slots[at].group != kNone &&
-           (slots[at].tag != tag || !equal(group_source[slots[at].group], source))) {
-      at = (at + 1) & mask;
-    }
-    std::uint32_t group = slots[at].group;
-    if (group == kNone) {
-      group = static_cast<std::uint32_t>(group_size.size());
-      slots[at] = Slot{tag, group};
-      group_source.push_back(source);
-      group_size.push_back(0);
-      if (2 * group_size.size() > slots.size()) {
-        grow();
+    const std::uint32_t* const block_tags = &tags[block % tags.size()];
+    const std::uint32_t* const next_tags = &tags[(block + kBlock) % tags.size()];
+    const std::size_t block_end = std::min(block + kBlock, count);
+    for (std::size_t item = block; item < block_end; ++item) {
+      if (item + kBlock < count) {
+        __builtin_prefetch(&slots[next_tags[item - block] & mask]);
       }
+      if ((done[item] & refused) != 0) {
+        group_of[item] = kNone;
+        continue;
+      }
+      const Id& source = sources[item];
+      const std::uint32_t tag = block_tags[item - block];
+      std::size_t at = tag & mask;
+      while (slots[at].group != kNone &&
+             (slots[at].tag != tag || !equal(group_source[slots[at].group], source))) {
+        at = (at + 1) & mask;
+      }
+      std::uint32_t group = slots[at].group;
+      if (group == kNone) {
+        group = static_cast<std::uint32_t>(group_size.size());
+        slots[at] = Slot{tag, group};
+        group_source.push_back(source);
+        group_size.push_back(0);
+        if (2 * group_size.size() > slots.size()) {
+          grow();
+        }
+      }
+      group_of[item] = group;
+      ++group_size[group];
     }
-    group_of[item] = group;
-    ++group_size[group];
   }
   SourceGroups groups;
   // Each group's start in `order`, which becomes its end as it is filled.
@@ -264,55 +301,61 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
       }
     }
     grouped = group_by_source<Id, Hash>(from, done);
-    if (!grouped.order.empty()) {
-      positions = grouped.order.size();
-    }
-    // The items from `position` to run_end share their source; its group
-    // is looked up at the first accepted one, and makes room for the whole
-    // run at once rather than growing step by step as it fills.
-    constexpr std::size_t kReadAhead = 16;
-    std::size_t run_end = 0;
-    std::size_t next_group = 0;
-    typename Edges::TargetWeights* targets = nullptr;
-    for (; position < positions; ++position) {
-      const std::size_t item = item_at(position);
-      // Grouped items are read out of order: their targets and weights are
-      // asked for some items ahead, so that the reads overlap.
-      if (!grouped.order.empty() && position + kReadAhead < positions) {
-        const std::size_t ahead = grouped.order[position + kReadAhead];
-        __builtin_prefetch(&to[ahead]);
-        __builtin_prefetch(&weights[ahead]);
-        __builtin_prefetch(&done[ahead]);
-      }
-      if (position == run_end) {
-        targets = nullptr;
-        if (grouped.order.empty()) {
-          run_end = position + 1;
-          while (run_end < count && typename IdEqualFor<Id>::type{}(from[run_end], from[item])) {
-            ++run_end;
+    // Each run of one source looks its group up once, at its first
+    // accepted item, and makes room for the whole run at once rather than
+    // growing step by step as it fills.
+    const auto open_group = [&](std::size_t item, std::size_t run) ->
+        typename Edges::TargetWeights& {
+          auto [entry, created] = groups.try_emplace(from[item]);
+          if (created) {
+            done[item] |= created_group;
           }
-        } else {
-          run_end = grouped.group_end[next_group++];
-        }
-      }
-      if ((done[item] & refused) != 0) {
-        continue;
-      }
-      if (targets == nullptr) {
-        auto [entry, created] = groups.try_emplace(from[item]);
-        if (created) {
-          done[item] |= created_group;
-        }
-        targets = &entry->second;
-        targets->reserve_more(run_end - position);
-      }
-      auto [target, new_pair] = targets->try_emplace(to[item], weights[item]);
+          entry->second.reserve_more(run);
+          return entry->second;
+        };
+    const auto record = [&](typename Edges::TargetWeights& targets, std::size_t item) {
+      auto [target, new_pair] = targets.try_emplace(to[item], weights[item]);
       if (new_pair) {
         done[item] |= inserted;
       } else {
         replaced.push_back(target->second);
         target->second = weights[item];
         done[item] |= overwrote;
+      }
+    };
+    if (grouped.order.empty()) {
+      while (position < count) {
+        std::size_t run_end = position + 1;
+        while (run_end < count && typename IdEqualFor<Id>::type{}(from[run_end], from[position])) {
+          ++run_end;
+        }
+        typename Edges::TargetWeights* targets = nullptr;
+        for (; position < run_end; ++position) {
+          if ((done[position] & refused) == 0) {
+            if (targets == nullptr) {
+              targets = &open_group(position, run_end - position);
+            }
+            record(*targets, position);
+          }
+        }
+      }
+    } else {
+      // Grouped items hold no refused ones, and are read out of order: their
+      // targets and weights are asked for some items ahead, so that the
+      // reads overlap.
+      constexpr std::size_t kReadAhead = 16;
+      positions = grouped.order.size();
+      for (const std::uint32_t group_end : grouped.group_end) {
+        auto& targets = open_group(grouped.order[position], group_end - position);
+        for (; position < group_end; ++position) {
+          if (position + kReadAhead < positions) {
+            const std::size_t ahead = grouped.order[position + kReadAhead];
+            __builtin_prefetch(&to[ahead]);
+            __builtin_prefetch(&weights[ahead]);
+            __builtin_prefetch(&done[ahead]);
+          }
+          record(targets, grouped.order[position]);
+        }
       }
     }
   } catch (...) {

@@ -292,11 +292,13 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
   };
   std::size_t positions = count;
   std::size_t position = 0;
+  std::size_t accepted = count;
   try {
     if (!deleted_nodes_.empty()) {
       for (std::size_t item = 0; item < count; ++item) {
         if (deleted_nodes_.contains(from[item]) || deleted_nodes_.contains(to[item])) {
           done[item] = refused;
+          --accepted;
         }
       }
     }
@@ -377,13 +379,15 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
     }
     throw;
   }
-  // Nothing below allocates or throws.
-  std::size_t recorded = 0;
+  // Nothing below allocates or throws. Each recorded edge leaves the
+  // deleted edges, and enters the index of sources by target if it is new.
+  if (edges_.deleted.empty() && !sources_by_target_) {
+    return accepted;
+  }
   for (std::size_t item = 0; item < count; ++item) {
     if ((done[item] & refused) != 0) {
       continue;
     }
-    ++recorded;
     if (!edges_.deleted.empty()) {
       if (const auto deleted = edges_.deleted.find(from[item]); deleted != edges_.deleted.end()) {
         deleted->second.erase(to[item]);
@@ -396,7 +400,7 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
       index_pair(Probe(from[item]), Probe(to[item]));
     }
   }
-  return recorded;
+  return accepted;
 }
 
 template <class Id, class T, class W, class Hash>

@@ -223,15 +223,13 @@ SourceGroups group_by_source(std::span<const Id> sources, const std::vector<std:
       ++group_size[group];
     }
   }
-  SourceGroups groups;
-  // Each group's start in `order`, which becomes its end as it is filled.
-  groups.group_end.resize(group_size.size());
+  // Each group's size becomes its start in `order`, and that start its end
+  // as the group is filled.
   std::uint32_t start = 0;
-  for (std::size_t group = 0; group < group_size.size(); ++group) {
-    groups.group_end[group] = start;
-    start += group_size[group];
+  for (std::uint32_t& size : group_size) {
+    start += std::exchange(size, start);
   }
-  groups.order.resize(start);
+  SourceGroups groups{std::vector<std::uint32_t>(start), std::move(group_size)};
   for (std::size_t item = 0; item < count; ++item) {
     if (const std::uint32_t group = group_of[item]; group != kNone) {
       groups.order[groups.group_end[group]++] = static_cast<std::uint32_t>(item);

@@ -60,6 +60,20 @@ install_missing_packages() {
   "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
+# The JavaScript development tools (linter, formatter, the live view's
+# renderer and bundler, the browser driver), exactly as package-lock.json
+# pins them. Reinstalled only when the lock file changed since the last
+# install.
+install_node_packages() {
+  local stamp="$REPO_ROOT/node_modules/.quorl-lock"
+  if [[ -f "$stamp" ]] && cmp -s "$stamp" "$REPO_ROOT/package-lock.json"; then
+    echo "node packages present"
+    return
+  fi
+  (cd "$REPO_ROOT" && npm ci --no-audit --no-fund --loglevel=error)
+  cp "$REPO_ROOT/package-lock.json" "$stamp"
+}
+
 # pip, quiet: errors and warnings still reach stderr, except the warning
 # that a configured local package index does not exist on this machine.
 #   pip_quiet PYTHON ARGUMENT...

@@ -1,6 +1,5 @@
 #include "bytes/json_scanner.hpp"
 
-#include <cstring>
 #include <vector>
 
 #include "bytes/utf8.hpp"
@@ -8,17 +7,6 @@
 namespace quorl::detail {
 
 namespace {
-
-constexpr bool is_whitespace(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-// Bytes that end a run of characters copied as they are.
-constexpr bool ends_plain_run(char c) noexcept {
-  return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20U;
-}
 
 constexpr bool is_high_surrogate(std::uint32_t unit) noexcept {
   return unit >= 0xD800U && unit <= 0xDBFFU;
@@ -84,29 +72,6 @@ class NestingStack {
 };
 
 }  // namespace
-
-void JsonScanner::skip_whitespace() noexcept {
-  while (cursor_ != end_ && is_whitespace(*cursor_)) {
-    ++cursor_;
-  }
-}
-
-bool JsonScanner::consume(char expected) noexcept {
-  if (!next_is(expected)) {
-    return false;
-  }
-  ++cursor_;
-  return true;
-}
-
-bool JsonScanner::consume_literal(std::string_view spelling) noexcept {
-  if (static_cast<std::size_t>(end_ - cursor_) < spelling.size() ||
-      std::memcmp(cursor_, spelling.data(), spelling.size()) != 0) {
-    return false;
-  }
-  cursor_ += spelling.size();
-  return true;
-}
 
 std::optional<std::uint32_t> JsonScanner::read_hex_unit() noexcept {
   if (end_ - cursor_ < 4) {
@@ -186,7 +151,7 @@ bool JsonScanner::scan_string(Sink& sink) {
   }
 }
 
-bool JsonScanner::read_string(std::string& out) {
+bool JsonScanner::read_escaped_string(std::string& out) {
   AppendingSink sink{out};
   return scan_string(sink);
 }
@@ -194,47 +159,6 @@ bool JsonScanner::read_string(std::string& out) {
 bool JsonScanner::skip_string() noexcept {
   DiscardingSink sink;
   return scan_string(sink);
-}
-
-std::optional<NumberToken> JsonScanner::read_number() noexcept {
-  const char* start = cursor_;
-  NumberToken token;
-  token.negative = consume('-');
-  if (consume('0')) {
-    // A leading zero stands alone: "01" is "0" followed by a stray digit,
-    // which the caller then refuses.
-  } else if (cursor_ != end_ && *cursor_ >= '1' && *cursor_ <= '9') {
-    while (cursor_ != end_ && is_digit(*cursor_)) {
-      ++cursor_;
-    }
-  } else {
-    return std::nullopt;
-  }
-  token.integral = true;
-  const auto digits = [this]() {
-    const char* first = cursor_;
-    while (cursor_ != end_ && is_digit(*cursor_)) {
-      ++cursor_;
-    }
-    return cursor_ != first;
-  };
-  if (consume('.')) {
-    token.integral = false;
-    if (!digits()) {
-      return std::nullopt;
-    }
-  }
-  if (consume('e') || consume('E')) {
-    token.integral = false;
-    if (!consume('+')) {
-      (void)consume('-');
-    }
-    if (!digits()) {
-      return std::nullopt;
-    }
-  }
-  token.text = std::string_view(start, static_cast<std::size_t>(cursor_ - start));
-  return token;
 }
 
 bool JsonScanner::skip_scalar() noexcept {

@@ -29,6 +29,7 @@ declare -A dictionary=(
   [fuzz_graph_diff_round_trip]=graph_diff_bytes.dict
   [fuzz_edits_on_decoded_diff]=graph_diff_bytes.dict
   [fuzz_read_node_text]=node_text.dict
+  [fuzz_compact_node_text]=node_text.dict
 )
 
 declare -A running=()

@@ -31,6 +31,7 @@
 
 #include <cstddef>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,5 +52,17 @@ void append_node_text(const NodeUpdate& update, std::string& out);
 
 // The record that `text` describes, or the offset at which it was refused.
 [[nodiscard]] std::expected<NodeUpdate, NodeTextError> read_node_text(std::string_view text);
+
+namespace detail {
+
+// The two readers behind read_node_text, apart for the differential fuzz
+// target. The compact reader takes only texts in the writer's own form
+// (no whitespace, no escapes, known keys in declared order) and gives
+// nullopt for anything else, whether the general reader accepts it or not;
+// where it gives a record, the general reader gives the same one.
+[[nodiscard]] std::optional<NodeUpdate> read_compact_node_text(std::string_view text);
+[[nodiscard]] std::expected<NodeUpdate, NodeTextError> read_any_node_text(std::string_view text);
+
+}  // namespace detail
 
 }  // namespace quorl

@@ -150,8 +150,19 @@ class NodeTextReader {
 
 }  // namespace
 
-std::expected<NodeUpdate, NodeTextError> read_node_text(std::string_view text) {
+namespace detail {
+
+std::expected<NodeUpdate, NodeTextError> read_any_node_text(std::string_view text) {
   return NodeTextReader(text).read();
+}
+
+}  // namespace detail
+
+std::expected<NodeUpdate, NodeTextError> read_node_text(std::string_view text) {
+  if (auto update = detail::read_compact_node_text(text)) {
+    return std::move(*update);
+  }
+  return detail::read_any_node_text(text);
 }
 
 }  // namespace quorl

@@ -1,0 +1,249 @@
+// The reader's fast path: the texts the writer itself produces. It accepts
+// only a subset of what the general reader accepts, and for that subset
+// builds the same record; everything else it leaves to the general reader.
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "bytes/json_scanner.hpp"
+#include "bytes/node_text.hpp"
+#include "node_update/float_narrowing.hpp"
+
+namespace quorl::detail {
+
+namespace {
+
+// `"key":` for each field, in declared order.
+template <Field field>
+constexpr auto kMemberName = [] {
+  constexpr std::string_view key = kFields[index_of(field)].json_key;
+  std::array<char, key.size() + 3> name{};
+  name[0] = '"';
+  for (std::size_t index = 0; index < key.size(); ++index) {
+    name[index + 1] = key[index];
+  }
+  name[key.size() + 1] = '"';
+  name[key.size() + 2] = ':';
+  return name;
+}();
+
+// Powers of ten that a double holds exactly.
+constexpr std::array<double, 23> kExactPowersOfTen = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// The bytes of `word` (little-endian) that end a plain string: '"', '\\'
+// and those below 0x20, as the high bit of each; the lowest one found is
+// exact, higher ones may be false alarms.
+constexpr std::uint64_t string_stops(std::uint64_t word) noexcept {
+  const auto equal_to = [word](char c) {
+    const std::uint64_t diff = word ^ (kEveryByte * static_cast<unsigned char>(c));
+    return (diff - kEveryByte) & ~diff;
+  };
+  const std::uint64_t below_space = (word - kEveryByte * 0x20U) & ~word;
+  return (equal_to('"') | equal_to('\\') | below_space) & kHighBits;
+}
+
+class CompactReader {
+ public:
+  explicit CompactReader(std::string_view text) noexcept
+      : cursor_(text.data()), end_(text.data() + text.size()) {}
+
+  std::optional<NodeUpdate> read() {
+    if (remaining() == 2 && cursor_[0] == '{' && cursor_[1] == '}') {
+      return NodeUpdate();
+    }
+    char separator = '{';
+    const bool read_all = all_fields([&]<Field field>() {
+      constexpr auto& name = kMemberName<field>;
+      if (remaining() <= name.size() || cursor_[0] != separator ||
+          std::memcmp(cursor_ + 1, name.data(), name.size()) != 0) {
+        return true;  // absent, or not in this form: the end decides
+      }
+      cursor_ += 1 + name.size();
+      separator = ',';
+      return read_value<field>();
+    });
+    if (!read_all || separator == '{' || remaining() != 1 || *cursor_ != '}') {
+      return std::nullopt;
+    }
+    return std::move(update_);
+  }
+
+ private:
+  [[nodiscard]] std::size_t remaining() const noexcept {
+    return static_cast<std::size_t>(end_ - cursor_);
+  }
+
+  bool next_is(char c) const noexcept { return cursor_ != end_ && *cursor_ == c; }
+
+  bool consume_literal(std::string_view spelling) noexcept {
+    if (remaining() < spelling.size() ||
+        std::memcmp(cursor_, spelling.data(), spelling.size()) != 0) {
+      return false;
+    }
+    cursor_ += spelling.size();
+    return true;
+  }
+
+  template <Field field>
+  bool read_value() {
+    if (next_is('n')) {
+      return consume_literal("null");
+    }
+    constexpr FieldKind kKind = kind_of(field);
+    if constexpr (kKind == FieldKind::text) {
+      return read_text<field>();
+    } else if constexpr (kKind == FieldKind::size) {
+      const auto size = read_size();
+      if (size) {
+        update_.set<field>(*size);
+      }
+      return size.has_value();
+    } else if constexpr (kKind == FieldKind::colour) {
+      const auto colour = read_colour();
+      if (colour) {
+        update_.set<field>(*colour);
+      }
+      return colour.has_value();
+    } else {
+      const bool is_true = consume_literal("true");
+      if (!is_true && !consume_literal("false")) {
+        return false;
+      }
+      update_.set<field>(is_true);
+      return true;
+    }
+  }
+
+  // A string without escapes or control characters, taken as it is.
+  template <Field field>
+  bool read_text() {
+    if (!next_is('"')) {
+      return false;
+    }
+    const char* const first = ++cursor_;
+    while (remaining() >= 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, cursor_, sizeof word);
+      if (const std::uint64_t stops = string_stops(word); stops != 0) {
+        cursor_ += std::countr_zero(stops) / 8;
+        return end_text<field>(first);
+      }
+      cursor_ += 8;
+    }
+    while (cursor_ != end_ && *cursor_ != '"' && *cursor_ != '\\' &&
+           static_cast<unsigned char>(*cursor_) >= 0x20U) {
+      ++cursor_;
+    }
+    return end_text<field>(first);
+  }
+
+  template <Field field>
+  bool end_text(const char* first) {
+    if (!next_is('"')) {
+      return false;  // an escape, a control character or the end of the text
+    }
+    update_.set<field>(std::string_view(first, static_cast<std::size_t>(cursor_ - first)));
+    ++cursor_;
+    return true;
+  }
+
+  // A number with a fraction or an exponent (the writer's form of a size),
+  // converted as the general reader converts it: to the nearest double,
+  // then narrowed. Here the conversion is one exact operation, so only
+  // numbers of at most 19 significant digits that a double holds exactly
+  // and small exponents are taken.
+  std::optional<float> read_size() noexcept {
+    const bool negative = next_is('-');
+    cursor_ += negative ? 1 : 0;
+    std::uint64_t digits = 0;
+    int significant = 0;
+    int exponent = 0;
+    const auto take_digit = [&] {
+      digits = digits * 10 + static_cast<std::uint64_t>(*cursor_++ - '0');
+      significant += digits != 0 ? 1 : 0;
+    };
+    if (next_is('0')) {
+      ++cursor_;
+    } else if (cursor_ != end_ && *cursor_ >= '1' && *cursor_ <= '9') {
+      while (cursor_ != end_ && is_json_digit(*cursor_) && significant < 19) {
+        take_digit();
+      }
+    } else {
+      return std::nullopt;
+    }
+    bool integral = true;
+    if (next_is('.')) {
+      ++cursor_;
+      integral = false;
+      const char* const first = cursor_;
+      while (cursor_ != end_ && is_json_digit(*cursor_) && significant < 19) {
+        take_digit();
+        --exponent;
+      }
+      if (cursor_ == first) {
+        return std::nullopt;
+      }
+    }
+    if (next_is('e')) {
+      ++cursor_;
+      integral = false;
+      const bool negative_exponent = next_is('-');
+      cursor_ += negative_exponent ? 1 : 0;
+      int written = 0;
+      const char* const first = cursor_;
+      while (cursor_ != end_ && is_json_digit(*cursor_) && written < 1000) {
+        written = written * 10 + (*cursor_++ - '0');
+      }
+      if (cursor_ == first) {
+        return std::nullopt;
+      }
+      exponent += negative_exponent ? -written : written;
+    }
+    // More digits than taken, an integer (converted otherwise by the
+    // general reader), or a conversion that would round twice.
+    if ((cursor_ != end_ && is_json_digit(*cursor_)) || integral || digits > (1ULL << 53) ||
+        exponent < -22 || exponent > 22) {
+      return std::nullopt;
+    }
+    double value = static_cast<double>(digits);
+    const std::size_t power = static_cast<std::size_t>(exponent < 0 ? -exponent : exponent);
+    value = exponent < 0 ? value / kExactPowersOfTen[power] : value * kExactPowersOfTen[power];
+    return narrow_to_float(negative ? -value : value);
+  }
+
+  // 0..255 in digits, without a leading zero.
+  std::optional<std::uint8_t> read_colour() noexcept {
+    if (cursor_ == end_ || !is_json_digit(*cursor_)) {
+      return std::nullopt;
+    }
+    unsigned value = static_cast<unsigned>(*cursor_++ - '0');
+    for (int more = 0; value != 0 && more < 2 && cursor_ != end_ && is_json_digit(*cursor_);
+         ++more) {
+      value = value * 10 + static_cast<unsigned>(*cursor_++ - '0');
+    }
+    if ((cursor_ != end_ && is_json_digit(*cursor_)) || value > 255) {
+      return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(value);
+  }
+
+  const char* cursor_;
+  const char* end_;
+  NodeUpdate update_;
+};
+
+}  // namespace
+
+std::optional<NodeUpdate> read_compact_node_text(std::string_view text) {
+  return CompactReader(text).read();
+}
+
+}  // namespace quorl::detail

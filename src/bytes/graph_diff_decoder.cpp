@@ -24,6 +24,12 @@ std::size_t reservation_for(std::size_t count) noexcept {
   return std::min(count, kMaxReservedEntries);
 }
 
+// The node section is usually most of an input, and its count is checked
+// against what the rest of the input can hold: every node entry takes at
+// least an id field, a count field and a two-byte text. The table reserved
+// therefore stays within a small multiple of the input's length.
+constexpr std::size_t kSmallestNodeEntry = 24 + 8 + 2;
+
 // An edge group of up to this many targets is filled without a lookup per
 // target (a scan of half the group, or a probe of its index) and checked
 // for repeated targets once it is full, through a scratch table of one-byte
@@ -142,18 +148,32 @@ class DiffDecoder {
     return true;
   }
 
-  // The texts stay views into the input until every section has been read;
-  // a later entry for the same id replaces the earlier one unparsed.
+  // A node's entry is made when its id first comes, and its text stays a
+  // view into the input, at the entry's position, until every section has
+  // been read; a later entry for the same id replaces the text unparsed.
   bool read_node_texts() {
-    return read_section(texts_, [this] {
+    std::size_t count = 0;
+    if (!take(reader_.read_count(), count)) {
+      return false;
+    }
+    const std::size_t remaining = input_.size() - reader_.offset();
+    const std::size_t room = std::min(count, remaining / kSmallestNodeEntry);
+    nodes_.reserve(room);
+    texts_.reserve(room);
+    for (std::size_t entry = 0; entry < count; ++entry) {
       NodeId id;
       std::string_view text;
       if (!read_id(id) || !take(reader_.read_text(), text)) {
         return false;
       }
-      texts_.insert_or_assign(id, text);
-      return true;
-    });
+      const auto [node, inserted] = nodes_.try_emplace(id);
+      if (inserted) {
+        texts_.push_back(text);
+      } else {
+        texts_[static_cast<std::size_t>(node - nodes_.begin())] = text;
+      }
+    }
+    return true;
   }
 
   bool read_deleted_nodes() {
@@ -244,8 +264,9 @@ class DiffDecoder {
   }
 
   bool parse_node_texts() {
-    nodes_.reserve(texts_.size());
-    for (const auto& [id, text] : texts_) {
+    auto* const node = nodes_.begin();
+    for (std::size_t position = 0; position < texts_.size(); ++position) {
+      const std::string_view text = texts_[position];
       auto update = read_node_text(text);
       if (!update) {
         const auto text_offset = static_cast<std::size_t>(
@@ -254,7 +275,7 @@ class DiffDecoder {
             DecodeError{DecodeFailure::invalid_node_text, text_offset + update.error().offset};
         return false;
       }
-      nodes_.emplace(id, std::move(*update));
+      node[position].second = std::move(*update);
     }
     return true;
   }
@@ -262,8 +283,8 @@ class DiffDecoder {
   std::span<const std::uint8_t> input_;
   detail::Reader reader_;
   DecodeError failure_{DecodeFailure::premature_end};
-  IdMap<NodeId, std::string_view, IdHash> texts_;
   Diff::NodeMap nodes_;
+  std::vector<std::string_view> texts_;  // the text of each entry of nodes_
   Diff::NodeSet deleted_nodes_;
   Diff::Edges edges_;
 };

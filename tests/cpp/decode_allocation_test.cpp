@@ -3,6 +3,9 @@
 // operator new hands out, so it can bound what a failed decode allocated.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+
 #include "byte_form_support.hpp"
 #include "bytes/graph_diff_bytes_detail.hpp"
 #include "heap_probe.hpp"
@@ -60,6 +63,27 @@ INSTANTIATE_TEST_SUITE_P(
             ByteBuilder().zero_counts(3).count(1).id(kA).count(kHuge).id(kB).id(kA).bytes()},
         HugeCountCase{"largest_count", ByteBuilder().count(~0ULL).id(kA).text("{}").bytes()}),
     [](const auto& test_case) { return std::string(test_case.param.name); });
+
+// The node section reserves its table from the count, but never for more
+// entries than the rest of the input could hold: a huge count before a
+// thousand entries reserves for about a thousand, not for the count (nor
+// for the fixed 4,096 of the other containers).
+TEST(NodeSection, ReservesNoMoreThanTheInputCanHold) {
+  ByteBuilder builder;
+  builder.count(kHuge);
+  for (std::uint32_t index = 0; index < 1000; ++index) {
+    NodeId id{};
+    std::memcpy(id.data(), &index, sizeof index);
+    builder.id(id).text("{}");
+  }
+  const Bytes bytes = builder.bytes();
+  reset_heap_counts();
+  const auto decoded = bytes_to_graph_diff(bytes);
+  const std::size_t allocated = requested_bytes();
+  ASSERT_FALSE(decoded.has_value());
+  EXPECT_EQ(decoded.error().cause, DecodeFailure::premature_end);
+  EXPECT_LT(allocated, 4 * bytes.size());
+}
 
 }  // namespace
 }  // namespace quorl

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "bytes/json_scanner.hpp"
+#include "bytes/json_text.hpp"
 #include "bytes/node_text.hpp"
 #include "node_update/float_narrowing.hpp"
 
@@ -16,39 +17,10 @@ namespace quorl::detail {
 
 namespace {
 
-// `"key":` for each field, in declared order.
-template <Field field>
-constexpr auto kMemberName = [] {
-  constexpr std::string_view key = kFields[index_of(field)].json_key;
-  std::array<char, key.size() + 3> name{};
-  name[0] = '"';
-  for (std::size_t index = 0; index < key.size(); ++index) {
-    name[index + 1] = key[index];
-  }
-  name[key.size() + 1] = '"';
-  name[key.size() + 2] = ':';
-  return name;
-}();
-
 // Powers of ten that a double holds exactly.
 constexpr std::array<double, 23> kExactPowersOfTen = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-constexpr std::uint64_t kEveryByte = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
-// The bytes of `word` (little-endian) that end a plain string: '"', '\\'
-// and those below 0x20, as the high bit of each; the lowest one found is
-// exact, higher ones may be false alarms.
-constexpr std::uint64_t string_stops(std::uint64_t word) noexcept {
-  const auto equal_to = [word](char c) {
-    const std::uint64_t diff = word ^ (kEveryByte * static_cast<unsigned char>(c));
-    return (diff - kEveryByte) & ~diff;
-  };
-  const std::uint64_t below_space = (word - kEveryByte * 0x20U) & ~word;
-  return (equal_to('"') | equal_to('\\') | below_space) & kHighBits;
-}
 
 class CompactReader {
  public:

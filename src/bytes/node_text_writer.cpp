@@ -1,6 +1,11 @@
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
 
+#include "bytes/json_text.hpp"
 #include "bytes/node_text.hpp"
 #include "bytes/size_text.hpp"
 
@@ -11,6 +16,10 @@ namespace {
 // Most records are a short label and a few numbers; a node's text rarely
 // needs more than this, so the buffer rarely grows.
 constexpr std::size_t kInitialTextCapacity = 128;
+
+// The longest escape of one byte ("\u001f"), and so the most one byte of a
+// label or url can take in the text.
+constexpr std::size_t kLongestEscape = 6;
 
 // The escape of each byte below 0x20, '"' and '\\'; an empty entry means the
 // byte is copied as is.
@@ -33,72 +42,119 @@ std::string_view escape_of(unsigned char byte) noexcept {
   return {};
 }
 
-void append_string(std::string_view text, std::string& out) {
-  out.push_back('"');
-  std::size_t run_start = 0;
-  for (std::size_t index = 0; index < text.size(); ++index) {
-    const std::string_view escape = escape_of(static_cast<unsigned char>(text[index]));
-    if (escape.empty()) {
-      continue;
-    }
-    out.append(text.substr(run_start, index - run_start));
-    out.append(escape);
-    run_start = index + 1;
-  }
-  out.append(text.substr(run_start));
-  out.push_back('"');
+char* put(std::string_view text, char* out) noexcept {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
 }
 
-void append_colour(std::uint8_t value, std::string& out) {
+// Copies plain runs eight bytes at a time, up to the next byte that needs
+// an escape.
+char* put_string(std::string_view text, char* out) noexcept {
+  *out++ = '"';
+  const char* cursor = text.data();
+  const char* const end = cursor + text.size();
+  while (cursor != end) {
+    const char* run = cursor;
+    while (end - cursor >= 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, cursor, sizeof word);
+      if (const std::uint64_t stops = detail::string_stops(word); stops != 0) {
+        cursor += std::countr_zero(stops) / 8;
+        break;
+      }
+      cursor += 8;
+    }
+    if (end - cursor < 8) {
+      while (cursor != end && escape_of(static_cast<unsigned char>(*cursor)).empty()) {
+        ++cursor;
+      }
+    }
+    out = put(std::string_view(run, static_cast<std::size_t>(cursor - run)), out);
+    if (cursor != end && !escape_of(static_cast<unsigned char>(*cursor)).empty()) {
+      out = put(escape_of(static_cast<unsigned char>(*cursor++)), out);
+    }
+  }
+  *out++ = '"';
+  return out;
+}
+
+char* put_colour(std::uint8_t value, char* out) noexcept {
   if (value >= 100) {
-    out.push_back(static_cast<char>('0' + value / 100));
+    *out++ = static_cast<char>('0' + value / 100);
   }
   if (value >= 10) {
-    out.push_back(static_cast<char>('0' + value / 10 % 10));
+    *out++ = static_cast<char>('0' + value / 10 % 10);
   }
-  out.push_back(static_cast<char>('0' + value % 10));
+  *out++ = static_cast<char>('0' + value % 10);
+  return out;
 }
 
-void append_size(float value, std::string& out) {
-  if (!std::isfinite(value)) {
-    out.append("null");
+// The most the value of a present field can take in the text.
+template <Field field>
+std::size_t longest_value(FieldValue<field> value) noexcept {
+  constexpr FieldKind kKind = kind_of(field);
+  if constexpr (kKind == FieldKind::text) {
+    return 2 + kLongestEscape * value.size();
+  } else if constexpr (kKind == FieldKind::size) {
+    return detail::kLongestSizeText;
+  } else if constexpr (kKind == FieldKind::colour) {
+    return 3;
   } else {
-    detail::append_size_text(value, out);
+    return 5;
   }
 }
 
 // The value of a present field, by its kind.
 template <Field field>
-void append_value(FieldValue<field> value, std::string& out) {
+char* put_value(FieldValue<field> value, char* out) noexcept {
   constexpr FieldKind kKind = kind_of(field);
   if constexpr (kKind == FieldKind::text) {
-    append_string(value, out);
+    return put_string(value, out);
   } else if constexpr (kKind == FieldKind::size) {
-    append_size(value, out);
+    return std::isfinite(value) ? detail::write_size_text(value, out) : put("null", out);
   } else if constexpr (kKind == FieldKind::colour) {
-    append_colour(value, out);
+    return put_colour(value, out);
   } else {
-    out.append(value ? "true" : "false");
+    return put(value ? "true" : "false", out);
   }
+}
+
+// An upper bound of the length of the text of `update`, so that it can be
+// written through a pointer into room reserved once.
+std::size_t longest_text(const NodeUpdate& update) noexcept {
+  std::size_t longest = 2;
+  all_fields([&]<Field field>() {
+    if (const auto value = update.get<field>()) {
+      longest += 1 + detail::kMemberName<field>.size() + longest_value<field>(*value);
+    }
+    return true;
+  });
+  return longest;
+}
+
+char* put_node_text(const NodeUpdate& update, char* out) noexcept {
+  char separator = '{';
+  all_fields([&]<Field field>() {
+    if (const auto value = update.get<field>()) {
+      *out++ = separator;
+      separator = ',';
+      // Every key is plain ASCII needing no escape.
+      constexpr auto& name = detail::kMemberName<field>;
+      out = put(std::string_view(name.data(), name.size()), out);
+      out = put_value<field>(*value, out);
+    }
+    return true;
+  });
+  return put(separator == '{' ? "{}" : "}", out);
 }
 
 }  // namespace
 
 void append_node_text(const NodeUpdate& update, std::string& out) {
-  bool first = true;
-  all_fields([&]<Field field>() {
-    if (const auto value = update.get<field>()) {
-      out.push_back(first ? '{' : ',');
-      first = false;
-      // Every key is plain ASCII needing no escape.
-      out.push_back('"');
-      out.append(kFields[index_of(field)].json_key);
-      out.append("\":");
-      append_value<field>(*value, out);
-    }
-    return true;
+  const std::size_t start = out.size();
+  out.resize_and_overwrite(start + longest_text(update), [&](char* data, std::size_t /*room*/) {
+    return static_cast<std::size_t>(put_node_text(update, data + start) - data);
   });
-  out.append(first ? "{}" : "}");
 }
 
 std::string write_node_text(const NodeUpdate& update) {

@@ -1,7 +1,11 @@
 #include "bytes/size_text.hpp"
 
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 
@@ -23,7 +27,7 @@ struct ShortestDigits {
 // std::to_chars without a precision gives the shortest digit string that
 // reads back to the same float (the nearest one on a tie), so only its
 // scientific layout "d.ddde+XX" needs taking apart.
-ShortestDigits shortest_digits(float magnitude, char (&buffer)[32], char (&digits)[16]) {
+ShortestDigits shortest_digits(float magnitude, char (&buffer)[32], char (&digits)[16]) noexcept {
   const auto [end, error] =
       std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
   (void)error;  // 32 bytes hold every float in this layout
@@ -46,50 +50,130 @@ ShortestDigits shortest_digits(float magnitude, char (&buffer)[32], char (&digit
   return {std::string_view(digits, count), exponent + 1};
 }
 
-void append_exponent(int exponent, std::string& out) {
-  char buffer[8];
-  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, exponent);
-  (void)error;
-  out.push_back('e');
-  out.append(buffer, end);
+char* put(std::string_view text, char* out) noexcept {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+char* put_zeros(int count, char* out) noexcept {
+  std::memset(out, '0', static_cast<std::size_t>(count));
+  return out + count;
+}
+
+char* put_exponent(int exponent, char* out) noexcept {
+  *out++ = 'e';
+  return std::to_chars(out, out + 8, exponent).ptr;
+}
+
+char* lay_out(ShortestDigits shortest, char* out) noexcept {
+  const auto [digits, point] = shortest;
+  const int count = static_cast<int>(digits.size());
+  if (point >= count && point <= kLargestPlainPoint) {
+    out = put_zeros(point - count, put(digits, out));
+    return put(".0", out);
+  }
+  if (point > 0 && point <= kLargestPlainPoint) {
+    out = put(digits.substr(0, static_cast<std::size_t>(point)), out);
+    *out++ = '.';
+    return put(digits.substr(static_cast<std::size_t>(point)), out);
+  }
+  if (point > kSmallestPlainPoint && point <= 0) {
+    return put(digits, put_zeros(-point, put("0.", out)));
+  }
+  *out++ = digits.front();
+  if (count > 1) {
+    *out++ = '.';
+    out = put(digits.substr(1), out);
+  }
+  return put_exponent(point - 1, out);
+}
+
+constexpr std::array<double, 7> kPowersOfTen = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+
+// Most sizes are a short decimal: the float nearest to 2.5 or 4.7. Such a
+// value has at most six decimals d such that some integer m, and only one,
+// has m / 10^d within the interval of reals that round to the value; the
+// fewest such decimals, with that m, are the shortest digits. Every step is
+// exact in double (24 bits of value times at most 20 bits of power of ten),
+// so the test is exact; values it cannot settle (a tie on the interval's
+// edge, two integers in reach, more than six decimals) go to the search.
+// On success `scaled` is m and `decimals` is d.
+bool near_short_decimal(float magnitude, std::uint64_t& scaled, int& decimals) noexcept {
+  const auto bits = std::bit_cast<std::uint32_t>(magnitude);
+  const double value = magnitude;
+  // Half the gap to each neighbour: the interval's reach below and above
+  // (they differ at a power of two). The largest float has infinity above.
+  const double below = (value - static_cast<double>(std::bit_cast<float>(bits - 1))) / 2;
+  const double above = (static_cast<double>(std::bit_cast<float>(bits + 1)) - value) / 2;
+  for (int candidate = 0; candidate < static_cast<int>(kPowersOfTen.size()); ++candidate) {
+    const double scale = kPowersOfTen[static_cast<std::size_t>(candidate)];
+    if ((below + above) * scale >= 1.0) {
+      return false;
+    }
+    const double exact = value * scale;
+    const double nearest = std::floor(exact + 0.5);
+    const double distance = nearest - exact;
+    const double reach = distance >= 0 ? above * scale : below * scale;
+    const double gap = std::fabs(distance);
+    if (gap == reach) {
+      return false;
+    }
+    if (gap < reach && nearest >= 1.0) {
+      scaled = static_cast<std::uint64_t>(nearest);
+      decimals = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+// m / 10^d as a plain decimal: at least one digit before the point, and
+// ".0" when there are no decimals.
+char* put_scaled(std::uint64_t scaled, int decimals, char* out) noexcept {
+  char digits[24];
+  char* first = digits + sizeof digits;
+  int written = 0;
+  do {
+    *--first = static_cast<char>('0' + scaled % 10);
+    scaled /= 10;
+    ++written;
+  } while (scaled != 0 || written <= decimals);
+  const auto whole = static_cast<std::size_t>(written - decimals);
+  out = put(std::string_view(first, whole), out);
+  *out++ = '.';
+  if (decimals == 0) {
+    *out++ = '0';
+    return out;
+  }
+  return put(std::string_view(first + whole, static_cast<std::size_t>(decimals)), out);
 }
 
 }  // namespace
 
-void append_size_text(float value, std::string& out) {
+char* write_size_text_by_search(float value, char* out) noexcept {
   if (std::signbit(value)) {
-    out.push_back('-');
+    *out++ = '-';
     value = -value;
   }
   if (value == 0.0F) {
-    out.append("0.0");
-    return;
+    return put("0.0", out);
   }
   char buffer[32];
   char digit_buffer[16];
-  const auto [digits, point] = shortest_digits(value, buffer, digit_buffer);
-  const int count = static_cast<int>(digits.size());
-  if (point >= count && point <= kLargestPlainPoint) {
-    out.append(digits);
-    out.append(static_cast<std::size_t>(point - count), '0');
-    out.append(".0");
-  } else if (point > 0 && point <= kLargestPlainPoint) {
-    out.append(digits.substr(0, static_cast<std::size_t>(point)));
-    out.push_back('.');
-    out.append(digits.substr(static_cast<std::size_t>(point)));
-  } else if (point > kSmallestPlainPoint && point <= 0) {
-    out.append("0.");
-    out.append(static_cast<std::size_t>(-point), '0');
-    out.append(digits);
-  } else if (count == 1) {
-    out.append(digits);
-    append_exponent(point - 1, out);
-  } else {
-    out.push_back(digits.front());
-    out.push_back('.');
-    out.append(digits.substr(1));
-    append_exponent(point - 1, out);
+  return lay_out(shortest_digits(value, buffer, digit_buffer), out);
+}
+
+char* write_size_text(float value, char* out) noexcept {
+  const float magnitude = std::fabs(value);
+  std::uint64_t scaled = 0;
+  int decimals = 0;
+  if (magnitude == 0.0F || !near_short_decimal(magnitude, scaled, decimals)) {
+    return write_size_text_by_search(value, out);
   }
+  if (std::signbit(value)) {
+    *out++ = '-';
+  }
+  return put_scaled(scaled, decimals, out);
 }
 
 }  // namespace quorl::detail

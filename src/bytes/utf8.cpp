@@ -9,14 +9,23 @@ namespace {
 
 constexpr bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0U) == 0x80U; }
 
-// Length of the run of ASCII bytes at the start of `text`, checked eight
-// bytes at a time; node texts are mostly ASCII.
+// Length of the run of ASCII bytes at the start of `text`, checked 32 and
+// then eight bytes at a time; node texts are mostly ASCII.
 std::size_t ascii_prefix(const unsigned char* text, std::size_t length) noexcept {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
   std::size_t index = 0;
+  while (length - index >= 32) {
+    std::uint64_t blocks[4];
+    std::memcpy(blocks, text + index, sizeof blocks);
+    if (((blocks[0] | blocks[1] | blocks[2] | blocks[3]) & kHighBits) != 0) {
+      break;
+    }
+    index += 32;
+  }
   while (length - index >= 8) {
     std::uint64_t block = 0;
     std::memcpy(&block, text + index, sizeof block);
-    if ((block & 0x8080808080808080ULL) != 0) {
+    if ((block & kHighBits) != 0) {
       break;
     }
     index += 8;

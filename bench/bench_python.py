@@ -21,6 +21,7 @@ import marshal
 import operator
 import os
 import platform
+import struct
 import subprocess
 import sys
 import time
@@ -305,6 +306,92 @@ def bench_bytes(size, repeats):
     ]
 
 
+# Byte methods on labelled nodes, the shape of a renderer's graph: 10^5
+# nodes (at full size), each with a label, a size and a colour, a third with
+# show_label and a fifth with a url; about 111 bytes a node in the byte form.
+# "loose" is the same records in texts as another writer might produce them
+# (whitespace, keys in another order, \u escapes, an unknown key with a
+# nested value), which the reader takes through its general path.
+
+_WORDS = ("alpha", "beta", "gamma", "delta", "epsilon", "zeta", "theta", "kappa")
+
+
+def labelled_nodes(count):
+    nodes = {}
+    for index, node_id in enumerate(make_ids(count, salt=15)):
+        update = {
+            "label": f"{_WORDS[index % len(_WORDS)]} {index}",
+            "size": 1 + (index % 90) / 10,
+            "red": index * 7 % 256,
+            "green": index * 13 % 256,
+            "blue": index * 29 % 256,
+        }
+        if index % 10 < 3:
+            update["show_label"] = index % 2 == 0
+        if index % 5 == 0:
+            update["url"] = f"https://example.org/node/{index}"
+        nodes[node_id] = update
+    return nodes
+
+
+def loose_text(update):
+    def string(text):
+        # Every space as an escape, and the first letter too.
+        return '"' + "".join(
+            f"\\u{ord(c):04X}" if position == 0 or c == " " else c
+            for position, c in enumerate(text)
+        ) + '"'
+
+    members = [f'"extra" : {{ "tags" : [ 1, "two", null, {{ "x" : -0.5e1 }} ] }}']
+    for key, json_key in (("show_label", "showLabel"), ("blue", "blue"), ("green", "green"),
+                          ("red", "red"), ("url", "url"), ("size", "size"), ("label", "label")):
+        if key in update:
+            value = update[key]
+            if isinstance(value, str):
+                value = string(value)
+            elif isinstance(value, bool):
+                value = "true" if value else "false"
+            members.append(f'\t"{json_key}" :  {value}')
+    return "{ " + " ,\r\n".join(members) + " }\n"
+
+
+def loose_bytes(nodes):
+    count = struct.Struct("<Q")
+    parts = [count.pack(len(nodes))]
+    for node_id, update in nodes.items():
+        text = loose_text(update).encode()
+        parts += [count.pack(16), node_id, count.pack(len(text)), text]
+    return b"".join(parts) + bytes(24)
+
+
+def bench_node_bytes(count, repeats):
+    nodes = labelled_nodes(count)
+    module = PyGraphDiff()
+    pure = PureGraphDiff()
+    for diff in (module, pure):
+        for node_id, update in nodes.items():
+            diff.add_node(node_id, update)
+    data = module.to_bytes()
+    loose = loose_bytes(nodes)
+    if PyGraphDiff.from_bytes(loose).new_or_updated_nodes() != module.new_or_updated_nodes():
+        raise AssertionError("the loose texts do not hold the same records")
+    few = max(1, repeats // 2)
+    copy_time = best_of(repeats, lambda _, buffer=bytearray(data): bytes(buffer))
+    loose_copy_time = best_of(repeats, lambda _, buffer=bytearray(loose): bytes(buffer))
+    name = f"copy {len(data):,} bytes"
+    return [
+        Row("to_bytes, labelled nodes", count, best_of(repeats, lambda _: module.to_bytes()),
+            best_of(few, lambda _: pure.to_bytes()), copy_time, name),
+        Row("from_bytes, labelled nodes", count,
+            best_of(repeats, lambda _: PyGraphDiff.from_bytes(data)),
+            best_of(few, lambda _: PureGraphDiff.from_bytes(data)), copy_time, name),
+        Row("from_bytes, labelled nodes, loose texts", count,
+            best_of(repeats, lambda _: PyGraphDiff.from_bytes(loose)),
+            best_of(few, lambda _: PureGraphDiff.from_bytes(loose)), loose_copy_time,
+            f"copy {len(loose):,} bytes"),
+    ]
+
+
 # Memory: resident memory per recorded edge and per node, measured in a
 # child process so that nothing else of this run is counted.
 
@@ -537,6 +624,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="small sizes, for a smoke run")
     parser.add_argument("--bulk-only", action="store_true", help="only the bulk methods")
+    parser.add_argument("--bytes-only", action="store_true", help="only the byte methods")
     args = parser.parse_args()
     size = 20_000 if args.quick else 1_000_000
     edit_size = 10_000 if args.quick else 200_000
@@ -544,6 +632,10 @@ def main():
 
     print(f"{platform.python_implementation()} {platform.python_version()} on {platform.machine()}")
     print()
+    node_count = size // 10
+    if args.bytes_only:
+        print(markdown_table(bench_bytes(size, repeats) + bench_node_bytes(node_count, repeats)))
+        return
     print(markdown_table(bench_bulk(size, repeats), BULK_HEADER))
     print()
     if args.bulk_only:
@@ -551,6 +643,7 @@ def main():
     rows = bench_editing(edit_size, repeats)
     rows += bench_reading(edit_size, repeats)
     rows += bench_bytes(size, repeats)
+    rows += bench_node_bytes(node_count, repeats)
     print(markdown_table(rows))
     print()
     memory = memory_probe(size)

@@ -67,11 +67,19 @@ struct NodeTexts {
 // bytes that every decoder refuses, so the encoder checks what it wrote.
 std::optional<NodeTexts> write_node_texts(const Diff::NodeMap& nodes) {
   NodeTexts texts;
-  texts.ends.reserve(nodes.size());
+  std::size_t longest = 0;
   for (const auto& [id, update] : nodes) {
-    append_node_text(update, texts.bytes);
-    texts.ends.push_back(texts.bytes.size());
+    longest += longest_node_text(update);
   }
+  texts.ends.reserve(nodes.size());
+  texts.bytes.resize_and_overwrite(longest, [&](char* start, std::size_t /*room*/) {
+    char* end = start;
+    for (const auto& [id, update] : nodes) {
+      end = write_node_text_at(update, end);
+      texts.ends.push_back(static_cast<std::size_t>(end - start));
+    }
+    return static_cast<std::size_t>(end - start);
+  });
   // Every text ends in an ASCII '}', so checking them together checks each.
   if (!detail::is_valid_utf8(texts.bytes)) {
     return std::nullopt;

@@ -50,6 +50,14 @@ struct NodeTextError {
 // Appends the text of `update` to `out`; write_node_text in a caller's buffer.
 void append_node_text(const NodeUpdate& update, std::string& out);
 
+// A bound of the length of the text of `update`, cheap to compute.
+[[nodiscard]] std::size_t longest_node_text(const NodeUpdate& update) noexcept;
+
+// Writes the text of `update` at `out`, which has room for
+// longest_node_text(update) bytes, and returns the end of what it wrote:
+// for a caller that writes many texts into one buffer sized once.
+char* write_node_text_at(const NodeUpdate& update, char* out) noexcept;
+
 // The record that `text` describes, or the offset at which it was refused.
 [[nodiscard]] std::expected<NodeUpdate, NodeTextError> read_node_text(std::string_view text);
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -47,30 +48,33 @@ char* put(std::string_view text, char* out) noexcept {
   return out + text.size();
 }
 
-// Copies plain runs eight bytes at a time, up to the next byte that needs
-// an escape.
+// The bytes of `text` from `cursor` on that come before the next byte that
+// needs an escape, looked at eight at a time (the last few through a padded
+// copy).
+const char* plain_run_end(const char* cursor, const char* end) noexcept {
+  for (;;) {
+    std::uint64_t word = 0x4141414141414141ULL;  // 'A', which needs no escape
+    const auto length = std::min<std::size_t>(8, static_cast<std::size_t>(end - cursor));
+    std::memcpy(&word, cursor, length);
+    if (const std::uint64_t stops = detail::string_stops(word); stops != 0) {
+      return cursor + std::countr_zero(stops) / 8;
+    }
+    if (length < 8) {
+      return end;
+    }
+    cursor += 8;
+  }
+}
+
 char* put_string(std::string_view text, char* out) noexcept {
   *out++ = '"';
   const char* cursor = text.data();
   const char* const end = cursor + text.size();
   while (cursor != end) {
-    const char* run = cursor;
-    while (end - cursor >= 8) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, cursor, sizeof word);
-      if (const std::uint64_t stops = detail::string_stops(word); stops != 0) {
-        cursor += std::countr_zero(stops) / 8;
-        break;
-      }
-      cursor += 8;
-    }
-    if (end - cursor < 8) {
-      while (cursor != end && escape_of(static_cast<unsigned char>(*cursor)).empty()) {
-        ++cursor;
-      }
-    }
+    const char* const run = cursor;
+    cursor = plain_run_end(cursor, end);
     out = put(std::string_view(run, static_cast<std::size_t>(cursor - run)), out);
-    if (cursor != end && !escape_of(static_cast<unsigned char>(*cursor)).empty()) {
+    if (cursor != end) {
       out = put(escape_of(static_cast<unsigned char>(*cursor++)), out);
     }
   }
@@ -119,9 +123,9 @@ char* put_value(FieldValue<field> value, char* out) noexcept {
   }
 }
 
-// An upper bound of the length of the text of `update`, so that it can be
-// written through a pointer into room reserved once.
-std::size_t longest_text(const NodeUpdate& update) noexcept {
+}  // namespace
+
+std::size_t longest_node_text(const NodeUpdate& update) noexcept {
   std::size_t longest = 2;
   all_fields([&]<Field field>() {
     if (const auto value = update.get<field>()) {
@@ -132,7 +136,7 @@ std::size_t longest_text(const NodeUpdate& update) noexcept {
   return longest;
 }
 
-char* put_node_text(const NodeUpdate& update, char* out) noexcept {
+char* write_node_text_at(const NodeUpdate& update, char* out) noexcept {
   char separator = '{';
   all_fields([&]<Field field>() {
     if (const auto value = update.get<field>()) {
@@ -148,13 +152,12 @@ char* put_node_text(const NodeUpdate& update, char* out) noexcept {
   return put(separator == '{' ? "{}" : "}", out);
 }
 
-}  // namespace
-
 void append_node_text(const NodeUpdate& update, std::string& out) {
   const std::size_t start = out.size();
-  out.resize_and_overwrite(start + longest_text(update), [&](char* data, std::size_t /*room*/) {
-    return static_cast<std::size_t>(put_node_text(update, data + start) - data);
-  });
+  out.resize_and_overwrite(
+      start + longest_node_text(update), [&](char* data, std::size_t /*room*/) {
+        return static_cast<std::size_t>(write_node_text_at(update, data + start) - data);
+      });
 }
 
 std::string write_node_text(const NodeUpdate& update) {

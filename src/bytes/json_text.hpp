@@ -15,14 +15,14 @@ namespace quorl::detail {
 // `"key":` for each field, as the writer writes it.
 template <Field field>
 inline constexpr auto kMemberName = [] {
-  constexpr std::string_view key = kFields[index_of(field)].json_key;
-  std::array<char, key.size() + 3> name{};
+  constexpr std::string_view kKey = kFields[index_of(field)].json_key;
+  std::array<char, kKey.size() + 3> name{};
   name[0] = '"';
-  for (std::size_t index = 0; index < key.size(); ++index) {
-    name[index + 1] = key[index];
+  for (std::size_t index = 0; index < kKey.size(); ++index) {
+    name[index + 1] = kKey[index];
   }
-  name[key.size() + 1] = '"';
-  name[key.size() + 2] = ':';
+  name[kKey.size() + 1] = '"';
+  name[kKey.size() + 2] = ':';
   return name;
 }();
 

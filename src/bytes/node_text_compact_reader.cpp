@@ -33,12 +33,12 @@ class CompactReader {
     }
     char separator = '{';
     const bool read_all = all_fields([&]<Field field>() {
-      constexpr auto& name = kMemberName<field>;
-      if (remaining() <= name.size() || cursor_[0] != separator ||
-          std::memcmp(cursor_ + 1, name.data(), name.size()) != 0) {
+      constexpr auto& kName = kMemberName<field>;
+      if (remaining() <= kName.size() || cursor_[0] != separator ||
+          std::memcmp(cursor_ + 1, kName.data(), kName.size()) != 0) {
         return true;  // absent, or not in this form: the end decides
       }
-      cursor_ += 1 + name.size();
+      cursor_ += 1 + kName.size();
       separator = ',';
       return read_value<field>();
     });

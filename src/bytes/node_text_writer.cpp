@@ -143,8 +143,8 @@ char* write_node_text_at(const NodeUpdate& update, char* out) noexcept {
       *out++ = separator;
       separator = ',';
       // Every key is plain ASCII needing no escape.
-      constexpr auto& name = detail::kMemberName<field>;
-      out = put(std::string_view(name.data(), name.size()), out);
+      constexpr auto& kName = detail::kMemberName<field>;
+      out = put(std::string_view(kName.data(), kName.size()), out);
       out = put_value<field>(*value, out);
     }
     return true;

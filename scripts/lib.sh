@@ -23,7 +23,7 @@ APT_COMMANDS=(node:nodejs chromium:chromium tsc:node-typescript)
 # Test requirements per interpreter; mypy checks the type stubs and numpy
 # feeds its own scalar types to the conversions (CPython only: neither is
 # needed to exercise PyPy's C-API layer).
-CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy)
+CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy pyarrow polars duckdb)
 PYPY_TEST_REQUIREMENTS=(pytest hypothesis)
 
 # Prints a header line for the step that follows.

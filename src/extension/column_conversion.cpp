@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "arrow_columns.hpp"
 #include "errors.hpp"
 #include "float_conversion.hpp"
 #include "id_conversion.hpp"
@@ -18,10 +19,9 @@ namespace quorl::python {
 namespace {
 
 constexpr Py_ssize_t kIdLength = 16;
-constexpr Py_ssize_t kWholeArgument = -1;
 
-// Words the pending exception of a failed conversion of `parameter` (of its
-// item `item`, unless it is kWholeArgument) in the form of the header.
+}  // namespace
+
 void reword_failure(const char* parameter, Py_ssize_t item) {
   PendingException pending = PendingException::fetch();
   PyObject* type = pending.type.get();
@@ -67,6 +67,8 @@ bool check_count(std::size_t count, const char* parameter, const FirstColumn* fi
                first->parameter, first->count);
   return false;
 }
+
+namespace {
 
 // The items of a buffer follow one another in C order with no gaps.
 bool is_c_contiguous(const Py_buffer& view) {
@@ -228,6 +230,9 @@ Py_buffer* HeldBuffers::export_buffer(PyObject* value) {
 
 bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* first,
                     HeldBuffers& held, IdColumn& out) {
+  if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
+    return read_arrow_ids(*imported, first, out);
+  }
   if (PyObject_CheckBuffer(value)) {
     const Py_buffer* view = contiguous_buffer(value, parameter, held);
     if (view == nullptr) {
@@ -269,6 +274,9 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
 
 bool read_weight_column(PyObject* value, const char* parameter, const FirstColumn& first,
                         HeldBuffers& held, WeightColumn& out) {
+  if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
+    return read_arrow_weights(*imported, first, out);
+  }
   if (PyObject_CheckBuffer(value)) {
     return read_weight_buffer(value, parameter, first, held, out);
   }
@@ -308,7 +316,10 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
 }
 
 bool read_update_column(PyObject* value, const char* parameter, const FirstColumn& first,
-                        std::vector<NodeUpdate>& out) {
+                        HeldBuffers& held, std::vector<NodeUpdate>& out) {
+  if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
+    return read_arrow_updates(*imported, first, out);
+  }
   const PyRef sequence = fast_sequence(value, parameter);
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;

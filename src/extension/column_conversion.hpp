@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "arrow_imports.hpp"
 #include "diff/node_id.hpp"
 #include "node_update/node_update.hpp"
 
@@ -43,7 +44,11 @@ class HeldBuffers {
   // nullptr with the exporter's exception set when it refuses.
   Py_buffer* export_buffer(PyObject* value);
 
+  // The call's Arrow columns, imported before any column is read.
+  [[nodiscard]] ArrowImports& arrow() noexcept { return arrow_; }
+
  private:
+  ArrowImports arrow_;
   std::array<Py_buffer, 3> views_{};
   std::size_t count_ = 0;
 };
@@ -89,6 +94,14 @@ struct FirstColumn {
   const char* parameter;
 };
 
+// Shared with the Arrow columns: checks a column's length against the first
+// column's (raising the ValueError above), and words the pending exception
+// of a failed conversion of `parameter` (of its item `item`, unless it is
+// kWholeArgument) in the form above.
+inline constexpr Py_ssize_t kWholeArgument = -1;
+[[nodiscard]] bool check_count(std::size_t count, const char* parameter, const FirstColumn* first);
+void reword_failure(const char* parameter, Py_ssize_t item);
+
 // Each reads the argument `parameter` into `out` and returns true, or
 // returns false with the exception described above set. `first` is null
 // for the call's first column. The ids of a buffer are its bytes, 16 per
@@ -99,8 +112,9 @@ struct FirstColumn {
 [[nodiscard]] bool read_weight_column(PyObject* value, const char* parameter,
                                       const FirstColumn& first, HeldBuffers& held,
                                       WeightColumn& out);
-// Updates come only as a sequence of dictionaries.
+// Updates come as a sequence of dictionaries or as an Arrow struct column.
 [[nodiscard]] bool read_update_column(PyObject* value, const char* parameter,
-                                      const FirstColumn& first, std::vector<NodeUpdate>& out);
+                                      const FirstColumn& first, HeldBuffers& held,
+                                      std::vector<NodeUpdate>& out);
 
 }  // namespace quorl::python

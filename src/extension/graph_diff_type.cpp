@@ -15,16 +15,24 @@ namespace {
 
 PyTypeObject* the_type = nullptr;
 
-// How many references to the class allocating an instance takes, which the
-// instance must then give back when it goes. CPython has taken one for every
-// heap type since 3.8; PyPy's C-API layer has differed between releases, so
-// there the type is asked once, when it is created, instead of assumed.
 #if defined(PYPY_VERSION)
 Py_ssize_t probed_type_references = 1;
-Py_ssize_t type_references_per_instance() noexcept { return probed_type_references; }
-#else
-constexpr Py_ssize_t type_references_per_instance() noexcept { return 1; }
 #endif
+
+}  // namespace
+
+// CPython has taken one reference for every heap type since 3.8; PyPy's
+// C-API layer has differed between releases, so there the type is asked
+// once, when it is created, instead of assumed.
+Py_ssize_t type_references_per_instance() noexcept {
+#if defined(PYPY_VERSION)
+  return probed_type_references;
+#else
+  return 1;
+#endif
+}
+
+namespace {
 
 constexpr Signature kConstructor{"PyGraphDiff.__new__()", {}};
 
@@ -128,6 +136,13 @@ PyMethodDef methods[] = {
      "new_or_updated_edge_arrays($self)\n--\n\n"},
     {"deleted_edge_arrays", deleted_edge_arrays, kNoArgs, "deleted_edge_arrays($self)\n--\n\n"},
     {"deleted_node_ids", deleted_node_ids, kNoArgs, "deleted_node_ids($self)\n--\n\n"},
+    // Arrow tables.
+    {"new_or_updated_node_table", new_or_updated_node_table, kNoArgs,
+     "new_or_updated_node_table($self)\n--\n\n"},
+    {"deleted_node_table", deleted_node_table, kNoArgs, "deleted_node_table($self)\n--\n\n"},
+    {"new_or_updated_edge_table", new_or_updated_edge_table, kNoArgs,
+     "new_or_updated_edge_table($self)\n--\n\n"},
+    {"deleted_edge_table", deleted_edge_table, kNoArgs, "deleted_edge_table($self)\n--\n\n"},
     {"__reduce_ex__", reduce_ex, METH_O, "__reduce_ex__($self, protocol, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -80,6 +80,7 @@ void forget_interpreter_objects() {
   the_module = nullptr;
   forget_graph_diff_type();
   forget_cached_objects();
+  forget_table_type();
   forget_registered = false;
 }
 

@@ -9,10 +9,15 @@ namespace quorl::python {
 // an exception set.
 PyTypeObject* get_or_create_graph_diff_type();
 
+// How many references to its class allocating an instance of a heap type
+// takes, which the instance gives back when it goes.
+[[nodiscard]] Py_ssize_t type_references_per_instance() noexcept;
+
 // Forget the Python objects kept between calls (the class; the interned
 // dictionary keys and colour values), without touching them: called once the interpreter that
 // owned them has been finalised, so that the next one builds its own.
 void forget_graph_diff_type() noexcept;
 void forget_cached_objects() noexcept;
+void forget_table_type() noexcept;
 
 }  // namespace quorl::python

@@ -310,6 +310,22 @@ std::optional<FieldChildren> field_children(const ImportedColumn& column,
   return children;
 }
 
+// Raises ValueError for a text that is not UTF-8, with the interpreter's
+// own decoding error, which names the bad bytes, as its __cause__.
+void raise_invalid_text(const ImportedColumn& column, std::size_t item, std::string_view key,
+                        std::string_view text) {
+  const PyRef decoded = PyRef::steal(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+  PendingException reason = PendingException::fetch();
+  PyErr_Format(PyExc_ValueError, "argument '%s': item %zu: the %s is not valid UTF-8",
+               column.parameter.data(), item, std::string(key).c_str());
+  if (reason.value) {
+    PendingException raised = PendingException::fetch();
+    PyException_SetCause(raised.value.get(), reason.value.release());  // steals the reason
+    std::move(raised).restore();
+  }
+}
+
 // Reads the present field of row `item` into `update`. Returns false with
 // the exception set, worded for the row at `position`.
 template <Field field>
@@ -319,13 +335,7 @@ bool read_field(const ArrayView& values, std::int64_t item, const ImportedColumn
   if constexpr (kKind == FieldKind::text) {
     const std::string_view text = values.bytes_item(item);
     if (!quorl::detail::is_valid_utf8(text)) {
-      // The interpreter's own decoder names the bad bytes.
-      const PyRef decoded = PyRef::steal(
-          PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
-      if (decoded) {
-        PyErr_SetString(PyExc_ValueError, "the text is not valid UTF-8");
-      }
-      reword_failure(column.parameter.data(), static_cast<Py_ssize_t>(position));
+      raise_invalid_text(column, position, kFields[index_of(field)].python_key, text);
       return false;
     }
     update.set_text(field, SmallText(text));

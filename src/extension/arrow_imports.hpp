@@ -38,10 +38,17 @@ class OwnedArrow {
   OwnedArrow(const OwnedArrow&) = delete;
   OwnedArrow& operator=(const OwnedArrow&) = delete;
   ~OwnedArrow() {
-    // A producer's release may drop Python references (see PyRef).
-    if (value_.release != nullptr && may_release_references()) {
-      value_.release(&value_);
+    // A producer's release may drop Python references (see PyRef), and so
+    // run Python code, which must not meet the call's pending exception.
+    if (value_.release == nullptr || !may_release_references()) {
+      return;
     }
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    value_.release(&value_);
+    PyErr_Restore(type, value, traceback);
   }
 
   [[nodiscard]] Struct* get() noexcept { return &value_; }

@@ -20,7 +20,7 @@ PyRef type_qualname(PyObject* value) {
 
 }  // namespace
 
-PyObject* raise_type_mismatch(PyObject* value, const char* target) {
+void raise_type_mismatch(PyObject* value, const char* target) {
   const PyRef qualname = type_qualname(value);
   if (qualname) {
     PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname.get(),
@@ -29,7 +29,6 @@ PyObject* raise_type_mismatch(PyObject* value, const char* target) {
     PyErr_Format(PyExc_TypeError,
                  "'<failed to extract type name>' object cannot be converted to '%s'", target);
   }
-  return nullptr;
 }
 
 PendingException PendingException::fetch() {

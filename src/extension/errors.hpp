@@ -24,8 +24,8 @@ struct PendingException {
 };
 
 // Raises TypeError "'<qualname of type(value)>' object cannot be converted to
-// '<target>'". Returns nullptr for use in return statements.
-PyObject* raise_type_mismatch(PyObject* value, const char* target);
+// '<target>'".
+void raise_type_mismatch(PyObject* value, const char* target);
 
 // Re-words the pending exception of a failed conversion of the argument
 // `name`: an exception of exactly TypeError becomes a new TypeError
@@ -54,6 +54,15 @@ auto guard_entry(Body&& body) -> decltype(body()) {
     PyErr_SetString(PyExc_SystemError, "unexpected C++ exception in quorl_api");
   }
   return {};
+}
+
+// Runs the body of a C API entry point (a method, a slot, the module's
+// initialisation), which returns the `PyRef` it built: C++ exceptions become
+// Python ones, and the reference leaves its handle here, to the interpreter,
+// and nowhere else.
+template <class Body>
+PyObject* entry_point(Body&& body) {
+  return guard_entry([&]() -> PyRef { return std::forward<Body>(body)(); }).release();
 }
 
 }  // namespace quorl::python

@@ -129,7 +129,7 @@ void raise_id_length(const ImportedColumn& column, std::size_t item, std::string
   if (value) {
     [[maybe_unused]] const auto refused = convert_node_id(value.get());
   }
-  reword_failure(column.parameter.data(), static_cast<Py_ssize_t>(item));
+  reword_failure(column.parameter.data(), item);
 }
 
 // The first null of a chunk, or -1.
@@ -316,14 +316,12 @@ void raise_invalid_text(const ImportedColumn& column, std::size_t item, std::str
                         std::string_view text) {
   const PyRef decoded = PyRef::steal(
       PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
-  PendingException reason = PendingException::fetch();
-  PyErr_Format(PyExc_ValueError, "argument '%s': item %zu: the %s is not valid UTF-8",
-               column.parameter.data(), item, std::string(key).c_str());
-  if (reason.value) {
-    PendingException raised = PendingException::fetch();
-    PyException_SetCause(raised.value.get(), reason.value.release());  // steals the reason
-    std::move(raised).restore();
-  }
+  PendingException reason = PendingException::fetch();  // none: the validators never disagree
+  const PyRef message =
+      PyRef::steal(PyUnicode_FromFormat("argument '%s': item %zu: the %s is not valid UTF-8",
+                                        column.parameter.data(), item, std::string(key).c_str()));
+  PyRef cause = PyRef::borrow(reason.value.get());
+  std::move(reason).replace(PyExc_ValueError, message, std::move(cause));
 }
 
 // Reads the present field of row `item` into `update`. Returns false with
@@ -345,7 +343,7 @@ bool read_field(const ArrayView& values, std::int64_t item, const ImportedColumn
     const std::int64_t colour = values.integer_item(item);
     if (colour < 0 || colour > 255) {
       PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-      reword_failure(column.parameter.data(), static_cast<Py_ssize_t>(position));
+      reword_failure(column.parameter.data(), position);
       return false;
     }
     update.set<field>(static_cast<std::uint8_t>(colour));

@@ -31,7 +31,7 @@ bool type_defines(PyObject* value, const char* method) {
 PyRef call_method(PyObject* value, const char* method, const char* parameter) {
   PyRef result = PyRef::steal(PyObject_CallMethod(value, method, nullptr));
   if (!result) {
-    reword_failure(parameter, kWholeArgument);
+    reword_failure(parameter);
   }
   return result;
 }
@@ -72,7 +72,7 @@ bool import_array(PyObject* value, const char* parameter, ImportedColumn& column
 // Raises the failure of a stream's callback that returned `code`.
 void raise_stream_failure(ArrowArrayStream& stream, int code, const char* parameter) {
   if (PyErr_Occurred() != nullptr) {
-    reword_failure(parameter, kWholeArgument);
+    reword_failure(parameter);
     return;
   }
   if (code == ENOMEM) {

@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -96,11 +97,10 @@ struct FirstColumn {
 
 // Shared with the Arrow columns: checks a column's length against the first
 // column's (raising the ValueError above), and words the pending exception
-// of a failed conversion of `parameter` (of its item `item`, unless it is
-// kWholeArgument) in the form above.
-inline constexpr Py_ssize_t kWholeArgument = -1;
+// of a failed conversion of `parameter` (of its item `item`, when given) in
+// the form above.
 [[nodiscard]] bool check_count(std::size_t count, const char* parameter, const FirstColumn* first);
-void reword_failure(const char* parameter, Py_ssize_t item);
+void reword_failure(const char* parameter, std::optional<std::size_t> item = std::nullopt);
 
 // Each reads the argument `parameter` into `out` and returns true, or
 // returns false with the exception described above set. `first` is null

@@ -4,8 +4,10 @@ refusals, their lifetimes, and malformed C structures handed in by hand."""
 
 import gc
 import struct
+import subprocess
 import sys
 import uuid
+from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -363,6 +365,14 @@ def test_a_table_outlives_changes_and_the_diff():
     gc.collect()
     assert [table.to_pylist() for table in imported] == expected
     assert pa.RecordBatchReader._import_from_c_capsule(stream).read_all().to_pylist() == expected[2]
+
+
+@needs_polars
+def test_the_parquet_example_runs(tmp_path):
+    example = Path(__file__).parents[2] / "examples" / "parquet_to_diff.py"
+    result = subprocess.run([sys.executable, str(example), str(tmp_path)], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    assert "recorded 6 edges from 6 rows in 3 chunks" in result.stdout
 
 
 @needs_polars

@@ -165,6 +165,42 @@ std::string_view ArrayView::bytes_item(std::int64_t item) const noexcept {
   return {reinterpret_cast<const char*>(values_) + start, static_cast<std::size_t>(end - start)};
 }
 
+const std::uint8_t* ArrayView::packed_items(std::int64_t width) const noexcept {
+  if (length_ == 0) {
+    return nullptr;
+  }
+  if (is_view(type_.layout)) {
+    const std::uint8_t* first = data_ + (offset_ * kViewLength);
+    const auto buffer = load<std::int32_t>(first + 8);
+    const auto start = load<std::int32_t>(first + 12);
+    for (std::int64_t item = 0; item < length_; ++item) {
+      const std::uint8_t* view = first + (item * kViewLength);
+      if (load<std::int32_t>(view) != width || width <= kInlineLength ||
+          load<std::int32_t>(view + 8) != buffer ||
+          load<std::int32_t>(view + 12) != start + (item * width)) {
+        return nullptr;
+      }
+    }
+    return static_cast<const std::uint8_t*>(array_->buffers[2 + buffer]) + start;
+  }
+  if (!is_binary(type_.layout) && !is_text(type_.layout)) {
+    return nullptr;
+  }
+  const bool large = has_large_offsets(type_.layout);
+  const std::int64_t step = large ? 8 : 4;
+  auto offset_at = [&](std::int64_t slot) {
+    return large ? load<std::int64_t>(data_ + (slot * step))
+                 : static_cast<std::int64_t>(load<std::int32_t>(data_ + (slot * step)));
+  };
+  const std::int64_t start = offset_at(offset_);
+  for (std::int64_t item = 1; item <= length_; ++item) {
+    if (offset_at(offset_ + item) != start + (item * width)) {
+      return nullptr;
+    }
+  }
+  return values_ + start;
+}
+
 double ArrayView::float_item(std::int64_t item) const noexcept {
   const std::uint8_t* at = data_ + ((offset_ + item) * item_width());
   return type_.layout == Layout::float32 ? static_cast<double>(load<float>(at)) : load<double>(at);

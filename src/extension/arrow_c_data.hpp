@@ -127,6 +127,11 @@ class ArrayView {
   }
   [[nodiscard]] std::int64_t item_width() const noexcept;
 
+  // The first item of a binary or view layout whose items all have `width`
+  // bytes and lie back to back in one buffer, as a fixed_binary's do; null
+  // when they do not.
+  [[nodiscard]] const std::uint8_t* packed_items(std::int64_t width) const noexcept;
+
   // The bytes of an item of a binary or text layout.
   [[nodiscard]] std::string_view bytes_item(std::int64_t item) const noexcept;
   [[nodiscard]] double float_item(std::int64_t item) const noexcept;

@@ -145,14 +145,10 @@ std::int64_t first_null(const ChunkView& chunk) noexcept {
   return -1;
 }
 
-// The single chunk of a column whose items can be viewed in place, or null.
-const ChunkView* only_chunk_without_nulls(const ImportedColumn& column, const ChunkViews& views) {
-  if (views.chunks.size() != 1) {
-    return nullptr;
-  }
-  const std::int64_t null = first_null(views.chunks[0]);
-  if (null >= 0) {
-    raise_null(column, static_cast<std::size_t>(null));
+// The only chunk of a column, when it has no null; otherwise null (the
+// reading loops then find the first bad item in order).
+const ChunkView* only_chunk_without_nulls(const ChunkViews& views) noexcept {
+  if (views.chunks.size() != 1 || first_null(views.chunks[0]) >= 0) {
     return nullptr;
   }
   return &views.chunks[0];
@@ -176,13 +172,15 @@ bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first, IdColumn& 
     return false;
   }
   static_assert(sizeof(NodeId) == kIdLength && alignof(NodeId) == 1);
-  if (fixed && views->chunks.size() == 1) {
-    const ChunkView* chunk = only_chunk_without_nulls(column, *views);
-    if (chunk == nullptr) {
-      return false;
+  if (const ChunkView* chunk = only_chunk_without_nulls(*views)) {
+    // Binary items of 16 bytes back to back (as polars and Parquet readers
+    // lay them out) are read in place like fixed-size ones.
+    const std::uint8_t* items =
+        fixed ? chunk->items.fixed_items() : chunk->items.packed_items(kIdLength);
+    if (items != nullptr || views->count == 0) {
+      out.view({reinterpret_cast<const NodeId*>(items), views->count});
+      return true;
     }
-    out.view({reinterpret_cast<const NodeId*>(chunk->items.fixed_items()), views->count});
-    return true;
   }
   std::vector<NodeId> ids(views->count);
   std::size_t position = 0;
@@ -223,11 +221,8 @@ bool read_arrow_weights(ImportedColumn& column, const FirstColumn& first, Weight
   if (!views) {
     return false;
   }
-  if (layout == Layout::float32 && views->chunks.size() == 1) {
-    const ChunkView* chunk = only_chunk_without_nulls(column, *views);
-    if (chunk == nullptr) {
-      return false;
-    }
+  const ChunkView* chunk = only_chunk_without_nulls(*views);
+  if (layout == Layout::float32 && chunk != nullptr) {
     const std::uint8_t* items = chunk->items.fixed_items();
     if (reinterpret_cast<std::uintptr_t>(items) % alignof(float) == 0) {
       out.view({reinterpret_cast<const float*>(items), views->count});

@@ -165,42 +165,6 @@ std::string_view ArrayView::bytes_item(std::int64_t item) const noexcept {
   return {reinterpret_cast<const char*>(values_) + start, static_cast<std::size_t>(end - start)};
 }
 
-const std::uint8_t* ArrayView::packed_items(std::int64_t width) const noexcept {
-  if (length_ == 0) {
-    return nullptr;
-  }
-  if (is_view(type_.layout)) {
-    const std::uint8_t* first = data_ + (offset_ * kViewLength);
-    const auto buffer = load<std::int32_t>(first + 8);
-    const auto start = load<std::int32_t>(first + 12);
-    for (std::int64_t item = 0; item < length_; ++item) {
-      const std::uint8_t* view = first + (item * kViewLength);
-      if (load<std::int32_t>(view) != width || width <= kInlineLength ||
-          load<std::int32_t>(view + 8) != buffer ||
-          load<std::int32_t>(view + 12) != start + (item * width)) {
-        return nullptr;
-      }
-    }
-    return static_cast<const std::uint8_t*>(array_->buffers[2 + buffer]) + start;
-  }
-  if (!is_binary(type_.layout) && !is_text(type_.layout)) {
-    return nullptr;
-  }
-  const bool large = has_large_offsets(type_.layout);
-  const std::int64_t step = large ? 8 : 4;
-  auto offset_at = [&](std::int64_t slot) {
-    return large ? load<std::int64_t>(data_ + (slot * step))
-                 : static_cast<std::int64_t>(load<std::int32_t>(data_ + (slot * step)));
-  };
-  const std::int64_t start = offset_at(offset_);
-  for (std::int64_t item = 1; item <= length_; ++item) {
-    if (offset_at(offset_ + item) != start + (item * width)) {
-      return nullptr;
-    }
-  }
-  return values_ + start;
-}
-
 double ArrayView::float_item(std::int64_t item) const noexcept {
   const std::uint8_t* at = data_ + ((offset_ + item) * item_width());
   return type_.layout == Layout::float32 ? static_cast<double>(load<float>(at)) : load<double>(at);
@@ -245,7 +209,7 @@ std::expected<ArrayView, std::string> ArrayView::child(std::int64_t child) const
   return make(child_schema(child), array, array.offset + offset_, length_);
 }
 
-std::expected<void, std::string> ArrayView::check_offsets() const {
+std::expected<void, std::string> ArrayView::check_offsets() {
   if (length_ == 0) {
     return {};
   }
@@ -259,36 +223,53 @@ std::expected<void, std::string> ArrayView::check_offsets() const {
     return std::unexpected("the offsets start at " + text_of(previous));
   }
   const std::int64_t first = previous;
+  const std::int64_t width = offset_at(offset_ + 1) - first;
+  bool uniform = true;
   for (std::int64_t slot = offset_ + 1; slot <= offset_ + length_; ++slot) {
     const std::int64_t next = offset_at(slot);
     if (next < previous) {
       return std::unexpected("the offsets fall at item " + text_of(slot - offset_ - 1));
     }
+    uniform = uniform && next - previous == width;
     previous = next;
   }
   if (previous > first && values_ == nullptr) {
     return std::unexpected("the data buffer is missing");
   }
+  if (uniform) {
+    packed_width_ = width;
+    packed_ = values_ + first;
+  }
   return {};
 }
 
-std::expected<void, std::string> ArrayView::check_views() const {
+std::expected<void, std::string> ArrayView::check_views() {
   const std::uint8_t* sizes =
       static_cast<const std::uint8_t*>(array_->buffers[array_->n_buffers - 1]);
   if (variadic_count_ > 0 && sizes == nullptr) {
     return std::unexpected("the buffer of data buffer sizes is missing");
   }
+  // Whether the items have one size above the inline limit and follow one
+  // another in one buffer: a binary of fixed-size items.
+  const std::uint8_t* first = data_ + (offset_ * kViewLength);
+  const auto width = length_ > 0 ? load<std::int32_t>(first) : 0;
+  const auto first_buffer = length_ > 0 ? load<std::int32_t>(first + 8) : 0;
+  const auto first_start = length_ > 0 ? load<std::int32_t>(first + 12) : 0;
+  bool uniform = width > kInlineLength;
   for (std::int64_t item = 0; item < length_; ++item) {
-    const std::uint8_t* view = data_ + ((offset_ + item) * kViewLength);
+    const std::uint8_t* view = first + (item * kViewLength);
     const auto size = load<std::int32_t>(view);
     if (size < 0) {
       return std::unexpected("item " + text_of(item) + " has the length " + text_of(size));
     }
     if (size <= kInlineLength) {
+      uniform = false;
       continue;
     }
     const auto buffer = load<std::int32_t>(view + 8);
     const auto start = load<std::int32_t>(view + 12);
+    uniform =
+        uniform && size == width && buffer == first_buffer && start == first_start + (item * width);
     if (buffer < 0 || buffer >= variadic_count_) {
       return std::unexpected("item " + text_of(item) + " refers to data buffer " + text_of(buffer) +
                              " of " + text_of(variadic_count_));
@@ -298,6 +279,10 @@ std::expected<void, std::string> ArrayView::check_views() const {
       return std::unexpected("item " + text_of(item) + " lies outside data buffer " +
                              text_of(buffer));
     }
+  }
+  if (uniform) {
+    packed_width_ = width;
+    packed_ = static_cast<const std::uint8_t*>(array_->buffers[2 + first_buffer]) + first_start;
   }
   return {};
 }

@@ -130,7 +130,9 @@ class ArrayView {
   // The first item of a binary or view layout whose items all have `width`
   // bytes and lie back to back in one buffer, as a fixed_binary's do; null
   // when they do not.
-  [[nodiscard]] const std::uint8_t* packed_items(std::int64_t width) const noexcept;
+  [[nodiscard]] const std::uint8_t* packed_items(std::int64_t width) const noexcept {
+    return length_ > 0 && packed_width_ == width ? packed_ : nullptr;
+  }
 
   // The bytes of an item of a binary or text layout.
   [[nodiscard]] std::string_view bytes_item(std::int64_t item) const noexcept;
@@ -155,8 +157,8 @@ class ArrayView {
   static std::expected<ArrayView, std::string> make(const ArrowSchema& schema,
                                                     const ArrowArray& array, std::int64_t offset,
                                                     std::int64_t length);
-  std::expected<void, std::string> check_offsets() const;
-  std::expected<void, std::string> check_views() const;
+  std::expected<void, std::string> check_offsets();
+  std::expected<void, std::string> check_views();
 
   template <class Number>
   [[nodiscard]] Number load(const std::uint8_t* at) const noexcept {
@@ -174,6 +176,10 @@ class ArrayView {
   const std::uint8_t* data_ = nullptr;    // items, or the offsets or views
   const std::uint8_t* values_ = nullptr;  // the bytes behind the offsets
   std::int64_t variadic_count_ = 0;       // the data buffers behind the views
+  // Set by the checks when every item has packed_width_ bytes and they
+  // follow one another from packed_.
+  std::int64_t packed_width_ = -1;
+  const std::uint8_t* packed_ = nullptr;
 };
 
 // Validates `array` against `schema` (structure, not the item values) and

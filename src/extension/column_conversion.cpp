@@ -8,6 +8,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "bytes/graph_diff_bytes.hpp"
 #include "diff/little_endian.hpp"
 #include "errors.hpp"
 #include "float_conversion.hpp"
@@ -18,8 +19,6 @@
 namespace quorl::python {
 
 namespace {
-
-constexpr Py_ssize_t kIdLength = 16;
 
 // Words the pending exception of a failed conversion of `parameter` (of its
 // item `item`, when given) in the form of the header.
@@ -203,19 +202,19 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
     if (view == nullptr) {
       return false;
     }
-    if (view->len % kIdLength != 0) {
+    const auto length = static_cast<std::size_t>(view->len);
+    if (length % kIdLength != 0) {
       PyErr_Format(PyExc_ValueError,
-                   "argument '%s': a buffer of %zd bytes is not a whole number of 16-byte ids",
-                   parameter, view->len);
+                   "argument '%s': a buffer of %zu bytes is not a whole number of 16-byte ids",
+                   parameter, length);
       return false;
     }
-    if (!check_count(static_cast<std::size_t>(view->len / kIdLength), parameter, first)) {
+    if (!check_count(length / kIdLength, parameter, first)) {
       return false;
     }
     // Any 16 bytes are an id, and an id is its 16 bytes.
     static_assert(sizeof(NodeId) == kIdLength && alignof(NodeId) == 1);
-    out.view(
-        {static_cast<const NodeId*>(view->buf), static_cast<std::size_t>(view->len) / kIdLength});
+    out.view({static_cast<const NodeId*>(view->buf), length / kIdLength});
     return true;
   }
   const PyRef sequence = fast_sequence(value, parameter);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "bytes/graph_diff_bytes.hpp"
 #include "bytes_contents.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
@@ -10,7 +11,6 @@ namespace quorl::python {
 
 namespace {
 
-constexpr std::size_t kIdLength = 16;
 // Raises the refusal of an id: the pending exception (the reason) becomes
 // the __cause__ of a TypeError "failed to extract field PyUuid.0".
 void raise_bad_id() {

@@ -71,12 +71,16 @@ Py_buffer* contiguous_buffer(PyObject* value, const char* parameter, HeldBuffers
 }
 
 // The argument as a list or tuple (a new reference), or null with the
-// failure worded.
-PyRef fast_sequence(PyObject* value, const char* parameter) {
+// failure worded. Any other sequence is read by iterating it, which runs its
+// Python code.
+PyRef fast_sequence(PyObject* value, const char* parameter, HeldBuffers& held) {
   if (!PySequence_Check(value)) {
     raise_type_mismatch(value, "PySequence");
     reword_failure(parameter);
     return {};
+  }
+  if (!PyList_CheckExact(value) && !PyTuple_CheckExact(value)) {
+    held.before_python_code();
   }
   PyRef sequence = PyRef::steal(PySequence_Fast(value, "not a sequence"));
   if (!sequence) {
@@ -157,6 +161,7 @@ bool read_weight_buffer(PyObject* value, const char* parameter, const FirstColum
   if (format->width == sizeof(float) && native &&
       reinterpret_cast<std::uintptr_t>(view->buf) % alignof(float) == 0) {
     out.view({static_cast<const float*>(view->buf), count});
+    held.viewed_by(out);
     return true;
   }
   std::vector<float> weights(count);
@@ -182,6 +187,17 @@ HeldBuffers::~HeldBuffers() {
   }
   while (count_ > 0) {
     PyBuffer_Release(&views_[--count_]);
+  }
+}
+
+void HeldBuffers::viewed_by(BufferViewer& column) noexcept {
+  assert(viewer_count_ < viewers_.size() && "a call has at most three columns");
+  viewers_[viewer_count_++] = &column;
+}
+
+void HeldBuffers::before_python_code() {
+  for (; viewer_count_ > 0; --viewer_count_) {
+    viewers_[viewer_count_ - 1]->take_copy();
   }
 }
 
@@ -215,9 +231,10 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
     // Any 16 bytes are an id, and an id is its 16 bytes.
     static_assert(sizeof(NodeId) == kIdLength && alignof(NodeId) == 1);
     out.view({static_cast<const NodeId*>(view->buf), length / kIdLength});
+    held.viewed_by(out);
     return true;
   }
-  const PyRef sequence = fast_sequence(value, parameter);
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, first)) {
     return false;
   }
@@ -241,14 +258,14 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
   if (PyObject_CheckBuffer(value)) {
     return read_weight_buffer(value, parameter, first, held, out);
   }
-  const PyRef sequence = fast_sequence(value, parameter);
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;
   }
   std::vector<float> weights(sequence_size(sequence));
-  // A weight other than an exact float may run Python code (__float__,
-  // __index__) that changes a list; the items are then read from a tuple
-  // taken before any such code ran.
+  // A weight other than a float or an exact int may run Python code
+  // (__float__, __index__) that changes a list; the items are then read from
+  // a tuple taken before any such code ran.
   PyRef snapshot;
   PyObject* items = sequence.get();
   for (std::size_t index = 0; index < weights.size(); ++index) {
@@ -265,6 +282,9 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
       items = snapshot.get();
       item = PyTuple_GET_ITEM(items, static_cast<Py_ssize_t>(index));
     }
+    if (!PyFloat_Check(item) && !PyLong_CheckExact(item)) {
+      held.before_python_code();
+    }
     const auto weight = read_float(item);
     if (!weight) {
       reword_failure(parameter, index);
@@ -277,13 +297,14 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
 }
 
 bool read_update_column(PyObject* value, const char* parameter, const FirstColumn& first,
-                        std::vector<NodeUpdate>& out) {
-  const PyRef sequence = fast_sequence(value, parameter);
+                        HeldBuffers& held, std::vector<NodeUpdate>& out) {
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;
   }
   // Reading a dictionary may run Python code (a key's __eq__, a value's
   // __float__); the items are read from a tuple that such code cannot change.
+  held.before_python_code();
   const PyRef items = PyRef::steal(PySequence_Tuple(sequence.get()));
   if (!items) {
     return false;

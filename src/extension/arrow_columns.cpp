@@ -156,7 +156,8 @@ const ChunkView* only_chunk_without_nulls(const ChunkViews& views) noexcept {
 
 }  // namespace
 
-bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first, IdColumn& out) {
+bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first, HeldBuffers& held,
+                    IdColumn& out) {
   if (restore_failure(column)) {
     return false;
   }
@@ -179,6 +180,7 @@ bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first, IdColumn& 
         fixed ? chunk->items.fixed_items() : chunk->items.packed_items(kIdLength);
     if (items != nullptr || views->count == 0) {
       out.view({reinterpret_cast<const NodeId*>(items), views->count});
+      held.viewed_by(out);
       return true;
     }
   }
@@ -207,7 +209,8 @@ bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first, IdColumn& 
   return true;
 }
 
-bool read_arrow_weights(ImportedColumn& column, const FirstColumn& first, WeightColumn& out) {
+bool read_arrow_weights(ImportedColumn& column, const FirstColumn& first, HeldBuffers& held,
+                        WeightColumn& out) {
   if (restore_failure(column)) {
     return false;
   }
@@ -226,6 +229,7 @@ bool read_arrow_weights(ImportedColumn& column, const FirstColumn& first, Weight
     const std::uint8_t* items = chunk->items.fixed_items();
     if (reinterpret_cast<std::uintptr_t>(items) % alignof(float) == 0) {
       out.view({reinterpret_cast<const float*>(items), views->count});
+      held.viewed_by(out);
       return true;
     }
   }

@@ -28,9 +28,11 @@
 
 namespace quorl::python {
 
-[[nodiscard]] bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first, IdColumn& out);
+// A column read in place is recorded with `held`, as a viewed buffer is.
+[[nodiscard]] bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first,
+                                  HeldBuffers& held, IdColumn& out);
 [[nodiscard]] bool read_arrow_weights(ImportedColumn& column, const FirstColumn& first,
-                                      WeightColumn& out);
+                                      HeldBuffers& held, WeightColumn& out);
 [[nodiscard]] bool read_arrow_updates(ImportedColumn& column, const FirstColumn& first,
                                       std::vector<NodeUpdate>& out);
 

@@ -70,12 +70,16 @@ Py_buffer* contiguous_buffer(PyObject* value, const char* parameter, HeldBuffers
 }
 
 // The argument as a list or tuple (a new reference), or null with the
-// failure worded.
-PyRef fast_sequence(PyObject* value, const char* parameter) {
+// failure worded. Any other sequence is read by iterating it, which runs its
+// Python code.
+PyRef fast_sequence(PyObject* value, const char* parameter, HeldBuffers& held) {
   if (!PySequence_Check(value)) {
     raise_type_mismatch(value, "PySequence");
     reword_failure(parameter);
     return {};
+  }
+  if (!PyList_CheckExact(value) && !PyTuple_CheckExact(value)) {
+    held.before_python_code();
   }
   PyRef sequence = PyRef::steal(PySequence_Fast(value, "not a sequence"));
   if (!sequence) {
@@ -122,10 +126,8 @@ template <class Float, bool little_endian>
 void load_weights(const unsigned char* bytes, std::span<float> out) noexcept {
   using Word = std::conditional_t<sizeof(Float) == 4, std::uint32_t, std::uint64_t>;
   for (float& weight : out) {
-    Word word = load_little_endian<Word>(bytes);
-    if constexpr (!little_endian) {
-      word = std::byteswap(word);
-    }
+    const Word stored = load_little_endian<Word>(bytes);
+    const Word word = little_endian ? stored : std::byteswap(stored);
     if constexpr (std::is_same_v<Float, float>) {
       weight = std::bit_cast<float>(word);  // bit for bit, signalling NaNs included
     } else {
@@ -158,6 +160,7 @@ bool read_weight_buffer(PyObject* value, const char* parameter, const FirstColum
   if (format->width == sizeof(float) && native &&
       reinterpret_cast<std::uintptr_t>(view->buf) % alignof(float) == 0) {
     out.view({static_cast<const float*>(view->buf), count});
+    held.viewed_by(out);
     return true;
   }
   std::vector<float> weights(count);
@@ -186,6 +189,17 @@ HeldBuffers::~HeldBuffers() {
   }
 }
 
+void HeldBuffers::viewed_by(BufferViewer& column) noexcept {
+  assert(viewer_count_ < viewers_.size() && "a call has at most three columns");
+  viewers_[viewer_count_++] = &column;
+}
+
+void HeldBuffers::before_python_code() {
+  for (; viewer_count_ > 0; --viewer_count_) {
+    viewers_[viewer_count_ - 1]->take_copy();
+  }
+}
+
 Py_buffer* HeldBuffers::export_buffer(PyObject* value) {
   assert(count_ < views_.size() && "a call has at most three columns");
   Py_buffer* view = &views_[count_];
@@ -199,7 +213,7 @@ Py_buffer* HeldBuffers::export_buffer(PyObject* value) {
 bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* first,
                     HeldBuffers& held, IdColumn& out) {
   if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
-    return read_arrow_ids(*imported, first, out);
+    return read_arrow_ids(*imported, first, held, out);
   }
   if (PyObject_CheckBuffer(value)) {
     const Py_buffer* view = contiguous_buffer(value, parameter, held);
@@ -219,9 +233,10 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
     // Any 16 bytes are an id, and an id is its 16 bytes.
     static_assert(sizeof(NodeId) == kIdLength && alignof(NodeId) == 1);
     out.view({static_cast<const NodeId*>(view->buf), length / kIdLength});
+    held.viewed_by(out);
     return true;
   }
-  const PyRef sequence = fast_sequence(value, parameter);
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, first)) {
     return false;
   }
@@ -243,19 +258,19 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
 bool read_weight_column(PyObject* value, const char* parameter, const FirstColumn& first,
                         HeldBuffers& held, WeightColumn& out) {
   if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
-    return read_arrow_weights(*imported, first, out);
+    return read_arrow_weights(*imported, first, held, out);
   }
   if (PyObject_CheckBuffer(value)) {
     return read_weight_buffer(value, parameter, first, held, out);
   }
-  const PyRef sequence = fast_sequence(value, parameter);
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;
   }
   std::vector<float> weights(sequence_size(sequence));
-  // A weight other than an exact float may run Python code (__float__,
-  // __index__) that changes a list; the items are then read from a tuple
-  // taken before any such code ran.
+  // A weight other than a float or an exact int may run Python code
+  // (__float__, __index__) that changes a list; the items are then read from
+  // a tuple taken before any such code ran.
   PyRef snapshot;
   PyObject* items = sequence.get();
   for (std::size_t index = 0; index < weights.size(); ++index) {
@@ -271,6 +286,9 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
       }
       items = snapshot.get();
       item = PyTuple_GET_ITEM(items, static_cast<Py_ssize_t>(index));
+    }
+    if (!PyFloat_Check(item) && !PyLong_CheckExact(item)) {
+      held.before_python_code();
     }
     const auto weight = read_float(item);
     if (!weight) {
@@ -288,12 +306,13 @@ bool read_update_column(PyObject* value, const char* parameter, const FirstColum
   if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
     return read_arrow_updates(*imported, first, out);
   }
-  const PyRef sequence = fast_sequence(value, parameter);
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;
   }
   // Reading a dictionary may run Python code (a key's __eq__, a value's
   // __float__); the items are read from a tuple that such code cannot change.
+  held.before_python_code();
   const PyRef items = PyRef::steal(PySequence_Tuple(sequence.get()));
   if (!items) {
     return false;

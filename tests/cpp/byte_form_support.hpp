@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "diff/graph_diff.hpp"
 
 namespace quorl::testing_support {

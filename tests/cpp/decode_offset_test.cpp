@@ -5,7 +5,7 @@
 #include <string>
 
 #include "byte_form_support.hpp"
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 
 namespace quorl {
 namespace {

@@ -188,6 +188,24 @@ def test_arrow_columns_over_numpy_buffers():
     assert d.to_bytes() == looped.to_bytes()
 
 
+@needs_pyarrow
+def test_code_in_a_later_conversion_cannot_change_an_arrow_column_read_in_place():
+    numpy = pytest.importorskip("numpy")
+    raw = numpy.frombuffer(A + B, dtype=numpy.uint8).copy()
+    sources = pa.FixedSizeBinaryArray.from_buffers(pa.binary(16), 2, [None, pa.py_buffer(raw)])
+
+    class Meddling:
+        def __float__(self):
+            raw[:] = 0  # the Arrow column is NumPy's memory, still writable
+            return 2.0
+
+    d, looped = PyGraphDiff(), PyGraphDiff()
+    d.add_edges(sources, [B, C], [1.0, Meddling()])
+    looped.add_edge(A, B, 1.0)
+    looped.add_edge(B, C, 2.0)
+    assert d.to_bytes() == looped.to_bytes()
+
+
 # ---------------------------------------------------------------------------
 # Refusals: the exact exception, and the diff unchanged.
 

@@ -154,6 +154,28 @@ const ChunkView* only_chunk_without_nulls(const ChunkViews& views) noexcept {
   return &views.chunks[0];
 }
 
+// Converts every item of the chunks in order with `convert(items, item,
+// position, value)`, which returns false with the exception set; a null
+// item is refused. Returns nullopt with the exception set.
+template <class Value, class Convert>
+std::optional<std::vector<Value>> copy_items(const ImportedColumn& column, const ChunkViews& views,
+                                             Convert convert) {
+  std::vector<Value> values(views.count);
+  std::size_t position = 0;
+  for (const ChunkView& chunk : views.chunks) {
+    for (std::int64_t item = 0; item < chunk.items.length(); ++item, ++position) {
+      if (chunk.is_null(item)) {
+        raise_null(column, position);
+        return std::nullopt;
+      }
+      if (!convert(chunk.items, item, position, values[position])) {
+        return std::nullopt;
+      }
+    }
+  }
+  return values;
+}
+
 }  // namespace
 
 bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first, HeldBuffers& held,
@@ -184,28 +206,25 @@ bool read_arrow_ids(ImportedColumn& column, const FirstColumn* first, HeldBuffer
       return true;
     }
   }
-  std::vector<NodeId> ids(views->count);
-  std::size_t position = 0;
-  for (const ChunkView& chunk : views->chunks) {
-    for (std::int64_t item = 0; item < chunk.items.length(); ++item, ++position) {
-      if (chunk.is_null(item)) {
-        raise_null(column, position);
-        return false;
-      }
-      if (fixed) {
-        std::memcpy(ids[position].data(), chunk.items.fixed_items() + (item * kIdLength),
-                    kIdLength);
-        continue;
-      }
-      const std::string_view bytes = chunk.items.bytes_item(item);
-      if (bytes.size() != static_cast<std::size_t>(kIdLength)) {
-        raise_id_length(column, position, bytes);
-        return false;
-      }
-      std::memcpy(ids[position].data(), bytes.data(), kIdLength);
-    }
+  auto ids = copy_items<NodeId>(
+      column, *views,
+      [&](const ArrayView& items, std::int64_t item, std::size_t position, NodeId& id) {
+        if (fixed) {
+          std::memcpy(id.data(), items.fixed_items() + (item * kIdLength), kIdLength);
+          return true;
+        }
+        const std::string_view bytes = items.bytes_item(item);
+        if (bytes.size() != static_cast<std::size_t>(kIdLength)) {
+          raise_id_length(column, position, bytes);
+          return false;
+        }
+        std::memcpy(id.data(), bytes.data(), kIdLength);
+        return true;
+      });
+  if (!ids) {
+    return false;
   }
-  out.assign(std::move(ids));
+  out.assign(std::move(*ids));
   return true;
 }
 
@@ -233,18 +252,16 @@ bool read_arrow_weights(ImportedColumn& column, const FirstColumn& first, HeldBu
       return true;
     }
   }
-  std::vector<float> weights(views->count);
-  std::size_t position = 0;
-  for (const ChunkView& chunk : views->chunks) {
-    for (std::int64_t item = 0; item < chunk.items.length(); ++item, ++position) {
-      if (chunk.is_null(item)) {
-        raise_null(column, position);
-        return false;
-      }
-      weights[position] = narrow_to_float(chunk.items.float_item(item));
-    }
+  auto weights = copy_items<float>(
+      column, *views,
+      [](const ArrayView& items, std::int64_t item, std::size_t /*position*/, float& weight) {
+        weight = narrow_to_float(items.float_item(item));
+        return true;
+      });
+  if (!weights) {
+    return false;
   }
-  out.assign(std::move(weights));
+  out.assign(std::move(*weights));
   return true;
 }
 

@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 
+#include "edge_pairs.hpp"
+
 namespace quorl::arrow {
 
 namespace {
@@ -122,35 +124,15 @@ void write_id(TableColumn& column, std::size_t row, const NodeId& id) noexcept {
   std::memcpy(column.data.data() + (row * kIdLength), id.data(), kIdLength);
 }
 
-template <class Groups>
-std::size_t count_pairs(const Groups& groups) noexcept {
-  std::size_t pairs = 0;
-  for (const auto& [source, targets] : groups) {
-    pairs += targets.size();
-  }
-  return pairs;
-}
-
 // --- Export ---------------------------------------------------------------
+
+// A column's schema holds only literals.
+void release_column_schema(ArrowSchema* schema) noexcept { schema->release = nullptr; }
 
 struct SchemaPrivate {
   std::vector<ArrowSchema> children;
   std::vector<ArrowSchema*> pointers;
 };
-
-// A column's schema holds only literals.
-void release_column_schema(ArrowSchema* schema) noexcept { schema->release = nullptr; }
-
-void release_schema(ArrowSchema* schema) noexcept {
-  auto* owned = static_cast<SchemaPrivate*>(schema->private_data);
-  for (ArrowSchema& child : owned->children) {
-    if (child.release != nullptr) {
-      child.release(&child);
-    }
-  }
-  delete owned;
-  schema->release = nullptr;
-}
 
 struct ArrayPrivate {
   std::shared_ptr<const TableData> table;
@@ -159,16 +141,18 @@ struct ArrayPrivate {
   std::vector<ArrowArray*> pointers;
 };
 
-// Releases a record batch or one of its columns.
-void release_array(ArrowArray* array) noexcept {
-  auto* owned = static_cast<ArrayPrivate*>(array->private_data);
-  for (ArrowArray& child : owned->children) {
+// Releases a structure with its children that were not moved out: a
+// schema, a record batch or one of its columns.
+template <class Private, class Struct>
+void release_owned(Struct* structure) noexcept {
+  auto* owned = static_cast<Private*>(structure->private_data);
+  for (Struct& child : owned->children) {
     if (child.release != nullptr) {
       child.release(&child);
     }
   }
   delete owned;
-  array->release = nullptr;
+  structure->release = nullptr;
 }
 
 struct StreamPrivate {
@@ -258,7 +242,7 @@ TableData deleted_node_table(const Diff& diff) {
 
 TableData edge_table(const Diff& diff) {
   const auto& groups = diff.edges().new_or_updated;
-  const std::size_t rows = count_pairs(groups);
+  const std::size_t rows = python::count_pairs(groups);
   TableData table{.rows = static_cast<std::int64_t>(rows), .columns = {}};
   table.columns.reserve(3);
   table.columns.push_back(id_column("source", rows));
@@ -278,7 +262,7 @@ TableData edge_table(const Diff& diff) {
 
 TableData deleted_edge_table(const Diff& diff) {
   const auto& groups = diff.edges().deleted;
-  const std::size_t rows = count_pairs(groups);
+  const std::size_t rows = python::count_pairs(groups);
   TableData table{.rows = static_cast<std::int64_t>(rows), .columns = {}};
   table.columns.reserve(2);
   table.columns.push_back(id_column("source", rows));
@@ -323,7 +307,7 @@ void export_schema(const TableData& table, ArrowSchema* out) {
       .n_children = static_cast<std::int64_t>(count),
       .children = children,
       .dictionary = nullptr,
-      .release = release_schema,
+      .release = release_owned<SchemaPrivate, ArrowSchema>,
       .private_data = owned.release(),
   };
 }
@@ -354,7 +338,7 @@ void export_batch(const std::shared_ptr<const TableData>& table, ArrowArray* out
         .buffers = owned.buffers.data(),
         .children = nullptr,
         .dictionary = nullptr,
-        .release = release_array,
+        .release = release_owned<ArrayPrivate, ArrowArray>,
         .private_data = columns[index].release(),
     };
     batch->pointers[index] = &batch->children[index];
@@ -370,7 +354,7 @@ void export_batch(const std::shared_ptr<const TableData>& table, ArrowArray* out
       .buffers = buffers,
       .children = children,
       .dictionary = nullptr,
-      .release = release_array,
+      .release = release_owned<ArrayPrivate, ArrowArray>,
       .private_data = batch.release(),
   };
 }

@@ -149,15 +149,11 @@ PyObject* table_new(PyTypeObject* /*type*/, PyObject* /*args*/, PyObject* /*kwar
 }
 
 void table_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   auto* object = reinterpret_cast<TableObject*>(self);
   if (object->constructed) {
     object->table.~shared_ptr();
   }
-  type->tp_free(self);
-  for (Py_ssize_t reference = 0; reference < type_references_per_instance(); ++reference) {
-    Py_DECREF(type);
-  }
+  free_instance(self);
 }
 
 template <class Function>
@@ -208,8 +204,7 @@ PyRef new_table(TableData data) {
   if (type == nullptr) {
     return {};
   }
-  const allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
-  PyRef self = PyRef::steal(alloc(type, 0));
+  PyRef self = PyRef::steal(allocate_instance(type));
   if (!self) {
     return {};
   }

@@ -9,6 +9,7 @@
 
 #include "bytes/byte_writer.hpp"
 #include "bytes/graph_diff_bytes.hpp"
+#include "edge_pairs.hpp"
 #include "instance.hpp"
 #include "methods.hpp"
 
@@ -51,15 +52,6 @@ class BytesColumn {
   PyRef bytes_;
   detail::Writer writer_;
 };
-
-template <class Groups>
-std::size_t count_pairs(const Groups& groups) noexcept {
-  std::size_t pairs = 0;
-  for (const auto& [source, targets] : groups) {
-    pairs += targets.size();
-  }
-  return pairs;
-}
 
 // A tuple of the filled columns, or empty if a column or the tuple could
 // not be made.

@@ -21,25 +21,32 @@ Py_ssize_t probed_type_references = 1;
 
 }  // namespace
 
-// CPython has taken one reference for every heap type since 3.8; PyPy's
-// C-API layer has differed between releases, so there the type is asked
-// once, when it is created, instead of assumed.
-Py_ssize_t type_references_per_instance() noexcept {
+PyObject* allocate_instance(PyTypeObject* type) {
+  const allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
+  return alloc(type, 0);
+}
+
+// CPython has taken one reference to the class for every instance of a heap
+// type since 3.8; PyPy's C-API layer has differed between releases, so
+// there the type is asked once, when it is created, instead of assumed.
+void free_instance(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
 #if defined(PYPY_VERSION)
-  return probed_type_references;
+  const Py_ssize_t taken = probed_type_references;
 #else
-  return 1;
+  const Py_ssize_t taken = 1;
 #endif
+  for (Py_ssize_t reference = 0; reference < taken; ++reference) {
+    Py_DECREF(type);
+  }
 }
 
 namespace {
 
 constexpr Signature kConstructor{"PyGraphDiff.__new__()", {}};
 
-PyObject* allocate(PyTypeObject* type) {
-  const allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
-  return alloc(type, 0);
-}
+PyObject* allocate(PyTypeObject* type) { return allocate_instance(type); }
 
 // A new instance of `type` that owns `diff`, or empty with the allocator's
 // exception set.
@@ -72,15 +79,11 @@ PyObject* graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void graph_diff_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   auto* instance = reinterpret_cast<GraphDiffObject*>(self);
   if (instance->constructed) {
     instance->diff.~Diff();
   }
-  type->tp_free(self);
-  for (Py_ssize_t reference = 0; reference < type_references_per_instance(); ++reference) {
-    Py_DECREF(type);
-  }
+  free_instance(self);
 }
 
 #if defined(PYPY_VERSION)

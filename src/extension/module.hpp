@@ -9,9 +9,11 @@ namespace quorl::python {
 // an exception set.
 PyTypeObject* get_or_create_graph_diff_type();
 
-// How many references to its class allocating an instance of a heap type
-// takes, which the instance gives back when it goes.
-[[nodiscard]] Py_ssize_t type_references_per_instance() noexcept;
+// Allocates an instance of one of the module's classes (a new reference, or
+// nullptr with an exception set), and frees one, giving back the references
+// to its class that the allocation took.
+[[nodiscard]] PyObject* allocate_instance(PyTypeObject* type);
+void free_instance(PyObject* self);
 
 // Forget the Python objects kept between calls (the class; the interned
 // dictionary keys and colour values), without touching them: called once the interpreter that

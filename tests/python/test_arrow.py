@@ -411,6 +411,14 @@ def test_polars_and_duckdb_take_the_tables():
     duckdb = pytest.importorskip("duckdb")
     edges = d.new_or_updated_edge_table()
     assert duckdb.sql("select sum(weight) from edges").fetchall() == [(3.0,)]
+    # And back: a one-column result stands for its column.
+    copied = PyGraphDiff()
+    copied.add_edges(
+        duckdb.sql("select source from edges"),
+        duckdb.sql("select target from edges"),
+        duckdb.sql("select weight from edges"),
+    )
+    assert copied.new_or_updated_edges() == d.new_or_updated_edges()
 
 
 # Both interpreters: the module reads back its own exported tables.

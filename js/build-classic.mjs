@@ -12,6 +12,7 @@ import { fileURLToPath } from "node:url";
 
 // In dependency order: each file may use what the files before it define.
 const SOURCES = [
+  "byte-layout.mjs",
   "node-text-fields.mjs",
   "json-scanner.mjs",
   "json-number.mjs",

@@ -61,8 +61,14 @@ function seconds(run) {
 let decodeTime = Infinity;
 let parseTime = Infinity;
 for (let round = 0; round < rounds; round++) {
-  decodeTime = Math.min(decodeTime, seconds(() => decodeGraphDiff(bytes)));
-  parseTime = Math.min(parseTime, seconds(() => JSON.parse(json)));
+  decodeTime = Math.min(
+    decodeTime,
+    seconds(() => decodeGraphDiff(bytes)),
+  );
+  parseTime = Math.min(
+    parseTime,
+    seconds(() => JSON.parse(json)),
+  );
 }
 
 const megabytes = (size, time) => (size / 1e6 / time).toFixed(0);

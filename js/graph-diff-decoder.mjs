@@ -41,6 +41,7 @@ for (let digit = 0; digit < 16; digit++) {
 
 function idText(b, p) {
   const h = HEX;
+  // prettier-ignore
   return String.fromCharCode(
     h[b[p] >> 4], h[b[p] & 15], h[b[p + 1] >> 4], h[b[p + 1] & 15],
     h[b[p + 2] >> 4], h[b[p + 2] & 15], h[b[p + 3] >> 4], h[b[p + 3] & 15], 45,
@@ -118,11 +119,7 @@ class ByteReader {
 
   prematureEnd(needed, what) {
     const remaining = this.end - this.pos;
-    throw new GraphDiffDecodeError(
-      "premature-end",
-      `${what} needs ${needed} bytes but ${remaining} remain`,
-      this.pos,
-    );
+    throw new GraphDiffDecodeError("premature-end", `${what} needs ${needed} bytes but ${remaining} remain`, this.pos);
   }
 
   // A count as a number; one beyond 2^53 becomes Infinity, which compares

@@ -36,7 +36,10 @@ test("the classic script decodes and encodes as the module does", () => {
     const bytes = encodeGraphDiff(diff);
     assert.deepEqual(Buffer.from(classic.encodeGraphDiff(diff)), Buffer.from(bytes));
     // Objects from another context differ in prototype; compare their JSON form.
-    const flatten = (decoded) => JSON.stringify(decoded, (key, value) => (Object.prototype.toString.call(value) === "[object Map]" ? [...value] : value));
+    const flatten = (decoded) =>
+      JSON.stringify(decoded, (key, value) =>
+        Object.prototype.toString.call(value) === "[object Map]" ? [...value] : value,
+      );
     assert.equal(flatten(classic.decodeGraphDiff(bytes)), flatten(decodeGraphDiff(bytes)));
   }
   assert.throws(

@@ -71,7 +71,10 @@ const count = (value) => {
   new DataView(bytes.buffer).setBigUint64(0, BigInt(value), true);
   return [...bytes];
 };
-const idField = (first = 0, length = ID_LENGTH) => [...count(length), ...Array.from({ length: ID_LENGTH }, (_, i) => first + i)];
+const idField = (first = 0, length = ID_LENGTH) => [
+  ...count(length),
+  ...Array.from({ length: ID_LENGTH }, (_, i) => first + i),
+];
 const text = (string) => [...count(Buffer.byteLength(string)), ...Buffer.from(string)];
 const zeros = (n) => new Array(n).fill(0);
 const bytesOf = (...parts) => Uint8Array.from(parts.flat(Infinity));
@@ -86,13 +89,38 @@ test("refusals name the kind, the offset and the reason", () => {
     ["an id length of 15", [count(1), idField(0, 15), zeros(40)], "wrong-id-length", COUNT_SIZE],
     ["an id length of 17", [count(1), idField(0, 17), zeros(40)], "wrong-id-length", COUNT_SIZE],
     ["an id length beyond the input", [count(1), count(2 ** 40), zeros(10)], "premature-end", 2 * COUNT_SIZE],
-    ["a node count of 2^64 - 1", [count(2n ** 64n - 1n), idField(), text("{}")], "premature-end", AFTER_NODE_HEADER + 2],
-    ["a deleted count beyond 2^53", [count(0), count(2n ** 60n), idField(), idField()], "premature-end", 2 * COUNT_SIZE + 2 * ID_FIELD_SIZE],
+    [
+      "a node count of 2^64 - 1",
+      [count(2n ** 64n - 1n), idField(), text("{}")],
+      "premature-end",
+      AFTER_NODE_HEADER + 2,
+    ],
+    [
+      "a deleted count beyond 2^53",
+      [count(0), count(2n ** 60n), idField(), idField()],
+      "premature-end",
+      2 * COUNT_SIZE + 2 * ID_FIELD_SIZE,
+    ],
     ["a text length of 2^63", [count(1), idField(), count(2n ** 63n), zeros(24)], "premature-end", AFTER_NODE_HEADER],
-    ["an edge without its weight", [count(0), count(0), count(1), idField(), count(1), idField(), [0, 0]], "premature-end", 3 * COUNT_SIZE + GROUP_HEADER_SIZE + ID_FIELD_SIZE],
+    [
+      "an edge without its weight",
+      [count(0), count(0), count(1), idField(), count(1), idField(), [0, 0]],
+      "premature-end",
+      3 * COUNT_SIZE + GROUP_HEADER_SIZE + ID_FIELD_SIZE,
+    ],
     ["an empty node text", [count(1), idField(), text(""), zeros(24)], "invalid-node-text", AFTER_NODE_HEADER],
-    ["a node text that is not JSON", [count(1), idField(), text("{x}"), zeros(24)], "invalid-node-text", AFTER_NODE_HEADER + 1],
-    ["an encoded surrogate", [count(1), idField(), count(13), [...Buffer.from('{"label":"'), 0xed, 0xa0, 0x80]], "invalid-utf8", AFTER_NODE_HEADER + 10],
+    [
+      "a node text that is not JSON",
+      [count(1), idField(), text("{x}"), zeros(24)],
+      "invalid-node-text",
+      AFTER_NODE_HEADER + 1,
+    ],
+    [
+      "an encoded surrogate",
+      [count(1), idField(), count(13), [...Buffer.from('{"label":"'), 0xed, 0xa0, 0x80]],
+      "invalid-utf8",
+      AFTER_NODE_HEADER + 10,
+    ],
   ];
   for (const [name, parts, kind, offset] of cases) {
     assert.throws(
@@ -111,7 +139,14 @@ test("refusals name the kind, the offset and the reason", () => {
 test("a text is checked as UTF-8 within its own length, whatever follows it", () => {
   // The text ends in the lead byte of a two-byte sequence; the deleted-node
   // count that follows starts with a continuation byte.
-  const parts = [count(1), idField(), [...count(3), 0x7b, 0x7d, 0xc3], count(0xa9), ...Array(0xa9).fill(idField()), zeros(16)];
+  const parts = [
+    count(1),
+    idField(),
+    [...count(3), 0x7b, 0x7d, 0xc3],
+    count(0xa9),
+    ...Array(0xa9).fill(idField()),
+    zeros(16),
+  ];
   assert.throws(() => decodeGraphDiff(bytesOf(...parts)), { kind: "invalid-utf8", offset: AFTER_NODE_HEADER + 2 });
 });
 
@@ -149,7 +184,10 @@ test("the encoder refuses what the module could not hold, before writing anythin
     [null, /must be an object/],
   ];
   for (const [diff, message] of refused) {
-    assert.throws(() => encodeGraphDiff(diff), (error) => error instanceof GraphDiffEncodeError && message.test(error.message));
+    assert.throws(
+      () => encodeGraphDiff(diff),
+      (error) => error instanceof GraphDiffEncodeError && message.test(error.message),
+    );
   }
 });
 

@@ -52,6 +52,10 @@ for (let digit = 0; digit < 16; digit++) {
   HEX_VALUE["0123456789ABCDEF".charCodeAt(digit)] = digit;
 }
 
+// The open containers of a skipped value up to 32,768 levels deep, one bit
+// each (1 for an object); shared by every skip, which never overlap.
+const SHALLOW_NESTING = new Int32Array(1024);
+
 /** A cursor over the bytes [start, end) of one node text. */
 export class JsonScanner {
   constructor(bytes, start, end) {
@@ -313,10 +317,14 @@ export class JsonScanner {
     this.expect(0x3a, "':' after a key");
   }
 
-  // Skips one well-formed value of any depth; open containers are kept as
-  // bits of an array (1 for an object), so depth costs no call stack.
+  // Skips one well-formed value of any depth. Which open containers are
+  // objects is kept one bit per level: a text's depth is bounded only by its
+  // length, and a frame or an array slot per level would let a text of a few
+  // hundred megabytes exhaust the heap (a depth counter alone cannot tell
+  // "[}" from "[]").
   skipValue() {
-    const open = [];
+    let objects = SHALLOW_NESTING;
+    let depth = 0;
     for (;;) {
       this.skipWhitespace();
       const c = this.pos < this.end ? this.bytes[this.pos] : -1;
@@ -325,7 +333,15 @@ export class JsonScanner {
         const isObject = c === 0x7b;
         this.skipWhitespace();
         if (!this.consume(isObject ? 0x7d : 0x5d)) {
-          open.push(isObject);
+          const word = depth >>> 5;
+          if (word === objects.length) {
+            // Only this skip holds the grown copy, so it is let go after.
+            const grown = new Int32Array(2 * objects.length);
+            grown.set(objects);
+            objects = grown;
+          }
+          objects[word] = isObject ? objects[word] | (1 << (depth & 31)) : objects[word] & ~(1 << (depth & 31));
+          depth++;
           if (isObject) {
             this.skipMemberName();
           }
@@ -336,11 +352,11 @@ export class JsonScanner {
       }
       // A value has ended: close containers until one continues with ','.
       for (;;) {
-        if (open.length === 0) {
+        if (depth === 0) {
           return;
         }
         this.skipWhitespace();
-        const inObject = open[open.length - 1];
+        const inObject = (objects[(depth - 1) >>> 5] & (1 << ((depth - 1) & 31))) !== 0;
         if (this.consume(0x2c)) {
           if (inObject) {
             this.skipMemberName();
@@ -348,7 +364,7 @@ export class JsonScanner {
           break;
         }
         this.expect(inObject ? 0x7d : 0x5d, inObject ? "',' or '}'" : "',' or ']'");
-        open.pop();
+        depth--;
       }
     }
   }

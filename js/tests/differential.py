@@ -9,7 +9,7 @@ same content; what Node re-encodes must decode in Python to the same content
 (and, for diffs the module wrote, be the very same bytes). Then Node encodes
 random diffs of its own, which Python must decode to what Node meant.
 
-    python js/test/differential.py [--diffs N] [--seed S]
+    python js/tests/differential.py [--diffs N] [--seed S]
 
 Exits non-zero at the first disagreement, after printing it.
 """

@@ -14,6 +14,7 @@ import { fileURLToPath } from "node:url";
 const SOURCES = [
   "byte-layout.mjs",
   "node-text-fields.mjs",
+  "json-cursor.mjs",
   "json-scanner.mjs",
   "json-number.mjs",
   "node-text-reader.mjs",

@@ -11,7 +11,7 @@
 // as cut off, whatever its texts hold.
 
 import { COUNT_SIZE, ID_FIELD_SIZE, ID_LENGTH, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
-import { NodeTextError } from "./json-scanner.mjs";
+import { NodeTextError } from "./json-cursor.mjs";
 import { readNodeText } from "./node-text-reader.mjs";
 
 /** A byte string that is not the byte form of a diff. */

@@ -70,6 +70,35 @@ test("an unknown value nested ten million levels deep is skipped in little memor
   assert.equal(printed, `[{"red":1}]\ninvalid-node-text ${textStart + '{"x":'.length + 2 * depth - 1}`);
 });
 
+test("a label of four million escapes decodes in memory and time in line with its length", () => {
+  // 16 MB of "\\n" and "\\u00e9" escapes, 4 MB of text; a string piece per
+  // escape would need many times that. The time is compared with a plain
+  // label of as many bytes.
+  const escapes = 4_000_000;
+  const printed = runWithHeap(
+    48,
+    `
+    const escapes = ${escapes};
+    const pair = ascii("\\\\n\\\\u00e9");
+    const middle = new Uint8Array(escapes * pair.length / 2);
+    for (let at = 0; at < middle.length; at += pair.length) middle.set(pair, at);
+    const escaped = diffOfText(textOf(ascii('{"label":"'), middle, ascii('"}')));
+    const plain = diffOfText(textOf(ascii('{"label":"'), repeated(0x61, middle.length), ascii('"}')));
+    const labelOf = (bytes) => decodeGraphDiff(bytes).nodes.values().next().value.label;
+    const timeOf = (bytes) => {
+      const started = process.hrtime.bigint();
+      labelOf(bytes).charCodeAt(0);
+      return Number(process.hrtime.bigint() - started);
+    };
+    const label = labelOf(escaped);
+    console.log(label.length, label.slice(0, 4) === "\\né\\né", label.endsWith("\\né"));
+    const ratio = Math.min(timeOf(escaped), timeOf(escaped)) / Math.min(timeOf(plain), timeOf(plain));
+    console.log(ratio < 8 ? "in line" : \`\${ratio.toFixed(1)}x the time of a plain label\`);
+    `,
+  );
+  assert.equal(printed, `${escapes} true true\nin line`);
+});
+
 test("past the first levels, a closing bracket must still match its opening one", async () => {
   const { readNodeText } = await import("../node-text-reader.mjs");
   const encoder = new TextEncoder();

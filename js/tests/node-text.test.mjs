@@ -3,7 +3,7 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 
-import { NodeTextError } from "../json-scanner.mjs";
+import { NodeTextError } from "../json-cursor.mjs";
 import { readNodeText } from "../node-text-reader.mjs";
 import { sizeText, writeNodeText } from "../node-text-writer.mjs";
 

@@ -31,13 +31,13 @@ void set_bit(std::vector<std::uint8_t>& bitmap, std::size_t row) noexcept {
 }
 
 TableColumn id_column(const char* name, std::size_t rows) {
-  TableColumn column{.name = name, .format = "w:16"};
+  TableColumn column(name, "w:16");
   column.data.resize(rows * kIdLength);
   return column;
 }
 
 TableColumn weight_column(std::size_t rows) {
-  TableColumn column{.name = "weight", .format = "f"};
+  TableColumn column("weight", "f");
   column.data.resize(rows * sizeof(float));
   return column;
 }
@@ -45,7 +45,7 @@ TableColumn weight_column(std::size_t rows) {
 // An attribute column before it is filled: every item null, a text's
 // offsets as int64 until its size is known.
 TableColumn field_column(const FieldDescription& description, std::size_t rows) {
-  TableColumn column{.name = description.python_key.data(), .format = "", .nullable = true};
+  TableColumn column(description.python_key.data(), "", true);
   column.validity.resize(bitmap_bytes(rows));
   switch (description.kind) {
     case FieldKind::text:

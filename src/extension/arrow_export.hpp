@@ -20,9 +20,12 @@
 namespace quorl::arrow {
 
 struct TableColumn {
+  TableColumn(const char* column_name, const char* column_format, bool may_be_null = false) noexcept
+      : name(column_name), format(column_format), nullable(may_be_null) {}
+
   const char* name;
   const char* format;
-  bool nullable = false;
+  bool nullable;
   std::int64_t null_count = 0;
   std::vector<std::uint8_t> validity;  // empty where no item is null
   std::vector<std::uint8_t> data;      // the items, or a text's offsets

@@ -45,7 +45,7 @@ function content(diff) {
 function decodeCases(casesPath, outPath) {
   const input = readFileSync(casesPath);
   const lines = [];
-  for (let pos = 0; pos < input.length; ) {
+  for (let pos = 0; pos < input.length;) {
     const length = input.readUInt32LE(pos);
     const bytes = input.subarray(pos + 4, pos + 4 + length);
     pos += 4 + length;
@@ -72,7 +72,9 @@ function generate(count, seed, outPath) {
     const diff = randomDiff(random);
     const bytes = Buffer.from(encodeGraphDiff(diff)).toString("hex");
     // What the bytes hold: the input with its float values rounded to float32.
-    lines.push(JSON.stringify({ bytes, content: content(decodeGraphDiff(Buffer.from(bytes, "hex"))), input: content(diff) }));
+    lines.push(
+      JSON.stringify({ bytes, content: content(decodeGraphDiff(Buffer.from(bytes, "hex"))), input: content(diff) }),
+    );
   }
   writeFileSync(outPath, lines.join("\n") + "\n");
 }

@@ -37,6 +37,25 @@ class Writer {
   // The id's bytes alone, as a column of ids holds them.
   void write_id_bytes(const NodeId& id) noexcept { put(id.data(), kIdLength); }
 
+  // The bytes of every id of `ids`, one after another, under one check for
+  // the whole container (which yields exactly size() ids), so that the
+  // loop is a plain copy.
+  template <class Ids>
+  void write_id_bytes_of(const Ids& ids) noexcept {
+    const std::size_t count = ids.size();
+    if (count > remaining_ / kIdLength) {
+      overflowed_ = true;
+      return;
+    }
+    std::uint8_t* cursor = cursor_;
+    for (const NodeId& id : ids) {
+      std::memcpy(cursor, id.data(), kIdLength);
+      cursor += kIdLength;
+    }
+    cursor_ = cursor;
+    remaining_ -= count * kIdLength;
+  }
+
   void write_text(std::string_view text) noexcept {
     write_count(text.size());
     put(text.data(), text.size());

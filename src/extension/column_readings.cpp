@@ -29,6 +29,10 @@ class BytesColumn {
   [[nodiscard]] explicit operator bool() const noexcept { return static_cast<bool>(bytes_); }
 
   void write_id(const NodeId& id) noexcept { writer_.write_id_bytes(id); }
+  template <class Ids>
+  void write_ids(const Ids& ids) noexcept {
+    writer_.write_id_bytes_of(ids);
+  }
   void write_weight(float weight) noexcept { writer_.write_weight(weight); }
 
   // The filled column; the column is spent. Empty, with SystemError set,
@@ -121,9 +125,7 @@ PyObject* deleted_node_ids(PyObject* self, PyObject* /*unused*/) {
     if (!ids) {
       return {};
     }
-    for (const auto& id : deleted) {
-      ids.write_id(id);
-    }
+    ids.write_ids(deleted);
     return std::move(ids).take();
   });
 }

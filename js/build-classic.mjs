@@ -12,6 +12,9 @@ import { fileURLToPath } from "node:url";
 
 // In dependency order: each file may use what the files before it define.
 const SOURCES = [
+  "node-text-fields.mjs",
+  "json-scanner.mjs",
+  "json-number.mjs",
   "node-text-reader.mjs",
   "node-text-writer.mjs",
   "graph-diff-decoder.mjs",

@@ -10,7 +10,8 @@
 // after all four sections have been read, so a cut-off input always fails
 // as cut off, whatever its texts hold.
 
-import { NodeTextError, readNodeText } from "./node-text-reader.mjs";
+import { NodeTextError } from "./json-scanner.mjs";
+import { readNodeText } from "./node-text-reader.mjs";
 
 /** A byte string that is not the byte form of a diff. */
 export class GraphDiffDecodeError extends Error {

@@ -2,7 +2,7 @@
 // module writes for the same containers, and refuses, before writing
 // anything, what the module could not hold.
 
-import { NODE_TEXT_KEYS } from "./node-text-reader.mjs";
+import { NODE_FIELDS } from "./node-text-fields.mjs";
 import { writeNodeText } from "./node-text-writer.mjs";
 
 /** A diff holding a value that the byte form (or the module) cannot hold. */
@@ -42,7 +42,16 @@ const isWellFormed =
     ? (text) => text.isWellFormed()
     : (text) => !/[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/.test(text);
 
-const COLOUR_KEYS = new Set(["red", "green", "blue"]);
+// For each kind of field, what a present value must be, or undefined when
+// the value is one.
+const VALUE_FAULT = {
+  text: (value) =>
+    typeof value !== "string" ? "a string" : isWellFormed(value) ? undefined : "a string without lone surrogates",
+  size: (value) => (typeof value === "number" ? undefined : "a number"),
+  colour: (value) => (Number.isInteger(value) && value >= 0 && value <= 255 ? undefined : "an integer 0..255"),
+  flag: (value) => (typeof value === "boolean" ? undefined : "true or false"),
+};
+const FIELD_FAULT = new Map(NODE_FIELDS.map(({ key, kind }) => [key, VALUE_FAULT[kind]]));
 
 // The attributes with only their present keys, each checked.
 function checkAttributes(attributes, where) {
@@ -52,24 +61,16 @@ function checkAttributes(attributes, where) {
   const checked = {};
   for (const key of Object.keys(attributes)) {
     const value = attributes[key];
-    if (!NODE_TEXT_KEYS.includes(key)) {
+    const fault = FIELD_FAULT.get(key);
+    if (fault === undefined) {
       throw new GraphDiffEncodeError(`unknown attribute "${key}"`, where);
     }
     if (value === undefined || value === null) {
       continue;
     }
-    const fail = (what) => {
-      throw new GraphDiffEncodeError(`${key} must be ${what}`, where);
-    };
-    if (key === "label" || key === "url") {
-      if (typeof value !== "string") fail("a string");
-      if (!isWellFormed(value)) fail("a string without lone surrogates");
-    } else if (key === "size") {
-      if (typeof value !== "number") fail("a number");
-    } else if (COLOUR_KEYS.has(key)) {
-      if (!Number.isInteger(value) || value < 0 || value > 255) fail("an integer 0..255");
-    } else if (typeof value !== "boolean") {
-      fail("true or false");
+    const wrong = fault(value);
+    if (wrong !== undefined) {
+      throw new GraphDiffEncodeError(`${key} must be ${wrong}`, where);
     }
     checked[key] = value;
   }

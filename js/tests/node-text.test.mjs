@@ -3,7 +3,8 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 
-import { NodeTextError, readNodeText } from "../node-text-reader.mjs";
+import { NodeTextError } from "../json-scanner.mjs";
+import { readNodeText } from "../node-text-reader.mjs";
 import { sizeText, writeNodeText } from "../node-text-writer.mjs";
 
 const encoder = new TextEncoder();

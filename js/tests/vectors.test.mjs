@@ -7,6 +7,7 @@ import { readFileSync } from "node:fs";
 import { test } from "node:test";
 
 import { decodeGraphDiff, encodeGraphDiff } from "../graph-diff.mjs";
+import { NODE_FIELDS } from "../node-text-fields.mjs";
 
 const { vectors, refused } = JSON.parse(
   readFileSync(new URL("../../tests/vectors/byte_vectors.json", import.meta.url), "utf8"),
@@ -18,7 +19,8 @@ const weightBits = (weight) => {
   bitsView.setFloat32(0, weight);
   return bitsView.getUint32(0).toString(16).padStart(8, "0");
 };
-const attributesOf = ({ show_label: showLabel, ...rest }) => (showLabel === undefined ? rest : { ...rest, showLabel });
+const attributesOf = (update) =>
+  Object.fromEntries(NODE_FIELDS.filter(({ pythonKey }) => pythonKey in update).map(({ key, pythonKey }) => [key, update[pythonKey]]));
 
 // A signalling NaN becomes quiet as soon as it is a JavaScript number.
 const KEEPS_BITS_IN_JS = (vector) => !vector.name.includes("signalling NaN");

@@ -1,6 +1,6 @@
 // Speed of the decoders and the encoder, each beside JSON in the same run.
 //
-//   node js/bench.mjs [--rounds N] [--shape NAME]...
+//   node js/bench.mjs [--rounds N] [--shape NAME]... [--cpu]
 //
 // Four diffs, each as its byte form (written by encodeGraphDiff, which writes
 // the module's bytes) and as JSON in the shape of the module's readings
@@ -17,6 +17,8 @@
 // the parsed JSON). Rounds alternate between the contenders so that neither
 // gets a quieter machine; each keeps its best time. Prints each function's
 // best time and how many times as fast as its JSON counterpart it is.
+// --cpu times by the process's CPU time instead of the clock: steadier on a
+// machine that other processes share.
 import * as graphDiff from "./graph-diff.mjs";
 
 const { decodeGraphDiff, encodeGraphDiff } = graphDiff;
@@ -128,7 +130,15 @@ const SHAPES = {
   "scale-free": () => scaleFreeDiff(100_000, 5),
 };
 
+const byCpu = process.argv.includes("--cpu");
+
 function seconds(run) {
+  if (byCpu) {
+    const started = process.cpuUsage();
+    if (run() === undefined) throw new Error("no result");
+    const { user, system } = process.cpuUsage(started);
+    return (user + system) / 1e6;
+  }
   const started = process.hrtime.bigint();
   if (run() === undefined) throw new Error("no result");
   return Number(process.hrtime.bigint() - started) / 1e9;
@@ -148,7 +158,8 @@ function race(contenders) {
 const ms = (time) => `${(time * 1e3).toFixed(1)} ms`;
 const ratio = (theirs, ours) => `${(theirs / ours).toFixed(2)}x`;
 
-console.log(`node ${process.version}, best of ${rounds} rounds; "x" is how many times as fast as JSON`);
+const clock = byCpu ? "CPU time" : "clock time";
+console.log(`node ${process.version}, best ${clock} of ${rounds} rounds; "x" is how many times as fast as JSON`);
 const rows = [["shape", "bytes / JSON", "decodeGraphDiff", "decodeGraphDiffColumns", "encodeGraphDiff"]];
 for (const [name, make] of Object.entries(SHAPES)) {
   if (chosenShapes.length > 0 && !chosenShapes.includes(name)) continue;

@@ -17,6 +17,10 @@ const SOURCES = [
   "json-number.mjs",
   "node-text-reader.mjs",
   "node-text-writer.mjs",
+  "node-text-compact.mjs",
+  "byte-layout.mjs",
+  "byte-reader.mjs",
+  "id-table.mjs",
   "graph-diff-decoder.mjs",
   "graph-diff-encoder.mjs",
 ];

@@ -5,5 +5,6 @@
 //   decodeGraphDiff(bytes) -> { nodes, deletedNodes, edges, deletedEdges }
 //   encodeGraphDiff(diff)  -> Uint8Array
 
-export { decodeGraphDiff, GraphDiffDecodeError } from "./graph-diff-decoder.mjs";
+export { GraphDiffDecodeError } from "./byte-reader.mjs";
+export { decodeGraphDiff } from "./graph-diff-decoder.mjs";
 export { encodeGraphDiff, GraphDiffEncodeError } from "./graph-diff-encoder.mjs";

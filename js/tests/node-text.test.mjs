@@ -4,8 +4,11 @@ import assert from "node:assert/strict";
 import { test } from "node:test";
 
 import { NodeTextError } from "../json-scanner.mjs";
+import { readCompactNodeText } from "../node-text-compact.mjs";
+import { NODE_TEXT_KEYS } from "../node-text-fields.mjs";
 import { readNodeText } from "../node-text-reader.mjs";
 import { sizeText, writeNodeText } from "../node-text-writer.mjs";
+import { mutated, randomAttributes, seededRandom } from "./random-diff.mjs";
 
 const encoder = new TextEncoder();
 
@@ -150,4 +153,30 @@ test("every size text reads back to the same float32, and no shorter digits woul
       assert.notEqual(shorter, Math.abs(value), `${value} has a shorter form than ${text}`);
     }
   }
+});
+
+test("the compact reader gives what the general reader gives, for every text it takes", () => {
+  const random = seededRandom(5);
+  const values = new Array(NODE_TEXT_KEYS.length);
+  const texts = [...ACCEPTED.map(([text]) => text), ...REFUSED];
+  for (let round = 0; round < 20000; round++) {
+    texts.push(writeNodeText(randomAttributes(random)));
+  }
+  const sizes = ["0.0", "-0.0", "-0", "7", "123456789012345", "-99999999999999.9", "0.000000000000001", "1e5", "01.5", "2.", "1234567890123456"];
+  texts.push(...sizes.map((size) => `{"size":${size}}`), '{"red":0,"green":09}', '{"label":"\u00e9"}', '{"url":"\ud800"}');
+  let taken = 0;
+  for (const text of texts) {
+    const written = encoder.encode(text);
+    for (const bytes of [written, mutated(random, written), mutated(random, written)]) {
+      if (!readCompactNodeText(bytes, 0, bytes.length, values)) {
+        continue;
+      }
+      taken++;
+      const expected = readNodeText(bytes, 0, bytes.length);
+      const got = Object.fromEntries(NODE_TEXT_KEYS.flatMap((key, field) => (values[field] === undefined ? [] : [[key, values[field]]])));
+      assert.deepEqual(got, expected, new TextDecoder().decode(bytes));
+      assert.deepEqual(Object.keys(got), Object.keys(expected));
+    }
+  }
+  assert.ok(taken > 5000, `${taken} texts taken`);
 });

@@ -22,9 +22,10 @@ const SOURCES = [
   "byte-reader.mjs",
   "id-table.mjs",
   "graph-diff-decoder.mjs",
+  "graph-diff-columns.mjs",
   "graph-diff-encoder.mjs",
 ];
-const EXPORTS = ["decodeGraphDiff", "encodeGraphDiff", "GraphDiffDecodeError", "GraphDiffEncodeError"];
+const EXPORTS = ["decodeGraphDiff", "decodeGraphDiffColumns", "encodeGraphDiff", "GraphDiffDecodeError", "GraphDiffEncodeError"];
 const TARGET = fileURLToPath(new URL("../examples/web/graph-diff.js", import.meta.url));
 
 /** The classic script's text, built from the modules as they are now. */

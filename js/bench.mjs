@@ -48,7 +48,20 @@ function makeId() {
 const makeIds = (count) => Array.from({ length: count }, makeId);
 const weight = () => Math.fround(below(100000) / 1000);
 
-const WORDS = ["alpha", "beta", "gamma", "delta", "station", "server", "router", "Zürich", "node", "edge", "hub", "relay"];
+const WORDS = [
+  "alpha",
+  "beta",
+  "gamma",
+  "delta",
+  "station",
+  "server",
+  "router",
+  "Zürich",
+  "node",
+  "edge",
+  "hub",
+  "relay",
+];
 
 function labelledDiff(count) {
   const nodes = new Map();
@@ -182,5 +195,10 @@ for (const [name, make] of Object.entries(SHAPES)) {
 }
 const widths = rows[0].map((_, column) => Math.max(...rows.map((row) => row[column].length)));
 for (const row of rows) {
-  console.log(row.map((cell, column) => cell.padEnd(widths[column])).join("  ").trimEnd());
+  console.log(
+    row
+      .map((cell, column) => cell.padEnd(widths[column]))
+      .join("  ")
+      .trimEnd(),
+  );
 }

@@ -10,7 +10,7 @@
 // Bytes after the deleted edges are ignored.
 
 import { COUNT_SIZE, ID_FIELD_SIZE, ID_LENGTH } from "./byte-layout.mjs";
-import { NodeTextError } from "./json-scanner.mjs";
+import { NodeTextError } from "./json-cursor.mjs";
 import { readNodeText } from "./node-text-reader.mjs";
 
 /** A byte string that is not the byte form of a diff. */
@@ -116,11 +116,7 @@ export class ByteReader {
 
   prematureEnd(needed, what) {
     const remaining = this.end - this.pos;
-    throw new GraphDiffDecodeError(
-      "premature-end",
-      `${what} needs ${needed} bytes but ${remaining} remain`,
-      this.pos,
-    );
+    throw new GraphDiffDecodeError("premature-end", `${what} needs ${needed} bytes but ${remaining} remain`, this.pos);
   }
 
   // A count as a number; one beyond 2^53 becomes Infinity, which compares

@@ -25,11 +25,11 @@ const COLUMN_OF_KIND = {
 const FIELD_COLUMNS = NODE_FIELDS.map(({ kind }) => COLUMN_OF_KIND[kind]);
 const FLAG_FIELDS = NODE_FIELDS.map(({ kind }) => kind === "flag");
 
-const values = new Array(NODE_FIELDS.length);
+const compactValues = new Array(NODE_FIELDS.length);
 
-function storeRow(columns, row, values) {
+function storeRow(columns, row, fieldValues) {
   for (let field = 0; field < columns.length; field++) {
-    const value = values[field];
+    const value = fieldValues[field];
     columns[field][row] =
       value === undefined ? FIELD_COLUMNS[field].absent : FLAG_FIELDS[field] ? (value ? 1 : 0) : value;
   }
@@ -153,8 +153,8 @@ export function decodeGraphDiffColumns(input) {
   for (let entry = 0; entry < nodeCount; entry++) {
     const row = table.intern(reader.id("a node id"));
     const start = reader.text("a node text");
-    if (readCompactNodeText(bytes, start, reader.pos, values)) {
-      storeRow(columns, row, values);
+    if (readCompactNodeText(bytes, start, reader.pos, compactValues)) {
+      storeRow(columns, row, compactValues);
       pending.delete(row);
     } else {
       reader.checkUtf8(start, reader.pos, "a node text");

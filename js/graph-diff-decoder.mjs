@@ -6,7 +6,7 @@
 
 import { COUNT_SIZE, ID_FIELD_SIZE, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
 import { asBytes, ByteReader, readNodeTextOf } from "./byte-reader.mjs";
-import { IdTable, idText } from "./id-table.mjs";
+import { idText } from "./id-table.mjs";
 import { readCompactNodeText } from "./node-text-compact.mjs";
 import { NODE_TEXT_KEYS } from "./node-text-fields.mjs";
 
@@ -18,15 +18,15 @@ class PendingText {
   }
 }
 
-const values = new Array(NODE_TEXT_KEYS.length);
+const compactValues = new Array(NODE_TEXT_KEYS.length);
 
-// The attributes the compact reader left in `values`, keys in field order
-// as the general reader gives them.
-function attributesOf(values) {
+// The attributes the compact reader left, keys in field order as the
+// general reader gives them.
+function attributesOf(fieldValues) {
   const attributes = {};
-  for (let field = 0; field < values.length; field++) {
-    if (values[field] !== undefined) {
-      attributes[NODE_TEXT_KEYS[field]] = values[field];
+  for (let field = 0; field < fieldValues.length; field++) {
+    if (fieldValues[field] !== undefined) {
+      attributes[NODE_TEXT_KEYS[field]] = fieldValues[field];
     }
   }
   return attributes;
@@ -52,8 +52,8 @@ export function decodeGraphDiff(input) {
   for (let entry = 0; entry < nodeCount; entry++) {
     const id = textOf(reader.id("a node id"));
     const start = reader.text("a node text");
-    if (readCompactNodeText(bytes, start, reader.pos, values)) {
-      nodes.set(id, attributesOf(values));
+    if (readCompactNodeText(bytes, start, reader.pos, compactValues)) {
+      nodes.set(id, attributesOf(compactValues));
     } else {
       reader.checkUtf8(start, reader.pos, "a node text");
       nodes.set(id, new PendingText(start, reader.pos));

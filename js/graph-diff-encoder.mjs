@@ -2,6 +2,15 @@
 // module writes for the same containers, and refuses, before writing
 // anything, what the module could not hold.
 
+import {
+  COUNT_SIZE,
+  EMPTY_DIFF_SIZE,
+  GROUP_HEADER_SIZE,
+  ID_FIELD_SIZE,
+  ID_LENGTH,
+  TARGET_ENTRY_SIZE,
+  WEIGHT_SIZE,
+} from "./byte-layout.mjs";
 import { NODE_FIELDS } from "./node-text-fields.mjs";
 import { writeNodeText } from "./node-text-writer.mjs";
 
@@ -115,23 +124,23 @@ class ByteWriter {
   count(value) {
     this.view.setUint32(this.pos, value % TWO_POW_32, true);
     this.view.setUint32(this.pos + 4, Math.floor(value / TWO_POW_32), true);
-    this.pos += 8;
+    this.pos += COUNT_SIZE;
   }
 
   id(text) {
     const b = this.bytes;
-    this.count(16);
+    this.count(ID_LENGTH);
     const p = this.pos;
-    for (let index = 0; index < 16; index++) {
+    for (let index = 0; index < ID_LENGTH; index++) {
       const at = ID_TEXT_POSITIONS[index];
       b[p + index] = (HEX_VALUE[text.charCodeAt(at)] << 4) | HEX_VALUE[text.charCodeAt(at + 1)];
     }
-    this.pos = p + 16;
+    this.pos = p + ID_LENGTH;
   }
 
   weight(value) {
     this.view.setFloat32(this.pos, value, true);
-    this.pos += 4;
+    this.pos += WEIGHT_SIZE;
   }
 }
 
@@ -148,19 +157,19 @@ export function encodeGraphDiff(diff) {
   if (diff === null || typeof diff !== "object") {
     throw new GraphDiffEncodeError("must be an object", "diff");
   }
-  let length = 32;
+  let length = EMPTY_DIFF_SIZE;
   const nodes = [];
   for (const [id, attributes] of entriesOf(diff.nodes ?? new Map(), "nodes")) {
     const where = `nodes[${JSON.stringify(id)}]`;
     const text = utf8Encoder.encode(writeNodeText(checkAttributes(attributes, where)));
     nodes.push([checkId(id, where), text]);
-    length += 32 + text.length;
+    length += GROUP_HEADER_SIZE + text.length;
   }
   const deletedNodes = new Set();
   for (const id of valuesOf(diff.deletedNodes, "deletedNodes")) {
     deletedNodes.add(checkId(id, "deletedNodes"));
   }
-  length += 24 * deletedNodes.size;
+  length += ID_FIELD_SIZE * deletedNodes.size;
   const edges = [];
   for (const [source, targets] of entriesOf(diff.edges ?? new Map(), "edges")) {
     const where = `edges[${JSON.stringify(source)}]`;
@@ -170,7 +179,7 @@ export function encodeGraphDiff(diff) {
       checked.push(checkId(target, where), checkWeight(weight, `${where}[${JSON.stringify(target)}]`));
     }
     edges.push([source, checked]);
-    length += 32 + 14 * checked.length;
+    length += GROUP_HEADER_SIZE + TARGET_ENTRY_SIZE * (checked.length / 2);
   }
   const deletedEdges = [];
   for (const [source, targets] of entriesOf(diff.deletedEdges ?? new Map(), "deletedEdges")) {
@@ -181,7 +190,7 @@ export function encodeGraphDiff(diff) {
       checked.add(checkId(target, where));
     }
     deletedEdges.push([source, checked]);
-    length += 32 + 24 * checked.size;
+    length += GROUP_HEADER_SIZE + ID_FIELD_SIZE * checked.size;
   }
 
   const writer = new ByteWriter(length);

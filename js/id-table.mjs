@@ -133,7 +133,12 @@ export class IdTable {
     const mask = slots.length - 1;
     for (let index = 0; index < this.count; index++) {
       const k = index << 4;
-      const h = hashOf(view.getInt32(k, true), view.getInt32(k + 4, true), view.getInt32(k + 8, true), view.getInt32(k + 12, true));
+      const h = hashOf(
+        view.getInt32(k, true),
+        view.getInt32(k + 4, true),
+        view.getInt32(k + 8, true),
+        view.getInt32(k + 12, true),
+      );
       let slot = h & mask;
       while (slots[slot] !== 0) slot = (slot + 1) & mask;
       slots[slot] = index + 1;

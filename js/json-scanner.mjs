@@ -1,71 +1,28 @@
 // The token scanner of the JSON text in which one node's attributes travel
-// inside the byte form: whitespace, punctuation, literals, numbers, strings,
-// and skipping a whole value of any depth.
-//
-// It works on the UTF-8 bytes (already validated) rather than on a decoded
-// string, so that its offsets are byte offsets and a string costs one
-// decode of its own bytes. Whitespace is only space, tab, LF and CR.
+// inside the byte form: on top of the cursor and its strings
+// (json-cursor.mjs), whitespace, literals, numbers, and skipping a whole
+// value of any depth. Whitespace is only space, tab, LF and CR.
+
+import { JsonCursor } from "./json-cursor.mjs";
+
+const QUOTE = 0x22;
 
 // The literals, as the bytes that spell them.
 const TRUE = [0x74, 0x72, 0x75, 0x65];
 const FALSE = [0x66, 0x61, 0x6c, 0x73, 0x65];
 const NULL = [0x6e, 0x75, 0x6c, 0x6c];
 
-const QUOTE = 0x22;
-const BACKSLASH = 0x5c;
+// The open containers of a skipped value up to 32,768 levels deep, one bit
+// each (1 for an object); shared by every skip, which never overlap.
+const SHALLOW_NESTING = new Int32Array(1024);
 
-const utf8 = new TextDecoder("utf-8", { ignoreBOM: true });
-
-/** Thrown inside the reader; `offset` is relative to the text's first byte. */
-export class NodeTextError extends Error {
-  constructor(reason, offset) {
-    super(reason);
-    this.offset = offset;
-  }
-}
-
-// The decoded text of bytes [start, end) that hold no quote, backslash or
-// control byte. Short ASCII runs, the usual case, are built without a
-// decoder (and only short ones: every byte becomes an argument).
-function decodeRun(bytes, start, end, ascii) {
-  if (ascii && end - start <= 64) {
-    return String.fromCharCode.apply(null, bytes.subarray(start, end));
-  }
-  return utf8.decode(bytes.subarray(start, end));
-}
-
-const SIMPLE_ESCAPES = new Map([
-  [0x22, '"'],
-  [0x5c, "\\"],
-  [0x2f, "/"],
-  [0x62, "\b"],
-  [0x66, "\f"],
-  [0x6e, "\n"],
-  [0x72, "\r"],
-  [0x74, "\t"],
-]);
-
-// Value of each byte as a hex digit, or -1.
-const HEX_VALUE = new Int8Array(256).fill(-1);
-for (let digit = 0; digit < 16; digit++) {
-  HEX_VALUE["0123456789abcdef".charCodeAt(digit)] = digit;
-  HEX_VALUE["0123456789ABCDEF".charCodeAt(digit)] = digit;
-}
-
-/** A cursor over the bytes [start, end) of one node text. */
-export class JsonScanner {
+/** The cursor with the scanner's tokens. */
+export class JsonScanner extends JsonCursor {
   constructor(bytes, start, end) {
-    this.bytes = bytes;
-    this.start = start;
-    this.pos = start;
-    this.end = end;
+    super(bytes, start, end);
     // Shape of the last number read.
     this.numberNegative = false;
     this.numberIntegral = false;
-  }
-
-  fail(reason) {
-    throw new NodeTextError(reason, this.pos - this.start);
   }
 
   skipWhitespace() {
@@ -79,20 +36,6 @@ export class JsonScanner {
       pos++;
     }
     this.pos = pos;
-  }
-
-  consume(byte) {
-    if (this.pos < this.end && this.bytes[this.pos] === byte) {
-      this.pos++;
-      return true;
-    }
-    return false;
-  }
-
-  expect(byte, what) {
-    if (!this.consume(byte)) {
-      this.fail(`expected ${what}`);
-    }
   }
 
   // Whether the text continues with the whole literal (given as char codes).
@@ -124,11 +67,6 @@ export class JsonScanner {
       this.fail(reason);
     }
     return false;
-  }
-
-  // The text of the ASCII token that ends at the cursor and began at `start`.
-  tokenText(start) {
-    return decodeRun(this.bytes, start, this.pos, true);
   }
 
   // A number by the JSON grammar; sets numberNegative and numberIntegral.
@@ -184,115 +122,6 @@ export class JsonScanner {
     this.numberIntegral = integral;
   }
 
-  readHexUnit() {
-    const bytes = this.bytes;
-    const pos = this.pos;
-    if (this.end - pos < 4) {
-      this.fail("\\u needs four hex digits");
-    }
-    const d0 = HEX_VALUE[bytes[pos]];
-    const d1 = HEX_VALUE[bytes[pos + 1]];
-    const d2 = HEX_VALUE[bytes[pos + 2]];
-    const d3 = HEX_VALUE[bytes[pos + 3]];
-    if ((d0 | d1 | d2 | d3) < 0) {
-      this.fail("\\u needs four hex digits");
-    }
-    this.pos = pos + 4;
-    return (d0 << 12) | (d1 << 8) | (d2 << 4) | d3;
-  }
-
-  // Scans a run of plain bytes; returns whether they were all ASCII.
-  scanRun() {
-    const bytes = this.bytes;
-    const end = this.end;
-    let pos = this.pos;
-    let high = 0;
-    while (pos < end) {
-      const c = bytes[pos];
-      if (c === QUOTE || c === BACKSLASH || c < 0x20) {
-        break;
-      }
-      high |= c;
-      pos++;
-    }
-    this.pos = pos;
-    return high < 0x80;
-  }
-
-  // Reads the escape after a backslash into its text; `strict` refuses
-  // unpaired surrogate escapes (a skipped string only needs hex digits).
-  readEscape(strict) {
-    if (this.pos >= this.end) {
-      this.fail("the string is not closed");
-    }
-    const letter = this.bytes[this.pos++];
-    if (letter !== 0x75) {
-      const decoded = SIMPLE_ESCAPES.get(letter);
-      if (decoded === undefined) {
-        this.pos--;
-        this.fail("unknown escape");
-      }
-      return decoded;
-    }
-    const unit = this.readHexUnit();
-    if (!strict) {
-      return "";
-    }
-    if (unit >= 0xdc00 && unit <= 0xdfff) {
-      this.pos -= 6;
-      this.fail("a low surrogate escape without a high one before it");
-    }
-    if (unit < 0xd800 || unit > 0xdbff) {
-      return String.fromCharCode(unit);
-    }
-    if (!this.consume(BACKSLASH) || !this.consume(0x75)) {
-      this.fail("a high surrogate escape must be followed by a low one");
-    }
-    const low = this.readHexUnit();
-    if (low < 0xdc00 || low > 0xdfff) {
-      this.pos -= 6;
-      this.fail("a high surrogate escape must be followed by a low one");
-    }
-    return String.fromCharCode(unit, low);
-  }
-
-  readString() {
-    if (!this.consume(QUOTE)) {
-      this.fail("expected a string");
-    }
-    let text = "";
-    for (;;) {
-      const start = this.pos;
-      const ascii = this.scanRun();
-      if (this.pos > start) {
-        text += decodeRun(this.bytes, start, this.pos, ascii);
-      }
-      if (this.consume(QUOTE)) {
-        return text;
-      }
-      if (!this.consume(BACKSLASH)) {
-        this.fail(this.pos === this.end ? "the string is not closed" : "a raw control character in a string");
-      }
-      text += this.readEscape(true);
-    }
-  }
-
-  skipString() {
-    if (!this.consume(QUOTE)) {
-      this.fail("expected a string");
-    }
-    for (;;) {
-      this.scanRun();
-      if (this.consume(QUOTE)) {
-        return;
-      }
-      if (!this.consume(BACKSLASH)) {
-        this.fail(this.pos === this.end ? "the string is not closed" : "a raw control character in a string");
-      }
-      this.readEscape(false);
-    }
-  }
-
   skipScalar() {
     const c = this.pos < this.end ? this.bytes[this.pos] : -1;
     if (c === QUOTE) {
@@ -313,10 +142,14 @@ export class JsonScanner {
     this.expect(0x3a, "':' after a key");
   }
 
-  // Skips one well-formed value of any depth; open containers are kept as
-  // bits of an array (1 for an object), so depth costs no call stack.
+  // Skips one well-formed value of any depth. Which open containers are
+  // objects is kept one bit per level: a text's depth is bounded only by its
+  // length, and a frame or an array slot per level would let a text of a few
+  // hundred megabytes exhaust the heap (a depth counter alone cannot tell
+  // "[}" from "[]").
   skipValue() {
-    const open = [];
+    let objects = SHALLOW_NESTING;
+    let depth = 0;
     for (;;) {
       this.skipWhitespace();
       const c = this.pos < this.end ? this.bytes[this.pos] : -1;
@@ -325,7 +158,15 @@ export class JsonScanner {
         const isObject = c === 0x7b;
         this.skipWhitespace();
         if (!this.consume(isObject ? 0x7d : 0x5d)) {
-          open.push(isObject);
+          const word = depth >>> 5;
+          if (word === objects.length) {
+            // Only this skip holds the grown copy, so it is let go after.
+            const grown = new Int32Array(2 * objects.length);
+            grown.set(objects);
+            objects = grown;
+          }
+          objects[word] = isObject ? objects[word] | (1 << (depth & 31)) : objects[word] & ~(1 << (depth & 31));
+          depth++;
           if (isObject) {
             this.skipMemberName();
           }
@@ -336,11 +177,11 @@ export class JsonScanner {
       }
       // A value has ended: close containers until one continues with ','.
       for (;;) {
-        if (open.length === 0) {
+        if (depth === 0) {
           return;
         }
         this.skipWhitespace();
-        const inObject = open[open.length - 1];
+        const inObject = (objects[(depth - 1) >>> 5] & (1 << ((depth - 1) & 31))) !== 0;
         if (this.consume(0x2c)) {
           if (inObject) {
             this.skipMemberName();
@@ -348,7 +189,7 @@ export class JsonScanner {
           break;
         }
         this.expect(inObject ? 0x7d : 0x5d, inObject ? "',' or '}'" : "',' or ']'");
-        open.pop();
+        depth--;
       }
     }
   }

@@ -14,6 +14,7 @@ Object.assign(CONTROL_ESCAPES, { 8: "\\b", 9: "\\t", 10: "\\n", 12: "\\f", 13: "
 CONTROL_ESCAPES[0x22] = '\\"';
 CONTROL_ESCAPES[0x5c] = "\\\\";
 
+// eslint-disable-next-line no-control-regex -- control characters are what must be escaped
 const NEEDS_ESCAPE = /["\\\u0000-\u001f]/g;
 
 function jsonString(text) {

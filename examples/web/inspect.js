@@ -19,8 +19,10 @@
 
   // graph-diff.js is generated from the modules, not kept in the repository.
   if (typeof GraphDiff === "undefined") {
-    setStatus("graph-diff.js is missing beside this page: run node js/build-classic.mjs " +
-      "in the repository, then reload.", true);
+    setStatus(
+      "graph-diff.js is missing beside this page: run node js/build-classic.mjs " + "in the repository, then reload.",
+      true,
+    );
     document.body.dataset.state = "error";
     return;
   }
@@ -65,7 +67,7 @@
       setStatus(
         fromDisk
           ? `cannot fetch ${src}: a page opened from disk may not read other files. ` +
-            "Open the file with the picker or drop it here, or serve this directory over http."
+              "Open the file with the picker or drop it here, or serve this directory over http."
           : `cannot fetch ${src}: ${error.message}`,
         true,
       );
@@ -133,8 +135,7 @@
       }
     }
     body.replaceChildren(fragment);
-    $(`note-${name}`).textContent =
-      shown < matching ? `first ${shown} of ${matching} matching` : `${matching} shown`;
+    $(`note-${name}`).textContent = shown < matching ? `first ${shown} of ${matching} matching` : `${matching} shown`;
   }
 
   function* edgeRows(edges, withWeights) {
@@ -153,37 +154,57 @@
     const query = $("search").value.trim().toLowerCase();
     const has = (...texts) =>
       query === "" || texts.some((text) => text !== undefined && text.toLowerCase().includes(query));
-    fill("nodes", diff.nodes, ([id, a]) => has(id, a.label, a.url), (tr, [id, a]) => {
-      tr.dataset.id = id;
-      cell(tr, id, "id");
-      cell(tr, a.label ?? "");
-      cell(tr, a.size === undefined ? "" : String(a.size), "number");
-      cell(tr, a.url ?? "");
-      const colour = colourOf(a);
-      const td = cell(tr, colour ?? "", "colour");
-      if (colour) {
-        const swatch = document.createElement("span");
-        swatch.className = "swatch";
-        swatch.style.background = colour;
-        td.prepend(swatch);
-      }
-      cell(tr, a.showLabel === undefined ? "" : String(a.showLabel));
-    });
-    fill("edges", edgeRows(diff.edges, true), ([s, t]) => has(s, t), (tr, [s, t, w]) => {
-      tr.dataset.id = `${s} ${t}`;
-      cell(tr, s, "id");
-      cell(tr, t, "id");
-      cell(tr, String(w), "number");
-    });
-    fill("deleted-nodes", diff.deletedNodes, (id) => has(id), (tr, id) => {
-      tr.dataset.id = id;
-      cell(tr, id, "id");
-    });
-    fill("deleted-edges", edgeRows(diff.deletedEdges, false), ([s, t]) => has(s, t), (tr, [s, t]) => {
-      tr.dataset.id = `${s} ${t}`;
-      cell(tr, s, "id");
-      cell(tr, t, "id");
-    });
+    fill(
+      "nodes",
+      diff.nodes,
+      ([id, a]) => has(id, a.label, a.url),
+      (tr, [id, a]) => {
+        tr.dataset.id = id;
+        cell(tr, id, "id");
+        cell(tr, a.label ?? "");
+        cell(tr, a.size === undefined ? "" : String(a.size), "number");
+        cell(tr, a.url ?? "");
+        const colour = colourOf(a);
+        const td = cell(tr, colour ?? "", "colour");
+        if (colour) {
+          const swatch = document.createElement("span");
+          swatch.className = "swatch";
+          swatch.style.background = colour;
+          td.prepend(swatch);
+        }
+        cell(tr, a.showLabel === undefined ? "" : String(a.showLabel));
+      },
+    );
+    fill(
+      "edges",
+      edgeRows(diff.edges, true),
+      ([s, t]) => has(s, t),
+      (tr, [s, t, w]) => {
+        tr.dataset.id = `${s} ${t}`;
+        cell(tr, s, "id");
+        cell(tr, t, "id");
+        cell(tr, String(w), "number");
+      },
+    );
+    fill(
+      "deleted-nodes",
+      diff.deletedNodes,
+      (id) => has(id),
+      (tr, id) => {
+        tr.dataset.id = id;
+        cell(tr, id, "id");
+      },
+    );
+    fill(
+      "deleted-edges",
+      edgeRows(diff.deletedEdges, false),
+      ([s, t]) => has(s, t),
+      (tr, [s, t]) => {
+        tr.dataset.id = `${s} ${t}`;
+        cell(tr, s, "id");
+        cell(tr, t, "id");
+      },
+    );
   }
 
   let searchTimer = 0;

@@ -19,7 +19,10 @@ export function columnsAsMaps(columns) {
   const grouped = ({ groupSources, groupEnds, target }, valueOf) =>
     new Map(
       Array.from(groupSources, (source, group) => {
-        const rows = Array.from({ length: groupEnds[group] - (group && groupEnds[group - 1]) }, (_, i) => i + (group && groupEnds[group - 1]));
+        const rows = Array.from(
+          { length: groupEnds[group] - (group && groupEnds[group - 1]) },
+          (_, i) => i + (group && groupEnds[group - 1]),
+        );
         return [idText(source), valueOf(rows.map((row) => [idText(target[row]), row]))];
       }),
     );
@@ -30,4 +33,3 @@ export function columnsAsMaps(columns) {
     deletedEdges: grouped(d, (targets) => targets.map(([target]) => target)),
   };
 }
-

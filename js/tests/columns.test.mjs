@@ -52,7 +52,9 @@ test("columns hold decodeGraphDiff's content, and refuse where it refuses", () =
 });
 
 test("a repeated source keeps its first place and takes its last group, empty or not", () => {
-  const [a, b, c] = ["00", "11", "22"].map((byte) => `${byte.repeat(4)}-${byte.repeat(2)}-${byte.repeat(2)}-${byte.repeat(2)}-${byte.repeat(6)}`);
+  const [a, b, c] = ["00", "11", "22"].map(
+    (byte) => `${byte.repeat(4)}-${byte.repeat(2)}-${byte.repeat(2)}-${byte.repeat(2)}-${byte.repeat(6)}`,
+  );
   const hex = (id) => id.replaceAll("-", "");
   const count = (n) => Buffer.alloc(8, 0).fill(n, 0, 1).toString("hex");
   const weight = (w) => {
@@ -63,10 +65,30 @@ test("a repeated source keeps its first place and takes its last group, empty or
   const field = (id) => count(16) + hex(id);
   // edges: a -> {b: 1, c: 2}, b -> {}, a -> {c: 3, c: 4}; deleted: c -> [a, a], c -> []
   const bytes = Buffer.from(
-    count(0) + count(0) +
-      count(3) + field(a) + count(2) + field(b) + weight(1) + field(c) + weight(2) +
-      field(b) + count(0) + field(a) + count(2) + field(c) + weight(3) + field(c) + weight(4) +
-      count(2) + field(c) + count(2) + field(a) + field(a) + field(c) + count(0),
+    count(0) +
+      count(0) +
+      count(3) +
+      field(a) +
+      count(2) +
+      field(b) +
+      weight(1) +
+      field(c) +
+      weight(2) +
+      field(b) +
+      count(0) +
+      field(a) +
+      count(2) +
+      field(c) +
+      weight(3) +
+      field(c) +
+      weight(4) +
+      count(2) +
+      field(c) +
+      count(2) +
+      field(a) +
+      field(a) +
+      field(c) +
+      count(0),
     "hex",
   );
   const columns = decodeGraphDiffColumns(bytes);
@@ -76,7 +98,9 @@ test("a repeated source keeps its first place and takes its last group, empty or
 });
 
 test("idText names every index and refuses others", () => {
-  const { idText, idCount } = decodeGraphDiffColumns(encodeGraphDiff({ deletedNodes: ["0123abcd-0000-0000-0000-00000000ffff"] }));
+  const { idText, idCount } = decodeGraphDiffColumns(
+    encodeGraphDiff({ deletedNodes: ["0123abcd-0000-0000-0000-00000000ffff"] }),
+  );
   assert.equal(idCount, 1);
   assert.equal(idText(0), "0123abcd-0000-0000-0000-00000000ffff");
   for (const index of [-1, 1, 0.5, "0", NaN]) {
@@ -95,7 +119,9 @@ test("ids crafted to share hash bits intern as fast as random ones, and edge col
   const hex = (n, width) => n.toString(16).padStart(width, "0");
   const crafted = edgesOf((i) => `${hex(i, 8)}-0000-0000-0000-000000000000`);
   const random = seededRandom(3);
-  const spread = edgesOf((i) => `${hex(i, 8)}-${hex(Math.floor(random() * 65536), 4)}-0000-0000-${hex(Math.floor(random() * 2 ** 48), 12)}`);
+  const spread = edgesOf(
+    (i) => `${hex(i, 8)}-${hex(Math.floor(random() * 65536), 4)}-0000-0000-${hex(Math.floor(random() * 2 ** 48), 12)}`,
+  );
   const time = (bytes) => {
     decodeGraphDiffColumns(bytes);
     let best = Infinity;

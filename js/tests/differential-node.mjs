@@ -49,12 +49,11 @@ function content(diff) {
 function decodeCases(casesPath, outPath) {
   const input = readFileSync(casesPath);
   const lines = [];
-  for (let pos = 0; pos < input.length; ) {
+  for (let pos = 0; pos < input.length;) {
     const length = input.readUInt32LE(pos);
     const bytes = input.subarray(pos + 4, pos + 4 + length);
     pos += 4 + length;
     let diff;
-    let columns;
     try {
       diff = decodeGraphDiff(bytes);
     } catch (error) {
@@ -72,7 +71,7 @@ function decodeCases(casesPath, outPath) {
       lines.push(JSON.stringify({ ok: false, kind, offset: error.offset }));
       continue;
     }
-    columns = columnsAsMaps(decodeGraphDiffColumns(bytes));
+    const columns = columnsAsMaps(decodeGraphDiffColumns(bytes));
     if (!isDeepStrictEqual(content(columns), content(diff))) {
       throw new Error(`decodeGraphDiffColumns disagrees on ${Buffer.from(bytes).toString("hex")}`);
     }
@@ -89,7 +88,9 @@ function generate(count, seed, outPath) {
     const diff = randomDiff(random);
     const bytes = Buffer.from(encodeGraphDiff(diff)).toString("hex");
     // What the bytes hold: the input with its float values rounded to float32.
-    lines.push(JSON.stringify({ bytes, content: content(decodeGraphDiff(Buffer.from(bytes, "hex"))), input: content(diff) }));
+    lines.push(
+      JSON.stringify({ bytes, content: content(decodeGraphDiff(Buffer.from(bytes, "hex"))), input: content(diff) }),
+    );
   }
   writeFileSync(outPath, lines.join("\n") + "\n");
 }

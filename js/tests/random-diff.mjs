@@ -29,7 +29,28 @@ export function randomFloat32(random) {
   return (random() - 0.3) * 10 ** Math.floor(random() * 20 - 8);
 }
 
-const PIECES = ["a", "Z", " ", '"', "\\", "/", "\n", "\t", "\u0000", "\u001f", "\u007f", "é", "中", "😀", "\ufeff", "\u2028", "{", "}", ",", ":"];
+const PIECES = [
+  "a",
+  "Z",
+  " ",
+  '"',
+  "\\",
+  "/",
+  "\n",
+  "\t",
+  "\u0000",
+  "\u001f",
+  "\u007f",
+  "é",
+  "中",
+  "😀",
+  "\ufeff",
+  "\u2028",
+  "{",
+  "}",
+  ",",
+  ":",
+];
 
 export function randomText(random) {
   let text = "";
@@ -175,7 +196,8 @@ export function mutated(random, bytes) {
     return copy.subarray(0, Math.floor(random() * copy.length));
   }
   for (let change = 1 + Math.floor(random() * 3); change > 0 && copy.length > 0; change--) {
-    const replacement = random() < 0.5 ? Math.floor(random() * 256) : MUTATION_BYTES[Math.floor(random() * MUTATION_BYTES.length)];
+    const replacement =
+      random() < 0.5 ? Math.floor(random() * 256) : MUTATION_BYTES[Math.floor(random() * MUTATION_BYTES.length)];
     copy[Math.floor(random() * copy.length)] = replacement;
   }
   return copy;

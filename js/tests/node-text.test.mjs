@@ -7,7 +7,7 @@ import { NodeTextError } from "../json-cursor.mjs";
 import { readCompactNodeText } from "../node-text-compact.mjs";
 import { NODE_TEXT_KEYS } from "../node-text-fields.mjs";
 import { readNodeText } from "../node-text-reader.mjs";
-import { sizeText, writeNodeText } from "../node-text-writer.mjs";
+import { exactShortestDigits, fastShortestDigits, sizeText, writeNodeText } from "../node-text-writer.mjs";
 import { mutated, randomAttributes, seededRandom } from "./random-diff.mjs";
 
 const encoder = new TextEncoder();
@@ -353,4 +353,29 @@ test("the compact reader gives what the general reader gives, for every text it 
     }
   }
   assert.ok(taken > 5000, `${taken} texts taken`);
+});
+
+test("the double-arithmetic shortest digits agree with the exact ones wherever they answer", () => {
+  let answered = 0;
+  const view = new DataView(new ArrayBuffer(4));
+  const values = [...randomFloats(20000)];
+  // Powers of two (an uneven rounding interval), and values on or near a
+  // tie between two candidates.
+  for (let exponent = -40; exponent < 60; exponent++) values.push(2 ** exponent);
+  for (let index = 0; index < 2000; index++) values.push(Math.fround(index / 8 + 0.5), Math.fround((index * 5) / 1024));
+  for (const value of values) {
+    const magnitude = Math.abs(Math.fround(value));
+    if (!Number.isFinite(magnitude) || magnitude === 0) continue;
+    for (const neighbour of [-1, 0, 1]) {
+      view.setFloat32(0, magnitude);
+      view.setUint32(0, view.getUint32(0) + neighbour);
+      const candidate = view.getFloat32(0);
+      const fast = fastShortestDigits(candidate);
+      if (fast !== undefined) {
+        answered++;
+        assert.deepEqual(fast, exactShortestDigits(candidate), String(candidate));
+      }
+    }
+  }
+  assert.ok(answered > 30000, `${answered} answered`);
 });

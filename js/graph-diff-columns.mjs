@@ -23,15 +23,24 @@ const COLUMN_OF_KIND = {
   flag: { make: (length) => new Int8Array(length).fill(-1), absent: -1 },
 };
 const FIELD_COLUMNS = NODE_FIELDS.map(({ kind }) => COLUMN_OF_KIND[kind]);
-const FLAG_FIELDS = NODE_FIELDS.map(({ kind }) => kind === "flag");
+const fieldsOfKind = (wanted) => NODE_FIELDS.flatMap(({ kind }, field) => (kind === wanted ? [field] : []));
+const TEXT_FIELDS = fieldsOfKind("text");
+const NUMBER_FIELDS = [...fieldsOfKind("size"), ...fieldsOfKind("colour")];
+const FLAG_FIELDS = fieldsOfKind("flag");
 
 const compactValues = new Array(NODE_FIELDS.length);
 
+// One loop per kind of column, so that each store sees one type of array.
 function storeRow(columns, row, fieldValues) {
-  for (let field = 0; field < columns.length; field++) {
+  for (const field of TEXT_FIELDS) {
+    columns[field][row] = fieldValues[field];
+  }
+  for (const field of NUMBER_FIELDS) {
+    columns[field][row] = fieldValues[field] ?? FIELD_COLUMNS[field].absent;
+  }
+  for (const field of FLAG_FIELDS) {
     const value = fieldValues[field];
-    columns[field][row] =
-      value === undefined ? FIELD_COLUMNS[field].absent : FLAG_FIELDS[field] ? (value ? 1 : 0) : value;
+    columns[field][row] = value === undefined ? -1 : value ? 1 : 0;
   }
 }
 
@@ -142,11 +151,11 @@ export function decodeGraphDiffColumns(input) {
   const reader = new ByteReader(bytes);
   const view = reader.view;
   const end = reader.end;
-  const table = new IdTable(bytes);
 
   // Each node entry takes an id field and a text length at least.
   const nodeCount = reader.count("the node count");
   const nodeCapacity = Math.min(nodeCount, Math.floor((end - reader.pos) / GROUP_HEADER_SIZE));
+  const table = new IdTable(bytes, nodeCapacity);
   const columns = FIELD_COLUMNS.map((column) => column.make(nodeCapacity));
   // Rows whose last text waits for the general reader: row -> [start, end].
   const pending = new Map();
@@ -155,7 +164,7 @@ export function decodeGraphDiffColumns(input) {
     const start = reader.text("a node text");
     if (readCompactNodeText(bytes, start, reader.pos, compactValues)) {
       storeRow(columns, row, compactValues);
-      pending.delete(row);
+      if (pending.size > 0) pending.delete(row);
     } else {
       reader.checkUtf8(start, reader.pos, "a node text");
       pending.set(row, [start, reader.pos]);
@@ -262,7 +271,8 @@ export function decodeGraphDiffColumns(input) {
       );
     }
   }
-  const nodes = { nodeIndex: Uint32Array.from({ length: rowCount }, (_, row) => row) };
+  const nodes = { nodeIndex: new Uint32Array(rowCount) };
+  for (let row = 0; row < rowCount; row++) nodes.nodeIndex[row] = row;
   NODE_FIELDS.forEach(({ key }, field) => {
     nodes[key] = trimmed(columns[field], rowCount);
   });

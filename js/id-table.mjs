@@ -58,16 +58,20 @@ function hashOf(w0, w1, w2, w3) {
  * asked for), grown with the table.
  */
 export class IdTable {
-  /** @param {Uint8Array} bytes the input the ids are read from */
-  constructor(bytes) {
+  /**
+   * @param {Uint8Array} bytes the input the ids are read from
+   * @param {number} expected how many ids to make room for at once
+   */
+  constructor(bytes, expected = 0) {
     this.inputView = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
     this.count = 0;
     this.capacity = MINIMUM_SLOTS / 2;
+    while (this.capacity < expected) this.capacity *= 2;
     this.ids = new Uint8Array(16 * this.capacity);
     this.idsView = new DataView(this.ids.buffer);
     // Index + 1 of the id in each slot, 0 for an empty slot; at most half
     // full, so a probe ends soon.
-    this.slots = new Int32Array(MINIMUM_SLOTS);
+    this.slots = new Int32Array(2 * this.capacity);
     this.marks = new Int32Array(this.capacity);
     this.flags = new Uint8Array(this.capacity);
     this.places = null;

@@ -30,10 +30,35 @@ const utf8 = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
 
 let pos = 0;
 
-function matches(bytes, p, end, opening) {
+// Each opening as its whole little-endian 32-bit words, then its last bytes,
+// so that a member's key is compared in two or three steps.
+const OPENING_WORDS = OPENINGS.map((opening) => {
+  const words = [];
+  for (let at = 0; at + 4 <= opening.length; at += 4) {
+    words.push(opening[at] | (opening[at + 1] << 8) | (opening[at + 2] << 16) | (opening[at + 3] << 24));
+  }
+  return Int32Array.from(words);
+});
+let view = new DataView(new ArrayBuffer(0));
+let viewBytes = null;
+
+function opens(bytes, p, end, field) {
+  const opening = OPENINGS[field];
   if (end - p < opening.length) return false;
-  for (let index = 0; index < opening.length; index++) {
+  const words = OPENING_WORDS[field];
+  for (let word = 0; word < words.length; word++) {
+    if (view.getInt32(p + 4 * word, true) !== words[word]) return false;
+  }
+  for (let index = 4 * words.length; index < opening.length; index++) {
     if (bytes[p + index] !== opening[index]) return false;
+  }
+  return true;
+}
+
+function matches(bytes, p, end, literal) {
+  if (end - p < literal.length) return false;
+  for (let index = 0; index < literal.length; index++) {
+    if (bytes[p + index] !== literal[index]) return false;
   }
   return true;
 }
@@ -129,6 +154,10 @@ export function readCompactNodeText(bytes, start, end, values) {
   values.fill(undefined);
   if (end - start < 2 || bytes[start] !== 0x7b || bytes[end - 1] !== CLOSE) return false;
   const close = end - 1;
+  if (bytes !== viewBytes) {
+    viewBytes = bytes;
+    view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  }
   pos = start + 1;
   for (let field = 0; field < OPENINGS.length && pos < close; field++) {
     let p = pos;
@@ -136,7 +165,7 @@ export function readCompactNodeText(bytes, start, end, values) {
       if (bytes[p] !== COMMA) return false;
       p++;
     }
-    if (!matches(bytes, p, close, OPENINGS[field])) continue;
+    if (!opens(bytes, p, close, field)) continue;
     pos = p + OPENINGS[field].length;
     const kind = KINDS[field];
     const value =

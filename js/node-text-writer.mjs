@@ -18,7 +18,14 @@ CONTROL_ESCAPES[0x5c] = "\\\\";
 const NEEDS_ESCAPE = /["\\\u0000-\u001f]/g;
 
 function jsonString(text) {
-  return `"${text.replace(NEEDS_ESCAPE, (c) => CONTROL_ESCAPES[c.charCodeAt(0)])}"`;
+  // Most texts need no escape, and a scan costs less than a replace.
+  for (let index = 0; index < text.length; index++) {
+    const c = text.charCodeAt(index);
+    if (c < 0x20 || c === 0x22 || c === 0x5c) {
+      return `"${text.replace(NEEDS_ESCAPE, (match) => CONTROL_ESCAPES[match.charCodeAt(0)])}"`;
+    }
+  }
+  return `"${text}"`;
 }
 
 // The largest decimal point position written without an exponent, and the

@@ -77,6 +77,26 @@ class Groups {
     this.latest = null;
   }
 
+  // Groups for a section of `groupCount` groups at the cursor, whose rows
+  // take `rowSize` bytes each.
+  static at(reader, groupCount, rowSize, weighted) {
+    const remaining = reader.end - reader.pos;
+    return new Groups(
+      Math.min(groupCount, Math.floor(remaining / GROUP_HEADER_SIZE)),
+      Math.floor(remaining / rowSize),
+      weighted,
+    );
+  }
+
+  // Reads a source id and opens its group; `bit` marks in the table's flags
+  // the sources this section has met.
+  openSource(table, reader, what, bit) {
+    const source = table.intern(reader.id(what));
+    this.open(source, (table.flags[source] & bit) !== 0);
+    table.flags[source] |= bit;
+    return source;
+  }
+
   // Opens the group of `source`; `repeated` when the source had one before.
   open(source, repeated) {
     const group = this.count++;
@@ -187,15 +207,9 @@ export function decodeGraphDiffColumns(input) {
   // within it is found at once; `places` then says which row it has.
   let stamp = DELETED;
   const sourceCount = reader.count("the edge source count");
-  const edges = new Groups(
-    Math.min(sourceCount, Math.floor((end - reader.pos) / GROUP_HEADER_SIZE)),
-    Math.floor((end - reader.pos) / TARGET_ENTRY_SIZE),
-    true,
-  );
+  const edges = Groups.at(reader, sourceCount, TARGET_ENTRY_SIZE, true);
   for (let entry = 0; entry < sourceCount; entry++) {
-    const source = table.intern(reader.id("an edge source id"));
-    edges.open(source, (table.flags[source] & SOURCE) !== 0);
-    table.flags[source] |= SOURCE;
+    const source = edges.openSource(table, reader, "an edge source id", SOURCE);
     const targetCount = reader.count("an edge target count");
     const groupStart = edges.rows;
     stamp++;
@@ -237,15 +251,9 @@ export function decodeGraphDiffColumns(input) {
   }
 
   const deletedSourceCount = reader.count("the deleted-edge source count");
-  const deletedEdges = new Groups(
-    Math.min(deletedSourceCount, Math.floor((end - reader.pos) / GROUP_HEADER_SIZE)),
-    Math.floor((end - reader.pos) / ID_FIELD_SIZE),
-    false,
-  );
+  const deletedEdges = Groups.at(reader, deletedSourceCount, ID_FIELD_SIZE, false);
   for (let entry = 0; entry < deletedSourceCount; entry++) {
-    const source = table.intern(reader.id("a deleted-edge source id"));
-    deletedEdges.open(source, (table.flags[source] & DELETED_SOURCE) !== 0);
-    table.flags[source] |= DELETED_SOURCE;
+    const source = deletedEdges.openSource(table, reader, "a deleted-edge source id", DELETED_SOURCE);
     const targetCount = reader.count("a deleted-edge target count");
     stamp++;
     for (let index = 0; index < targetCount; index++) {

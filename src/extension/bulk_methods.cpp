@@ -71,11 +71,6 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional
         if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
           return {};
         }
-        // Converting a sequence of weights runs their __float__ or __index__.
-        if (!PyObject_CheckBuffer(arguments[2])) {
-          ends.sources.take_copy();
-          ends.targets.take_copy();
-        }
         if (!read_weight_column(arguments[2], "weights", ends.first(), held, weights)) {
           return {};
         }
@@ -134,10 +129,8 @@ PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional
         if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
           return {};
         }
-        // Reading the updates runs Python code (a size's __float__).
-        ids.take_copy();
         const FirstColumn first{ids.size(), "ids"};
-        if (!read_update_column(arguments[1], "updates", first, updates)) {
+        if (!read_update_column(arguments[1], "updates", first, held, updates)) {
           return {};
         }
         instance.diff.add_or_update_nodes(ids.values(), updates);

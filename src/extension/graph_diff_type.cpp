@@ -28,35 +28,38 @@ constexpr Py_ssize_t type_references_per_instance() noexcept { return 1; }
 
 constexpr Signature kConstructor{"PyGraphDiff.__new__()", {}};
 
-// Places `diff` into freshly allocated instance memory.
-PyObject* adopt(PyObject* self, Diff&& diff) noexcept {
-  auto* instance = reinterpret_cast<GraphDiffObject*>(self);
-  new (&instance->diff) Diff(std::move(diff));
-  instance->borrow = 0;
-  instance->constructed = true;
-  return self;
-}
-
 PyObject* allocate(PyTypeObject* type) {
   const allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
   return alloc(type, 0);
 }
 
+// A new instance of `type` that owns `diff`, or empty with the allocator's
+// exception set.
+PyRef new_instance(PyTypeObject* type, Diff&& diff) {
+  PyRef self = PyRef::steal(allocate(type));
+  if (self) {
+    auto* instance = reinterpret_cast<GraphDiffObject*>(self.get());
+    new (&instance->diff) Diff(std::move(diff));
+    instance->borrow = 0;
+    instance->constructed = true;
+  }
+  return self;
+}
+
 PyObject* graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard_entry([&]() -> PyObject* {
+  return entry_point([&]() -> PyRef {
     // CPython refuses PyGraphDiff.__new__(X) for a class X outside this one's
     // family before this runs; PyPy does not, and laying a diff out in X's
     // smaller instance would write past its end.
     if (type != the_type && !PyType_IsSubtype(type, the_type)) {
       PyErr_Format(PyExc_TypeError, "PyGraphDiff.__new__(%s): %s is not a subtype of PyGraphDiff",
                    type->tp_name, type->tp_name);
-      return nullptr;
+      return {};
     }
     if (!bind_tuple(kConstructor, args, kwargs, {})) {
-      return nullptr;
+      return {};
     }
-    PyObject* self = allocate(type);
-    return self == nullptr ? nullptr : adopt(self, Diff());
+    return new_instance(type, Diff());
   });
 }
 
@@ -183,9 +186,6 @@ PyTypeObject* get_or_create_graph_diff_type() {
   return the_type;
 }
 
-PyObject* new_graph_diff_object(Diff diff) {
-  PyObject* self = allocate(the_type);
-  return self == nullptr ? nullptr : adopt(self, std::move(diff));
-}
+PyRef new_graph_diff_object(Diff diff) { return new_instance(the_type, std::move(diff)); }
 
 }  // namespace quorl::python

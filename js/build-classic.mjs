@@ -19,10 +19,20 @@ const SOURCES = [
   "json-number.mjs",
   "node-text-reader.mjs",
   "node-text-writer.mjs",
+  "node-text-compact.mjs",
+  "byte-reader.mjs",
+  "id-table.mjs",
   "graph-diff-decoder.mjs",
+  "graph-diff-columns.mjs",
   "graph-diff-encoder.mjs",
 ];
-const EXPORTS = ["decodeGraphDiff", "encodeGraphDiff", "GraphDiffDecodeError", "GraphDiffEncodeError"];
+const EXPORTS = [
+  "decodeGraphDiff",
+  "decodeGraphDiffColumns",
+  "encodeGraphDiff",
+  "GraphDiffDecodeError",
+  "GraphDiffEncodeError",
+];
 const TARGET = fileURLToPath(new URL("../examples/web/graph-diff.js", import.meta.url));
 
 /** The classic script's text, built from the modules as they are now. */

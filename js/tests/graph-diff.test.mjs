@@ -203,3 +203,23 @@ test("the encoder takes plain objects and absent containers, and rounds floats t
   assert.deepEqual(decoded.deletedNodes, [ID_B]);
   assert.equal(encodeGraphDiff({}).length, EMPTY_DIFF_SIZE);
 });
+
+test("the encoder takes exactly the lower-case id texts", () => {
+  const random = seededRandom(11);
+  const ID_TEXT = /^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$/;
+  const odd = ["-", "A", "F", "g", "/", ":", "`", "\u00e6", "\u0166", "\u0130", "\ud83d", " ", "0"];
+  for (let round = 0; round < 5000; round++) {
+    const chars = [...ID_A];
+    chars[Math.floor(random() * chars.length)] = odd[Math.floor(random() * odd.length)];
+    const id = chars.join("");
+    const accepted = (() => {
+      try {
+        return decodeGraphDiff(encodeGraphDiff({ deletedNodes: [id] })).deletedNodes[0] === id;
+      } catch (error) {
+        assert.ok(error instanceof GraphDiffEncodeError);
+        return false;
+      }
+    })();
+    assert.equal(accepted, ID_TEXT.test(id), JSON.stringify(id));
+  }
+});

@@ -4,8 +4,11 @@ import assert from "node:assert/strict";
 import { test } from "node:test";
 
 import { NodeTextError } from "../json-cursor.mjs";
+import { readCompactNodeText } from "../node-text-compact.mjs";
+import { NODE_TEXT_KEYS } from "../node-text-fields.mjs";
 import { readNodeText } from "../node-text-reader.mjs";
-import { sizeText, writeNodeText } from "../node-text-writer.mjs";
+import { exactShortestDigits, fastShortestDigits, sizeText, writeNodeText } from "../node-text-writer.mjs";
+import { mutated, randomAttributes, seededRandom } from "./random-diff.mjs";
 
 const encoder = new TextEncoder();
 
@@ -305,4 +308,74 @@ test("every size text reads back to the same float32, and no shorter digits woul
       assert.notEqual(shorter, Math.abs(value), `${value} has a shorter form than ${text}`);
     }
   }
+});
+
+test("the compact reader gives what the general reader gives, for every text it takes", () => {
+  const random = seededRandom(5);
+  const values = new Array(NODE_TEXT_KEYS.length);
+  const texts = [...ACCEPTED, ...REFUSED].map(([text]) => text);
+  for (let round = 0; round < 20000; round++) {
+    texts.push(writeNodeText(randomAttributes(random)));
+  }
+  const sizes = [
+    "0.0",
+    "-0.0",
+    "-0",
+    "7",
+    "123456789012345",
+    "-99999999999999.9",
+    "0.000000000000001",
+    "1e5",
+    "01.5",
+    "2.",
+    "1234567890123456",
+  ];
+  texts.push(
+    ...sizes.map((size) => `{"size":${size}}`),
+    '{"red":0,"green":09}',
+    '{"label":"\u00e9"}',
+    '{"url":"\ud800"}',
+  );
+  let taken = 0;
+  for (const text of texts) {
+    const written = encoder.encode(text);
+    for (const bytes of [written, mutated(random, written), mutated(random, written)]) {
+      if (!readCompactNodeText(bytes, 0, bytes.length, values)) {
+        continue;
+      }
+      taken++;
+      const expected = readNodeText(bytes, 0, bytes.length);
+      const got = Object.fromEntries(
+        NODE_TEXT_KEYS.flatMap((key, field) => (values[field] === undefined ? [] : [[key, values[field]]])),
+      );
+      assert.deepEqual(got, expected, new TextDecoder().decode(bytes));
+      assert.deepEqual(Object.keys(got), Object.keys(expected));
+    }
+  }
+  assert.ok(taken > 5000, `${taken} texts taken`);
+});
+
+test("the double-arithmetic shortest digits agree with the exact ones wherever they answer", () => {
+  let answered = 0;
+  const view = new DataView(new ArrayBuffer(4));
+  const values = [...randomFloats(20000)];
+  // Powers of two (an uneven rounding interval), and values on or near a
+  // tie between two candidates.
+  for (let exponent = -40; exponent < 60; exponent++) values.push(2 ** exponent);
+  for (let index = 0; index < 2000; index++) values.push(Math.fround(index / 8 + 0.5), Math.fround((index * 5) / 1024));
+  for (const value of values) {
+    const magnitude = Math.abs(Math.fround(value));
+    if (!Number.isFinite(magnitude) || magnitude === 0) continue;
+    for (const neighbour of [-1, 0, 1]) {
+      view.setFloat32(0, magnitude);
+      view.setUint32(0, view.getUint32(0) + neighbour);
+      const candidate = view.getFloat32(0);
+      const fast = fastShortestDigits(candidate);
+      if (fast !== undefined) {
+        answered++;
+        assert.deepEqual(fast, exactShortestDigits(candidate), String(candidate));
+      }
+    }
+  }
+  assert.ok(answered > 30000, `${answered} answered`);
 });

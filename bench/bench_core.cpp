@@ -24,7 +24,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "bytes/node_text.hpp"
 #include "diff/graph_diff.hpp"
 

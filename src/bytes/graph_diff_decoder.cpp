@@ -28,7 +28,7 @@ std::size_t reservation_for(std::size_t count) noexcept {
 // against what the rest of the input can hold: every node entry takes at
 // least an id field, a count field and a two-byte text. The table reserved
 // therefore stays within a small multiple of the input's length.
-constexpr std::size_t kSmallestNodeEntry = 24 + 8 + 2;
+constexpr std::size_t kSmallestNodeEntry = kIdFieldBytes + kCountBytes + 2;
 
 // An edge group of up to this many targets is filled without a lookup per
 // target (a scan of half the group, or a probe of its index) and checked

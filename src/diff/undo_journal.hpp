@@ -76,14 +76,14 @@ class UndoJournal {
   }
 
   // The container held in one entry of `groups` (an edge group), open for
-  // insertions and overwrites that the journal undoes. The handle names the
-  // group by its position, so it stays valid while `groups` grows.
+  // insertions and overwrites that the journal undoes. Like an iterator of
+  // `groups`, it is valid until the next insertion into `groups`.
   template <class Groups>
   class Group {
    public:
     using Inner = typename Groups::mapped_type;
 
-    [[nodiscard]] Inner& container() const noexcept { return groups_->begin()[position_].second; }
+    [[nodiscard]] Inner& container() const noexcept { return *inner_; }
 
     // As UndoJournal::insert, into the group.
     template <class Key, class... Arguments>
@@ -100,42 +100,57 @@ class UndoJournal {
       static_assert(std::is_trivially_copyable_v<Stored> &&
                     sizeof(Stored) <= sizeof(std::uint64_t));
       if (recorded_) {
-        Step step{&restore_value<Groups>, groups_, position_,
-                  static_cast<std::uint32_t>(member - container().begin()), 0};
-        std::memcpy(&step.saved, &member->second, sizeof(Stored));
-        journal_->steps_.push_back(step);
+        std::uint64_t saved = 0;
+        std::memcpy(&saved, &member->second, sizeof(Stored));
+        journal_->steps_.emplace_back(&restore_value<Groups>, groups_, position_,
+                                      static_cast<std::uint32_t>(member - inner_->begin()), saved);
       }
       member->second = value;
     }
 
    private:
     friend class UndoJournal;
-    Group(UndoJournal& journal, Groups& groups, std::uint32_t position, bool recorded) noexcept
-        : journal_(&journal), groups_(&groups), position_(position), recorded_(recorded) {}
+    Group(UndoJournal& journal, Groups& groups, Inner& inner, std::uint32_t position,
+          bool recorded) noexcept
+        : journal_(&journal),
+          groups_(&groups),
+          inner_(&inner),
+          position_(position),
+          recorded_(recorded) {}
 
     UndoJournal* journal_;
     Groups* groups_;
+    Inner* inner_;
     std::uint32_t position_;
     bool recorded_;  // false for a group that this operation created
   };
 
   // Opens the group held in `group`, an entry of `groups`.
   template <class Groups>
-  Group<Groups> open_group(Groups& groups, typename Groups::iterator group) {
+  [[gnu::always_inline]] Group<Groups> open_group(Groups& groups, typename Groups::iterator group) {
     const auto position = static_cast<std::uint32_t>(group - groups.begin());
     const bool created_here = position >= remembered_size(&groups);
     if (!created_here) {
-      steps_.push_back(Step{&shrink_group<Groups>, &groups, position,
-                            static_cast<std::uint32_t>(group->second.size()), 0});
+      steps_.emplace_back(&shrink_group<Groups>, &groups, position,
+                          static_cast<std::uint32_t>(group->second.size()));
     }
-    return Group<Groups>(*this, groups, position, !created_here);
+    return Group<Groups>(*this, groups, group->second, position, !created_here);
   }
 
  private:
   static constexpr std::uint32_t kWhole = std::numeric_limits<std::uint32_t>::max();
 
-  // One recorded change and how to undo it.
+  // One recorded change and how to undo it. Built in place (emplace_back),
+  // so that recording costs a few stores.
   struct Step {
+    Step(void (*undo_step)(const Step&) noexcept, void* held, std::uint32_t group_position,
+         std::uint32_t place_or_size, std::uint64_t saved_bytes = 0) noexcept
+        : undo(undo_step),
+          container(held),
+          group(group_position),
+          place(place_or_size),
+          saved(saved_bytes) {}
+
     void (*undo)(const Step&) noexcept;
     void* container;
     std::uint32_t group;  // position of the group's entry, or kWhole
@@ -171,26 +186,30 @@ class UndoJournal {
   }
 
   // Records the size of `container` before its first insertion of this
-  // operation. The few containers an operation touches are remembered, so
-  // that later insertions record nothing.
+  // operation. The few containers an operation touches are remembered
+  // apart from the steps (they are shrunk after every step is undone, which
+  // only touches entries older than the operation); beyond those, every
+  // insertion is a step.
   template <class Container>
-  void remember_size(Container& container) {
+  [[gnu::always_inline]] void remember_size(Container& container) {
     for (std::size_t index = 0; index < remembered_count_; ++index) {
       if (remembered_[index].container == &container) {
         return;
       }
     }
     const auto size = static_cast<std::uint32_t>(container.size());
-    steps_.push_back(Step{&shrink_whole<Container>, &container, kWhole, size, 0});
     if (remembered_count_ < remembered_.size()) {
-      remembered_[remembered_count_++] = {&container, size};
+      remembered_[remembered_count_++] = {&shrink_whole<Container>, &container, size};
+    } else {
+      steps_.emplace_back(&shrink_whole<Container>, &container, kWhole, size);
     }
   }
 
   // The size `groups` had before this operation inserted into it; entries
   // from there on are the operation's own. Without a record, every entry
   // counts as older.
-  [[nodiscard]] std::uint32_t remembered_size(const void* groups) const noexcept {
+  [[nodiscard, gnu::always_inline]] std::uint32_t remembered_size(
+      const void* groups) const noexcept {
     for (std::size_t index = 0; index < remembered_count_; ++index) {
       if (remembered_[index].container == groups) {
         return remembered_[index].size;
@@ -203,15 +222,20 @@ class UndoJournal {
     for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {
       step->undo(*step);
     }
+    for (std::size_t index = remembered_count_; index-- > 0;) {
+      const Remembered& container = remembered_[index];
+      container.undo(Step(nullptr, container.container, kWhole, container.size));
+    }
   }
 
   struct Remembered {
-    const void* container;
+    void (*undo)(const Step&) noexcept;
+    void* container;
     std::uint32_t size;
   };
 
   boost::container::small_vector<Step, 4> steps_;
-  std::array<Remembered, 4> remembered_{};
+  std::array<Remembered, 4> remembered_;
   std::size_t remembered_count_ = 0;
   bool committed_ = false;
 };

@@ -26,6 +26,11 @@
 
 namespace quorl {
 
+namespace batch_detail {
+template <class Value>
+struct Rows;
+}  // namespace batch_detail
+
 // The record of edge changes, grouped by source node.
 template <class Id, class W, class Hash = IdHash>
 struct EdgeDiff {
@@ -258,20 +263,23 @@ class GraphDiff {
   }
 
   // Adds `id` to deleted_nodes and to the deleted targets of every source in
-  // `pointing`: the steps of a deletion that allocate, through `journal`.
-  void record_deletions(UndoJournal& journal, const Probe& id, const SourceList& pointing) {
+  // `pointing` (source entries or their ids): the steps of a deletion that
+  // allocate, through `journal`.
+  template <class Sources>
+  void record_deletions(UndoJournal& journal, const Probe& id, const Sources& pointing) {
     journal.insert(deleted_nodes_, id);
-    for (const SourceEntry* entry : pointing) {
-      const auto group = journal.insert(edges_.deleted, entry->first).first;
+    for (const auto& source : pointing) {
+      const auto group = journal.insert(edges_.deleted, source_id(source)).first;
       journal.open_group(edges_.deleted, group).insert(id);
     }
   }
+  static const Id& source_id(const SourceEntry* entry) noexcept { return entry->first; }
+  static const Id& source_id(const Id& id) noexcept { return id; }
 
-  // For delete_nodes: the sources pointing at each of `ids`, bucketed by
-  // item, found in one pass over the pending edges; leaves `bucket_end`
-  // empty when scanning for each id costs less.
-  void sources_in_one_pass(std::span<const Id> ids, std::vector<std::size_t>& bucket_end,
-                           std::vector<SourceEntry*>& bucketed);
+  // The steps of delete_nodes, in diff/graph_diff_batch.hpp.
+  struct DeletionTurns;
+  DeletionTurns deletion_turns(std::span<const Id> ids);
+  bool sources_in_one_pass(std::span<const Id> ids, batch_detail::Rows<SourceEntry*>& found);
 
   // The steps of a node's deletion that cannot fail, once its deletions are
   // recorded: drops its record, the pending edges of `pointing` that point

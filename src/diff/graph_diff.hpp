@@ -124,12 +124,11 @@ class GraphDiff {
   // Sets the weight of (from, to) and takes the pair out of the deleted
   // edges, unless either endpoint is marked deleted; then nothing changes.
   std::expected<void, EndpointDeleted> add_edge(const Id& from, const Id& to, W weight) {
-    // The emptiness checks spare hashing ids against containers that most
+    // The emptiness check spares hashing ids against a container that most
     // diffs leave empty.
     const Probe source(from);
     const Probe target(to);
-    if (!deleted_nodes_.empty() &&
-        (deleted_nodes_.contains(source) || deleted_nodes_.contains(target))) {
+    if (refuses_edge(source, target)) {
       return std::unexpected(EndpointDeleted{});
     }
     UndoJournal journal;
@@ -154,6 +153,38 @@ class GraphDiff {
     return {};
   }
 
+  // Whether add_edge refuses (from, to): an endpoint is marked deleted. The
+  // emptiness check spares hashing ids against a set that most diffs leave
+  // empty.
+  template <class Source, class Target>
+  [[nodiscard]] bool refuses_edge(const Source& from, const Target& to) const noexcept {
+    return !deleted_nodes_.empty() &&
+           (deleted_nodes_.contains(from) || deleted_nodes_.contains(to));
+  }
+
+  // Which edges of a batch add_edges refuses, judged once: a caller that
+  // must know how many a batch records before the diff changes asks for
+  // them and passes them on to add_edges. Refusals depend on deleted_nodes
+  // alone, which add_edges does not change.
+  struct EdgeRefusals {
+    std::vector<std::uint8_t> refused;  // non-zero where refused; empty when none is
+    std::size_t count = 0;
+  };
+  [[nodiscard]] EdgeRefusals refused_edges(std::span<const Id> from, std::span<const Id> to) const {
+    EdgeRefusals refusals;
+    if (deleted_nodes_.empty()) {
+      return refusals;
+    }
+    refusals.refused.resize(from.size());
+    for (std::size_t item = 0; item < from.size(); ++item) {
+      if (refuses_edge(from[item], to[item])) {
+        refusals.refused[item] = 1;
+        ++refusals.count;
+      }
+    }
+    return refusals;
+  }
+
   // Records (from, to) as deleted, whether or not it was ever set.
   void delete_edge(const Id& from, const Id& to) {
     const Probe source(from);
@@ -173,7 +204,12 @@ class GraphDiff {
 
   // Returns the number of edges recorded, not counting the refused ones.
   std::size_t add_edges(std::span<const Id> from, std::span<const Id> to,
-                        std::span<const W> weights);
+                        std::span<const W> weights) {
+    return add_edges(from, to, weights, refused_edges(from, to));
+  }
+  // The same with the refusals judged beforehand (see refused_edges).
+  std::size_t add_edges(std::span<const Id> from, std::span<const Id> to,
+                        std::span<const W> weights, EdgeRefusals refusals);
   void delete_edges(std::span<const Id> from, std::span<const Id> to);
   void delete_nodes(std::span<const Id> ids);
   // Moves from `updates`, which the caller gives up whether or not it fails.

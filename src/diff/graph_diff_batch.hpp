@@ -36,7 +36,7 @@ namespace batch_detail {
 
 // What the first pass did for one item.
 enum Done : std::uint8_t {
-  refused = 1,   // add_edges: an endpoint is marked deleted
+  refused = 1,   // add_edges: an endpoint is marked deleted (as refused_edges marks it)
   inserted = 2,  // add_edges: a new target was inserted
   skipped = 4,   // delete_nodes: the id came earlier in the batch
 };
@@ -70,21 +70,19 @@ struct Rows {
 
 template <class Id, class T, class W, class Hash>
 std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::span<const Id> to,
-                                                 std::span<const W> weights) {
+                                                 std::span<const W> weights,
+                                                 EdgeRefusals refusals) {
   using namespace batch_detail;
   assert(from.size() == to.size() && from.size() == weights.size());
+  assert(refusals.refused.empty() || refusals.refused.size() == from.size());
   const std::size_t count = from.size();
   auto& groups = edges_.new_or_updated;
-  std::vector<std::uint8_t> done(count, 0);
-  std::size_t accepted = count;
-  if (!deleted_nodes_.empty()) {
-    for (std::size_t item = 0; item < count; ++item) {
-      if (deleted_nodes_.contains(from[item]) || deleted_nodes_.contains(to[item])) {
-        done[item] = refused;
-        --accepted;
-      }
-    }
+  // Each item's refusal, then what the first pass did with it.
+  std::vector<std::uint8_t> done = std::move(refusals.refused);
+  if (done.empty()) {
+    done.assign(count, 0);
   }
+  const std::size_t accepted = count - refusals.count;
   const SourceGroups grouped = group_by_source<Id, Hash>(from, done);
   UndoJournal journal;
   // Each run of one source looks its group up once, at its first accepted

@@ -16,6 +16,7 @@
 #include "diff/graph_diff.hpp"
 #include "diff/id_containers.hpp"
 #include "diff/id_hash.hpp"
+#include "id_map_access.hpp"
 
 namespace quorl {
 namespace {
@@ -238,13 +239,13 @@ std::string keys(const auto& container) {
 TEST(Order, FollowsTheHistory) {
   IdMap<NodeId, int> map;
   for (const char tag : {'A', 'B', 'C', 'D'}) {
-    map[tagged(tag)] = tag - 'A';
+    testing_support::value_for(map, tagged(tag)) = tag - 'A';
   }
   map.insert_or_assign(tagged('B'), 20);
   map.erase(tagged('A'));
-  map[tagged('E')] = 5;
+  testing_support::value_for(map, tagged('E')) = 5;
   EXPECT_EQ(keys(map), "DBCE");
-  EXPECT_EQ(map.at(tagged('B')), 20);
+  EXPECT_EQ(testing_support::value_at(map, tagged('B')), 20);
 
   for (const bool indexed : {false, true}) {
     Diff diff;

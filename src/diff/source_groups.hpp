@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "diff/id_containers.hpp"
+#include "diff/id_hash.hpp"
 
 namespace quorl {
 
@@ -32,9 +34,12 @@ void hash_many(std::span<const Id> ids, std::uint64_t* out) {
 
 // Whether the items already come in runs of one source, kShortestRun long
 // on average, so that grouping them would gain nothing. A large batch is
-// judged by windows spread over it rather than read whole for this: either
-// way gives the same result, and the wrong choice costs no more than the
-// per-item loop.
+// judged by windows of it rather than read whole: either way gives the same
+// result. The windows are placed afresh for every batch from the process's
+// key, so that whoever chooses the items cannot know which of them are
+// judged: runs placed where the windows fall, and items that each meet a
+// cold group elsewhere, would take the per-item path at several times the
+// cost of grouping.
 template <class Id>
 bool comes_in_runs(std::span<const Id> sources) {
   constexpr std::size_t kShortestRun = 4;
@@ -55,8 +60,12 @@ bool comes_in_runs(std::span<const Id> sources) {
   if (sources.size() <= kWindows * kWindowLength) {
     scan(0, sources.size());
   } else {
+    static std::atomic<std::uint64_t> batches{0};
+    const HashKey& key = process_hash_key();
+    const std::uint64_t batch = batches.fetch_add(1, std::memory_order_relaxed);
+    const std::size_t places = sources.size() - kWindowLength + 1;
     for (std::size_t window = 0; window < kWindows; ++window) {
-      const std::size_t first = (sources.size() - kWindowLength) * window / (kWindows - 1);
+      const std::size_t first = sip_hash_1_3(key, batch, window) % places;
       scan(first, first + kWindowLength);
     }
   }

@@ -153,5 +153,31 @@ TEST(IdFilter, PassesEveryIdAddedAndFewOthers) {
   }
 }
 
+// Ids made to pass an unkeyed filter: the same 8 bytes xored into both
+// halves of an added id keep any mix of the xor of the halves. Under the
+// key they pass no more often than random ids.
+TEST(IdFilter, IdsCraftedWithoutTheKeyPassAsRarelyAsRandomOnes) {
+  std::mt19937_64 random(37);
+  constexpr std::size_t kAdded = 10'000;
+  batch_detail::IdFilter filter(kAdded);
+  std::vector<NodeId> added;
+  for (std::size_t index = 0; index < kAdded; ++index) {
+    added.push_back(random_id(random));
+    filter.add(added.back());
+  }
+  std::size_t passed = 0;
+  constexpr std::size_t kCrafted = 100'000;
+  for (std::size_t index = 0; index < kCrafted; ++index) {
+    NodeId crafted = added[index % kAdded];
+    const std::uint64_t mask = random() | 1U;
+    for (std::size_t byte = 0; byte < 8; ++byte) {
+      crafted[byte] ^= static_cast<std::uint8_t>(mask >> (8 * byte));
+      crafted[byte + 8] ^= static_cast<std::uint8_t>(mask >> (8 * byte));
+    }
+    passed += filter.may_contain(crafted) ? 1 : 0;
+  }
+  EXPECT_LT(passed, kCrafted / 16);
+}
+
 }  // namespace
 }  // namespace quorl

@@ -87,12 +87,15 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
   UndoJournal journal;
   // Each run of one source looks its group up once, at its first accepted
   // item, and makes room for the whole run at once rather than growing step
-  // by step as it fills.
+  // by step as it fills. Repeated or known targets leave some of that room
+  // unused, and close_group gives it back: a group keeps room for what it
+  // holds, not for what the batch repeated.
   const auto open_group = [&](std::size_t item, std::size_t run) {
     const auto group = journal.open_group(groups, journal.insert(groups, from[item]).first);
     group.container().reserve_more(run);
     return group;
   };
+  const auto close_group = [](const auto& group) { group.container().release_unused(); };
   const auto record = [&](const auto& group, std::size_t item) {
     const auto [target, new_pair] = group.insert(to[item], weights[item]);
     if (new_pair) {
@@ -116,6 +119,7 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
           record(group, position);
         }
       }
+      close_group(group);
     }
   } else {
     // Grouped items hold no refused ones, and are read out of order: their
@@ -135,6 +139,7 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
         }
         record(group, grouped.order[position]);
       }
+      close_group(group);
     }
   }
   journal.commit();

@@ -165,6 +165,15 @@ class OrderedTable {
     }
   }
 
+  // Gives back the room beyond what insertions alone would have left, after
+  // a reservation that fewer new entries filled than it allowed for. Only
+  // the allocation can throw, before anything moved.
+  void release_unused() {
+    if (block_ != nullptr && block_->size != 0 && block_->capacity > grown_capacity(block_->size)) {
+      reallocate(block_->size);
+    }
+  }
+
   // Makes room for `extra` more entries, growing as insertions would: a
   // table that many small batches extend still grows geometrically.
   void reserve_more(std::size_t extra) {

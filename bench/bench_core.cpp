@@ -20,7 +20,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "diff/graph_diff.hpp"
 
 namespace {

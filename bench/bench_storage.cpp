@@ -23,9 +23,12 @@
 #include <vector>
 
 #include "bytes/graph_diff_bytes.hpp"
-// Where the tree keeps the vector encoder apart from the codec's API.
+// Where the tree keeps the vector encoder: beside the codec's API, inside it
+// (compare_storage.py says so for such a tree), or with the test support.
 #if __has_include("bytes/graph_diff_bytes_detail.hpp")
 #include "bytes/graph_diff_bytes_detail.hpp"
+#elif !defined(QUORL_VECTOR_ENCODER_IN_CODEC)
+#include "byte_string.hpp"
 #endif
 #include "diff/graph_diff.hpp"
 #include "heap_probe.hpp"

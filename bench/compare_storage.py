@@ -30,8 +30,12 @@ def build(tree, name):
     program = os.path.join(build_dir, "bench_storage")
     # The heap probe is this tree's, whatever tree the program is built against.
     support = os.path.join(ROOT, "tests", "support")
+    # An older tree's codec has its own vector encoder, which this tree's
+    # support would define a second time.
+    older = [] if os.path.exists(os.path.join(tree, "tests", "support", "byte_string.hpp")) else [
+        "-DQUORL_VECTOR_ENCODER_IN_CODEC"]
     subprocess.run(
-        ["g++", "-std=c++23", "-O3", "-DNDEBUG", "-I", os.path.join(tree, "src"), "-I", support,
+        ["g++", "-std=c++23", "-O3", "-DNDEBUG", *older, "-I", os.path.join(tree, "src"), "-I", support,
          os.path.join(HERE, "bench_storage.cpp"), os.path.join(support, "heap_probe.cpp"),
          os.path.join(build_dir, "libquorl_core.a"), "-o", program],
         check=True)

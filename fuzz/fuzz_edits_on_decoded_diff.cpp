@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "bytes/node_text.hpp"
 #include "fuzz_support.hpp"
 #include "reference_diff.hpp"

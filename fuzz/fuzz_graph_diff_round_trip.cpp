@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

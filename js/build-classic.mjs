@@ -12,12 +12,27 @@ import { fileURLToPath } from "node:url";
 
 // In dependency order: each file may use what the files before it define.
 const SOURCES = [
+  "byte-layout.mjs",
+  "node-text-fields.mjs",
+  "json-cursor.mjs",
+  "json-scanner.mjs",
+  "json-number.mjs",
   "node-text-reader.mjs",
   "node-text-writer.mjs",
+  "node-text-compact.mjs",
+  "byte-reader.mjs",
+  "id-table.mjs",
   "graph-diff-decoder.mjs",
+  "graph-diff-columns.mjs",
   "graph-diff-encoder.mjs",
 ];
-const EXPORTS = ["decodeGraphDiff", "encodeGraphDiff", "GraphDiffDecodeError", "GraphDiffEncodeError"];
+const EXPORTS = [
+  "decodeGraphDiff",
+  "decodeGraphDiffColumns",
+  "encodeGraphDiff",
+  "GraphDiffDecodeError",
+  "GraphDiffEncodeError",
+];
 const TARGET = fileURLToPath(new URL("../examples/web/graph-diff.js", import.meta.url));
 
 /** The classic script's text, built from the modules as they are now. */
@@ -27,9 +42,7 @@ export function classicScript() {
     const exported = [...source.matchAll(/^export (?:const|function|class) (\w+)/gm)].map((match) => match[1]);
     // Each module keeps its own scope; its exports become constants of the
     // script's scope, under the names that the later modules import.
-    const body = source
-      .replace(/^import [^;]+;\n/gm, "")
-      .replace(/^export (const|function|class) /gm, "$1 ");
+    const body = source.replace(/^import [^;]+;\n/gm, "").replace(/^export (const|function|class) /gm, "$1 ");
     if (/^\s*(import|export)\b/m.test(body)) {
       throw new Error(`${name}: an import or export this build does not handle`);
     }

@@ -1,176 +1,35 @@
-// The decoder of the byte form of a graph diff.
-//
-// Layout (every number little-endian, no padding, no header):
-//   count 8 bytes (u64) | id: count 16 + 16 bytes | text: count n + n UTF-8
-//   bytes | weight: 4 bytes binary32
-//   nodes: count, (id, text)*      deleted nodes: count, id*
-//   edges: count, (source id, count, (target id, weight)*)*
-//   deleted edges: count, (source id, count, target id*)*
-// Bytes after the deleted edges are ignored. Node texts are parsed only
-// after all four sections have been read, so a cut-off input always fails
-// as cut off, whatever its texts hold.
+// The decoder of the byte form of a graph diff into Maps keyed by id texts.
+// Node texts are parsed only after all four sections have been read, so a
+// cut-off input always fails as cut off, whatever its texts hold; texts in
+// the writer's layout are read at once by the compact reader, which refuses
+// nothing, and the others wait for the general reader at the end.
 
-import { NodeTextError, readNodeText } from "./node-text-reader.mjs";
+import { COUNT_SIZE, ID_FIELD_SIZE, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
+import { asBytes, ByteReader, readNodeTextOf } from "./byte-reader.mjs";
+import { idText } from "./id-table.mjs";
+import { readCompactNodeText } from "./node-text-compact.mjs";
+import { NODE_TEXT_KEYS } from "./node-text-fields.mjs";
 
-/** A byte string that is not the byte form of a diff. */
-export class GraphDiffDecodeError extends Error {
-  /**
-   * @param {string} kind "premature-end", "wrong-id-length", "invalid-utf8"
-   *   or "invalid-node-text"
-   * @param {string} reason what is wrong, for a person
-   * @param {number} offset byte offset in the input where it is wrong
-   */
-  constructor(kind, reason, offset) {
-    super(`${reason} (at byte ${offset})`);
-    this.name = "GraphDiffDecodeError";
-    this.kind = kind;
-    this.reason = reason;
-    this.offset = offset;
+// A node text left for the general reader.
+class PendingText {
+  constructor(start, end) {
+    this.start = start;
+    this.end = end;
   }
 }
 
-const TWO_POW_32 = 4294967296;
-const ID_FIELD = 24;
+const compactValues = new Array(NODE_TEXT_KEYS.length);
 
-// Lower-case hex digits as char codes, for building id texts in one call.
-const HEX = new Uint8Array(16);
-for (let digit = 0; digit < 16; digit++) {
-  HEX[digit] = "0123456789abcdef".charCodeAt(digit);
-}
-
-function idText(b, p) {
-  const h = HEX;
-  return String.fromCharCode(
-    h[b[p] >> 4], h[b[p] & 15], h[b[p + 1] >> 4], h[b[p + 1] & 15],
-    h[b[p + 2] >> 4], h[b[p + 2] & 15], h[b[p + 3] >> 4], h[b[p + 3] & 15], 45,
-    h[b[p + 4] >> 4], h[b[p + 4] & 15], h[b[p + 5] >> 4], h[b[p + 5] & 15], 45,
-    h[b[p + 6] >> 4], h[b[p + 6] & 15], h[b[p + 7] >> 4], h[b[p + 7] & 15], 45,
-    h[b[p + 8] >> 4], h[b[p + 8] & 15], h[b[p + 9] >> 4], h[b[p + 9] & 15], 45,
-    h[b[p + 10] >> 4], h[b[p + 10] & 15], h[b[p + 11] >> 4], h[b[p + 11] & 15],
-    h[b[p + 12] >> 4], h[b[p + 12] & 15], h[b[p + 13] >> 4], h[b[p + 13] & 15],
-    h[b[p + 14] >> 4], h[b[p + 14] & 15], h[b[p + 15] >> 4], h[b[p + 15] & 15],
-  );
-}
-
-// Type tests by tag rather than instanceof, so that values made in another
-// realm (an iframe, a vm context) are recognised too.
-const tagOf = (value) => Object.prototype.toString.call(value);
-
-function asBytes(input) {
-  if (ArrayBuffer.isView(input)) {
-    return tagOf(input) === "[object Uint8Array]"
-      ? input
-      : new Uint8Array(input.buffer, input.byteOffset, input.byteLength);
-  }
-  if (tagOf(input) === "[object ArrayBuffer]") {
-    return new Uint8Array(input);
-  }
-  throw new TypeError("decodeGraphDiff takes a Uint8Array, an ArrayBuffer or a Buffer");
-}
-
-// Offset of the first byte in [start, end) that breaks strict UTF-8 (no
-// overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence),
-// or -1.
-function invalidUtf8At(b, start, end) {
-  let p = start;
-  while (p < end) {
-    const lead = b[p];
-    if (lead < 0x80) {
-      p++;
-      continue;
+// The attributes the compact reader left, keys in field order as the
+// general reader gives them.
+function attributesOf(fieldValues) {
+  const attributes = {};
+  for (let field = 0; field < fieldValues.length; field++) {
+    if (fieldValues[field] !== undefined) {
+      attributes[NODE_TEXT_KEYS[field]] = fieldValues[field];
     }
-    let length;
-    let low = 0x80;
-    let high = 0xbf;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-      length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-      length = 3;
-      if (lead === 0xe0) low = 0xa0;
-      else if (lead === 0xed) high = 0x9f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-      length = 4;
-      if (lead === 0xf0) low = 0x90;
-      else if (lead === 0xf4) high = 0x8f;
-    } else {
-      return p;
-    }
-    if (end - p < length || b[p + 1] < low || b[p + 1] > high) {
-      return p;
-    }
-    if (length > 2 && (b[p + 2] & 0xc0) !== 0x80) return p;
-    if (length > 3 && (b[p + 3] & 0xc0) !== 0x80) return p;
-    p += length;
   }
-  return -1;
-}
-
-// The one cursor over the input. Every read compares what it needs with
-// what remains before it touches a byte.
-class ByteReader {
-  constructor(bytes) {
-    this.bytes = bytes;
-    this.view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-    this.pos = 0;
-    this.end = bytes.length;
-  }
-
-  prematureEnd(needed, what) {
-    const remaining = this.end - this.pos;
-    throw new GraphDiffDecodeError(
-      "premature-end",
-      `${what} needs ${needed} bytes but ${remaining} remain`,
-      this.pos,
-    );
-  }
-
-  // A count as a number; one beyond 2^53 becomes Infinity, which compares
-  // as larger than any input and ends any loop at the input's end.
-  count(what) {
-    if (this.end - this.pos < 8) {
-      this.prematureEnd(8, what);
-    }
-    const low = this.view.getUint32(this.pos, true);
-    const high = this.view.getUint32(this.pos + 4, true);
-    this.pos += 8;
-    return high === 0 ? low : high < 0x200000 ? high * TWO_POW_32 + low : Infinity;
-  }
-
-  // The id field at the cursor as its text.
-  id(what) {
-    const p = this.pos;
-    const view = this.view;
-    if (this.end - p >= ID_FIELD && view.getUint32(p, true) === 16 && view.getUint32(p + 4, true) === 0) {
-      this.pos = p + ID_FIELD;
-      return idText(this.bytes, p + 8);
-    }
-    const length = this.count(`the length of ${what}`);
-    if (length > this.end - this.pos) {
-      this.prematureEnd(this.exactCount(p), what);
-    }
-    throw new GraphDiffDecodeError("wrong-id-length", `${what} has length ${length}, not 16`, p);
-  }
-
-  // The count at `p` in full, for messages.
-  exactCount(p) {
-    return this.view.getBigUint64(p, true).toString();
-  }
-
-  // A text field: checks its UTF-8 and returns where its bytes start.
-  text(what) {
-    const p = this.pos;
-    const length = this.count(`the length of ${what}`);
-    if (length > this.end - this.pos) {
-      this.prematureEnd(this.exactCount(p), what);
-    }
-    const start = this.pos;
-    const invalid = invalidUtf8At(this.bytes, start, start + length);
-    if (invalid >= 0) {
-      throw new GraphDiffDecodeError("invalid-utf8", `${what} is not valid UTF-8`, invalid);
-    }
-    this.pos = start + length;
-    return start;
-  }
+  return attributes;
 }
 
 /**
@@ -179,48 +38,57 @@ class ByteReader {
  * the later value. Throws GraphDiffDecodeError.
  */
 export function decodeGraphDiff(input) {
-  const bytes = asBytes(input);
+  const bytes = asBytes(input, "decodeGraphDiff");
   const reader = new ByteReader(bytes);
   const view = reader.view;
   const end = reader.end;
+  // Each distinct id becomes one string, shared by every place it occurs:
+  // less to build, and Map keys whose hash is already known.
+  const textOf = (p) => idText(bytes, p);
 
-  // Node ids to the [start, end) of their texts, parsed at the end.
-  const texts = new Map();
+  const nodes = new Map();
+  let pending = false;
   const nodeCount = reader.count("the node count");
   for (let entry = 0; entry < nodeCount; entry++) {
-    const id = reader.id("a node id");
+    const id = textOf(reader.id("a node id"));
     const start = reader.text("a node text");
-    texts.set(id, [start, reader.pos]);
+    if (readCompactNodeText(bytes, start, reader.pos, compactValues)) {
+      nodes.set(id, attributesOf(compactValues));
+    } else {
+      reader.checkUtf8(start, reader.pos, "a node text");
+      nodes.set(id, new PendingText(start, reader.pos));
+      pending = true;
+    }
   }
 
   const deletedIds = new Set();
   const deletedCount = reader.count("the deleted-node count");
   for (let entry = 0; entry < deletedCount; entry++) {
-    deletedIds.add(reader.id("a deleted node id"));
+    deletedIds.add(textOf(reader.id("a deleted node id")));
   }
 
   const edges = new Map();
   const sourceCount = reader.count("the edge source count");
   for (let entry = 0; entry < sourceCount; entry++) {
-    const source = reader.id("an edge source id");
+    const source = textOf(reader.id("an edge source id"));
     const targetCount = reader.count("an edge target count");
     const targets = new Map();
     // The bulk of a large diff: a whole target entry under one bounds
     // check, read straight from the bytes.
     let p = reader.pos;
     for (let index = 0; index < targetCount; index++) {
-      if (end - p >= ID_FIELD + 4 && view.getUint32(p, true) === 16 && view.getUint32(p + 4, true) === 0) {
-        targets.set(idText(bytes, p + 8), view.getFloat32(p + ID_FIELD, true));
-        p += ID_FIELD + 4;
+      if (end - p >= TARGET_ENTRY_SIZE && reader.idFieldAt(p)) {
+        targets.set(textOf(p + COUNT_SIZE), view.getFloat32(p + ID_FIELD_SIZE, true));
+        p += TARGET_ENTRY_SIZE;
         continue;
       }
       reader.pos = p;
-      const target = reader.id("an edge target id");
-      if (end - reader.pos < 4) {
-        reader.prematureEnd(4, "an edge weight");
+      const target = textOf(reader.id("an edge target id"));
+      if (end - reader.pos < WEIGHT_SIZE) {
+        reader.prematureEnd(WEIGHT_SIZE, "an edge weight");
       }
       targets.set(target, view.getFloat32(reader.pos, true));
-      p = reader.pos + 4;
+      p = reader.pos + WEIGHT_SIZE;
     }
     reader.pos = p;
     edges.set(source, targets);
@@ -229,28 +97,20 @@ export function decodeGraphDiff(input) {
   const deletedEdges = new Map();
   const deletedSourceCount = reader.count("the deleted-edge source count");
   for (let entry = 0; entry < deletedSourceCount; entry++) {
-    const source = reader.id("a deleted-edge source id");
+    const source = textOf(reader.id("a deleted-edge source id"));
     const targetCount = reader.count("a deleted-edge target count");
     const targets = new Set();
     for (let index = 0; index < targetCount; index++) {
-      targets.add(reader.id("a deleted-edge target id"));
+      targets.add(textOf(reader.id("a deleted-edge target id")));
     }
     deletedEdges.set(source, Array.from(targets));
   }
 
-  const nodes = new Map();
-  for (const [id, [start, stop]] of texts) {
-    try {
-      nodes.set(id, readNodeText(bytes, start, stop));
-    } catch (error) {
-      if (!(error instanceof NodeTextError)) {
-        throw error;
+  if (pending) {
+    for (const [id, text] of nodes) {
+      if (text instanceof PendingText) {
+        nodes.set(id, readNodeTextOf(bytes, text.start, text.end, id));
       }
-      throw new GraphDiffDecodeError(
-        "invalid-node-text",
-        `the text of node ${id} is not a node text: ${error.message}`,
-        start + error.offset,
-      );
     }
   }
   return { nodes, deletedNodes: Array.from(deletedIds), edges, deletedEdges };

@@ -2,7 +2,16 @@
 // module writes for the same containers, and refuses, before writing
 // anything, what the module could not hold.
 
-import { NODE_TEXT_KEYS } from "./node-text-reader.mjs";
+import {
+  COUNT_SIZE,
+  EMPTY_DIFF_SIZE,
+  GROUP_HEADER_SIZE,
+  ID_FIELD_SIZE,
+  ID_LENGTH,
+  TARGET_ENTRY_SIZE,
+  WEIGHT_SIZE,
+} from "./byte-layout.mjs";
+import { NODE_FIELDS } from "./node-text-fields.mjs";
 import { writeNodeText } from "./node-text-writer.mjs";
 
 /** A diff holding a value that the byte form (or the module) cannot hold. */
@@ -19,22 +28,45 @@ const TWO_POW_32 = 4294967296;
 
 const isMap = (value) => Object.prototype.toString.call(value) === "[object Map]";
 
-const ID_PATTERN = /^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$/;
-// Where each byte's two hex digits stand in an id text.
+// Where each byte's two hex digits stand in an id text, and where its
+// dashes stand.
 const ID_TEXT_POSITIONS = [0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34];
-const HEX_VALUE = new Uint8Array(128);
+const DASH_POSITIONS = [8, 13, 18, 23];
+const ID_TEXT_LENGTH = 36;
+// Value of each char code below 128 as a lower-case hex digit, or -1.
+const HEX_VALUE = new Int8Array(128).fill(-1);
 for (let digit = 0; digit < 16; digit++) {
   HEX_VALUE["0123456789abcdef".charCodeAt(digit)] = digit;
 }
 
-function checkId(id, where) {
-  if (typeof id !== "string" || id.length !== 36 || !ID_PATTERN.test(id)) {
-    throw new GraphDiffEncodeError(
-      "an id must be a 36-character lower-case id text such as 00010203-0405-0607-0809-0a0b0c0d0e0f",
-      where,
-    );
+function badId(where) {
+  return new GraphDiffEncodeError(
+    "an id must be a 36-character lower-case id text such as 00010203-0405-0607-0809-0a0b0c0d0e0f",
+    where,
+  );
+}
+
+// Writes the 16 bytes of the id text `id` at `p`; returns false, having
+// written garbage, when `id` is not an id text.
+function writeIdBytes(b, p, id) {
+  if (typeof id !== "string" || id.length !== ID_TEXT_LENGTH) {
+    return false;
   }
-  return id;
+  let bad = 0;
+  for (let index = 0; index < DASH_POSITIONS.length; index++) {
+    bad |= id.charCodeAt(DASH_POSITIONS[index]) ^ 0x2d;
+  }
+  for (let index = 0; index < ID_LENGTH; index++) {
+    const at = ID_TEXT_POSITIONS[index];
+    const high = id.charCodeAt(at);
+    const low = id.charCodeAt(at + 1);
+    const digits = (HEX_VALUE[high & 127] << 4) | HEX_VALUE[low & 127];
+    // A digit of -1 leaves bits above the byte, a char code of 128 or more
+    // bits above the seventh.
+    bad |= (digits & ~0xff) | ((high | low) & ~0x7f);
+    b[p + index] = digits;
+  }
+  return bad === 0;
 }
 
 const isWellFormed =
@@ -42,48 +74,44 @@ const isWellFormed =
     ? (text) => text.isWellFormed()
     : (text) => !/[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/.test(text);
 
-const COLOUR_KEYS = new Set(["red", "green", "blue"]);
+// For each kind of field, what a present value must be, or undefined when
+// the value is one.
+const VALUE_FAULT = {
+  text: (value) =>
+    typeof value !== "string" ? "a string" : isWellFormed(value) ? undefined : "a string without lone surrogates",
+  size: (value) => (typeof value === "number" ? undefined : "a number"),
+  colour: (value) => (Number.isInteger(value) && value >= 0 && value <= 255 ? undefined : "an integer 0..255"),
+  flag: (value) => (typeof value === "boolean" ? undefined : "true or false"),
+};
+const FIELD_FAULT = new Map(NODE_FIELDS.map(({ key, kind }) => [key, VALUE_FAULT[kind]]));
 
-// The attributes with only their present keys, each checked.
+// The attributes with only their present keys, each checked; `where()`
+// names them in a refusal.
 function checkAttributes(attributes, where) {
   if (attributes === null || typeof attributes !== "object") {
-    throw new GraphDiffEncodeError("the attributes must be an object", where);
+    throw new GraphDiffEncodeError("the attributes must be an object", where());
   }
   const checked = {};
   for (const key of Object.keys(attributes)) {
     const value = attributes[key];
-    if (!NODE_TEXT_KEYS.includes(key)) {
-      throw new GraphDiffEncodeError(`unknown attribute "${key}"`, where);
+    const fault = FIELD_FAULT.get(key);
+    if (fault === undefined) {
+      throw new GraphDiffEncodeError(`unknown attribute "${key}"`, where());
     }
     if (value === undefined || value === null) {
       continue;
     }
-    const fail = (what) => {
-      throw new GraphDiffEncodeError(`${key} must be ${what}`, where);
-    };
-    if (key === "label" || key === "url") {
-      if (typeof value !== "string") fail("a string");
-      if (!isWellFormed(value)) fail("a string without lone surrogates");
-    } else if (key === "size") {
-      if (typeof value !== "number") fail("a number");
-    } else if (COLOUR_KEYS.has(key)) {
-      if (!Number.isInteger(value) || value < 0 || value > 255) fail("an integer 0..255");
-    } else if (typeof value !== "boolean") {
-      fail("true or false");
+    const wrong = fault(value);
+    if (wrong !== undefined) {
+      throw new GraphDiffEncodeError(`${key} must be ${wrong}`, where());
     }
     checked[key] = value;
   }
   return checked;
 }
 
-function checkWeight(weight, where) {
-  if (typeof weight !== "number") {
-    throw new GraphDiffEncodeError("a weight must be a number", where);
-  }
-  return weight;
-}
-
-// Entries of a Map, or of a plain object used as one.
+// Entries of a Map, or of a plain object used as one; `where()` names the
+// container in a refusal, here and below.
 function entriesOf(container, where) {
   if (isMap(container)) {
     return container;
@@ -91,7 +119,7 @@ function entriesOf(container, where) {
   if (container !== null && typeof container === "object" && !Array.isArray(container)) {
     return Object.entries(container);
   }
-  throw new GraphDiffEncodeError("must be a Map (or a plain object)", where);
+  throw new GraphDiffEncodeError("must be a Map (or a plain object)", where());
 }
 
 function valuesOf(container, where) {
@@ -99,118 +127,163 @@ function valuesOf(container, where) {
     return [];
   }
   if (container === null || typeof container[Symbol.iterator] !== "function" || typeof container === "string") {
-    throw new GraphDiffEncodeError("must be an array (or another iterable) of ids", where);
+    throw new GraphDiffEncodeError("must be an array (or another iterable) of ids", where());
   }
   return container;
 }
 
+// A writer over a buffer that grows as needed; `result` gives exactly the
+// bytes written.
 class ByteWriter {
-  constructor(length) {
-    this.bytes = new Uint8Array(length);
+  constructor(capacity) {
+    this.bytes = new Uint8Array(capacity);
     this.view = new DataView(this.bytes.buffer);
     this.pos = 0;
   }
 
+  reserve(length) {
+    if (this.bytes.length - this.pos >= length) return;
+    const bytes = new Uint8Array(Math.max(2 * this.bytes.length, this.pos + length));
+    bytes.set(this.bytes.subarray(0, this.pos));
+    this.bytes = bytes;
+    this.view = new DataView(bytes.buffer);
+  }
+
+  countAt(at, value) {
+    this.view.setUint32(at, value % TWO_POW_32, true);
+    this.view.setUint32(at + 4, Math.floor(value / TWO_POW_32), true);
+  }
+
   count(value) {
-    this.view.setUint32(this.pos, value % TWO_POW_32, true);
-    this.view.setUint32(this.pos + 4, Math.floor(value / TWO_POW_32), true);
-    this.pos += 8;
+    this.reserve(COUNT_SIZE);
+    this.countAt(this.pos, value);
+    this.pos += COUNT_SIZE;
   }
 
-  id(text) {
-    const b = this.bytes;
-    this.count(16);
+  // The id field of `id`, refused with `where()` when it is not an id text.
+  id(id, where) {
+    this.reserve(ID_FIELD_SIZE);
     const p = this.pos;
-    for (let index = 0; index < 16; index++) {
-      const at = ID_TEXT_POSITIONS[index];
-      b[p + index] = (HEX_VALUE[text.charCodeAt(at)] << 4) | HEX_VALUE[text.charCodeAt(at + 1)];
+    this.view.setUint32(p, ID_LENGTH, true);
+    this.view.setUint32(p + 4, 0, true);
+    if (!writeIdBytes(this.bytes, p + COUNT_SIZE, id)) {
+      throw badId(where());
     }
-    this.pos = p + 16;
+    this.pos = p + ID_FIELD_SIZE;
   }
 
-  weight(value) {
-    this.view.setFloat32(this.pos, value, true);
-    this.pos += 4;
+  // A node text: its length, then its UTF-8 bytes.
+  text(text) {
+    // Three bytes per UTF-16 unit at most.
+    this.reserve(COUNT_SIZE + 3 * text.length);
+    const b = this.bytes;
+    const start = this.pos + COUNT_SIZE;
+    let p = start;
+    for (let index = 0; index < text.length; index++) {
+      const c = text.charCodeAt(index);
+      if (c >= 0x80) {
+        p = start + utf8Encoder.encodeInto(text, b.subarray(start)).written;
+        break;
+      }
+      b[p++] = c;
+    }
+    this.countAt(this.pos, p - start);
+    this.pos = p;
+  }
+
+  result() {
+    return this.pos === this.bytes.length ? this.bytes : this.bytes.slice(0, this.pos);
   }
 }
 
 const utf8Encoder = new TextEncoder();
+
+const quoted = (key) => JSON.stringify(key);
 
 /**
  * The byte form of `diff` ({ nodes, deletedNodes, edges, deletedEdges }, any
  * of them may be left out), written as the Python module writes it, entries
  * in the order the containers list them. Ids repeated in deletedNodes or in
  * a deletedEdges target list are written once. Throws GraphDiffEncodeError
- * for anything the module could not hold, before writing anything.
+ * for anything the module could not hold, and then returns nothing.
  */
 export function encodeGraphDiff(diff) {
   if (diff === null || typeof diff !== "object") {
     throw new GraphDiffEncodeError("must be an object", "diff");
   }
-  let length = 32;
-  const nodes = [];
-  for (const [id, attributes] of entriesOf(diff.nodes ?? new Map(), "nodes")) {
-    const where = `nodes[${JSON.stringify(id)}]`;
-    const text = utf8Encoder.encode(writeNodeText(checkAttributes(attributes, where)));
-    nodes.push([checkId(id, where), text]);
-    length += 32 + text.length;
-  }
-  const deletedNodes = new Set();
-  for (const id of valuesOf(diff.deletedNodes, "deletedNodes")) {
-    deletedNodes.add(checkId(id, "deletedNodes"));
-  }
-  length += 24 * deletedNodes.size;
-  const edges = [];
-  for (const [source, targets] of entriesOf(diff.edges ?? new Map(), "edges")) {
-    const where = `edges[${JSON.stringify(source)}]`;
-    checkId(source, where);
-    const checked = [];
-    for (const [target, weight] of entriesOf(targets, where)) {
-      checked.push(checkId(target, where), checkWeight(weight, `${where}[${JSON.stringify(target)}]`));
-    }
-    edges.push([source, checked]);
-    length += 32 + 14 * checked.length;
-  }
-  const deletedEdges = [];
-  for (const [source, targets] of entriesOf(diff.deletedEdges ?? new Map(), "deletedEdges")) {
-    const where = `deletedEdges[${JSON.stringify(source)}]`;
-    checkId(source, where);
-    const checked = new Set();
-    for (const target of valuesOf(targets, where)) {
-      checked.add(checkId(target, where));
-    }
-    deletedEdges.push([source, checked]);
-    length += 32 + 24 * checked.size;
-  }
+  const nodes = entriesOf(diff.nodes ?? new Map(), () => "nodes");
+  const edges = entriesOf(diff.edges ?? new Map(), () => "edges");
+  const writer = new ByteWriter(estimatedLength(nodes, edges));
 
-  const writer = new ByteWriter(length);
-  writer.count(nodes.length);
-  for (const [id, text] of nodes) {
-    writer.id(id);
-    writer.count(text.length);
-    writer.bytes.set(text, writer.pos);
-    writer.pos += text.length;
+  const nodeCountAt = writer.pos;
+  writer.count(0);
+  let nodeCount = 0;
+  for (const [id, attributes] of nodes) {
+    const where = () => `nodes[${quoted(id)}]`;
+    const text = writeNodeText(checkAttributes(attributes, where));
+    writer.id(id, where);
+    writer.text(text);
+    nodeCount++;
   }
+  writer.countAt(nodeCountAt, nodeCount);
+
+  const deletedNodes = new Set(valuesOf(diff.deletedNodes, () => "deletedNodes"));
   writer.count(deletedNodes.size);
   for (const id of deletedNodes) {
-    writer.id(id);
+    writer.id(id, () => "deletedNodes");
   }
-  writer.count(edges.length);
+
+  const sourceCountAt = writer.pos;
+  writer.count(0);
+  let sourceCount = 0;
   for (const [source, targets] of edges) {
-    writer.id(source);
-    writer.count(targets.length / 2);
-    for (let index = 0; index < targets.length; index += 2) {
-      writer.id(targets[index]);
-      writer.weight(targets[index + 1]);
+    const where = () => `edges[${quoted(source)}]`;
+    writer.id(source, where);
+    const targetCountAt = writer.pos;
+    writer.count(0);
+    let targetCount = 0;
+    for (const [target, weight] of entriesOf(targets, where)) {
+      writer.id(target, where);
+      if (typeof weight !== "number") {
+        throw new GraphDiffEncodeError("a weight must be a number", `${where()}[${quoted(target)}]`);
+      }
+      writer.reserve(WEIGHT_SIZE);
+      writer.view.setFloat32(writer.pos, weight, true);
+      writer.pos += WEIGHT_SIZE;
+      targetCount++;
+    }
+    writer.countAt(targetCountAt, targetCount);
+    sourceCount++;
+  }
+  writer.countAt(sourceCountAt, sourceCount);
+
+  const deletedSourceCountAt = writer.pos;
+  writer.count(0);
+  let deletedSourceCount = 0;
+  for (const [source, targets] of entriesOf(diff.deletedEdges ?? new Map(), () => "deletedEdges")) {
+    const where = () => `deletedEdges[${quoted(source)}]`;
+    writer.id(source, where);
+    const unique = new Set(valuesOf(targets, where));
+    writer.count(unique.size);
+    for (const target of unique) {
+      writer.id(target, where);
+    }
+    deletedSourceCount++;
+  }
+  writer.countAt(deletedSourceCountAt, deletedSourceCount);
+  return writer.result();
+}
+
+// The length of the byte form when the nodes' texts are short and nothing
+// repeats: exact for most edge-heavy diffs, so that their bytes need no
+// second copy.
+function estimatedLength(nodes, edges) {
+  let length = EMPTY_DIFF_SIZE;
+  if (isMap(nodes)) length += nodes.size * (GROUP_HEADER_SIZE + 64);
+  if (isMap(edges)) {
+    for (const targets of edges.values()) {
+      length += GROUP_HEADER_SIZE + (isMap(targets) ? TARGET_ENTRY_SIZE * targets.size : 0);
     }
   }
-  writer.count(deletedEdges.length);
-  for (const [source, targets] of deletedEdges) {
-    writer.id(source);
-    writer.count(targets.size);
-    for (const target of targets) {
-      writer.id(target);
-    }
-  }
-  return writer.bytes;
+  return length;
 }

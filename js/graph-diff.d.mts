@@ -29,6 +29,57 @@ export interface GraphDiff {
   deletedEdges: Map<NodeId, NodeId[]>;
 }
 
+/**
+ * Node updates as columns, one row per node; the node of row r has index r
+ * (node ids are interned first). A row without an attribute holds NaN
+ * (size), -1 (colours, showLabel) or undefined (texts).
+ */
+export interface NodeColumns {
+  /** The id index of each row: 0, 1, 2, ... */
+  nodeIndex: Uint32Array;
+  label: (string | undefined)[];
+  /** float32 values */
+  size: Float32Array;
+  url: (string | undefined)[];
+  red: Int16Array;
+  green: Int16Array;
+  blue: Int16Array;
+  /** 1 true, 0 false, -1 absent */
+  showLabel: Int8Array;
+}
+
+/**
+ * Edges as columns over id indices, one row per edge, grouped by source in
+ * the order of the bytes: group g is source groupSources[g] with the rows
+ * from groupEnds[g - 1] (0 for the first) to groupEnds[g]. A group may be
+ * empty; a source is listed once.
+ */
+export interface EdgeColumns {
+  source: Uint32Array;
+  target: Uint32Array;
+  groupSources: Uint32Array;
+  groupEnds: Uint32Array;
+}
+
+export interface WeightedEdgeColumns extends EdgeColumns {
+  /** The stored float32 weights, bit for bit. */
+  weight: Float32Array;
+}
+
+/** A decoded diff as typed-array columns over id indices. */
+export interface GraphDiffColumns {
+  /** Every id the diff mentions, 16 bytes per index, in the order first met. */
+  ids: Uint8Array;
+  idCount: number;
+  /** The 36-character text of the id of `index`; throws RangeError for no such index. */
+  idText(index: number): NodeId;
+  nodes: NodeColumns;
+  /** Indices of the deleted nodes, each once. */
+  deletedNodes: Uint32Array;
+  edges: WeightedEdgeColumns;
+  deletedEdges: EdgeColumns;
+}
+
 /** What encodeGraphDiff takes: any container may be left out, and plain objects may stand for Maps. */
 export interface GraphDiffInput {
   nodes?: Map<NodeId, NodeAttributes> | Record<NodeId, NodeAttributes>;
@@ -39,13 +90,9 @@ export interface GraphDiffInput {
   deletedEdges?: Map<NodeId, Iterable<NodeId>> | Record<NodeId, Iterable<NodeId>>;
 }
 
-export type GraphDiffDecodeErrorKind =
-  | "premature-end"
-  | "wrong-id-length"
-  | "invalid-utf8"
-  | "invalid-node-text";
+export type GraphDiffDecodeErrorKind = "premature-end" | "wrong-id-length" | "invalid-utf8" | "invalid-node-text";
 
-/** Thrown by decodeGraphDiff for bytes that are not the byte form of a diff. */
+/** Thrown by decodeGraphDiff and decodeGraphDiffColumns for bytes that are not the byte form of a diff. */
 export class GraphDiffDecodeError extends Error {
   readonly name: "GraphDiffDecodeError";
   readonly kind: GraphDiffDecodeErrorKind;
@@ -69,6 +116,13 @@ export class GraphDiffEncodeError extends TypeError {
  * @throws GraphDiffDecodeError
  */
 export function decodeGraphDiff(bytes: Uint8Array | ArrayBuffer | ArrayBufferView): GraphDiff;
+
+/**
+ * Decodes the byte form of a graph diff into columns. Accepts and refuses
+ * exactly what decodeGraphDiff does, and holds the same content.
+ * @throws GraphDiffDecodeError
+ */
+export function decodeGraphDiffColumns(bytes: Uint8Array | ArrayBuffer | ArrayBufferView): GraphDiffColumns;
 
 /**
  * The byte form of a diff, written as the Python module writes it. Weights

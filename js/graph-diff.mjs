@@ -3,7 +3,11 @@
 // No dependencies; runs in Node 18+ and in browsers. Types: graph-diff.d.mts.
 //
 //   decodeGraphDiff(bytes) -> { nodes, deletedNodes, edges, deletedEdges }
+//   decodeGraphDiffColumns(bytes) -> { ids, idText, nodes, deletedNodes, edges, deletedEdges }
+//                                    as typed-array columns over node indices
 //   encodeGraphDiff(diff)  -> Uint8Array
 
-export { decodeGraphDiff, GraphDiffDecodeError } from "./graph-diff-decoder.mjs";
+export { GraphDiffDecodeError } from "./byte-reader.mjs";
+export { decodeGraphDiff } from "./graph-diff-decoder.mjs";
+export { decodeGraphDiffColumns } from "./graph-diff-columns.mjs";
 export { encodeGraphDiff, GraphDiffEncodeError } from "./graph-diff-encoder.mjs";

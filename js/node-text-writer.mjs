@@ -4,6 +4,8 @@
 // control characters escaped, and size as the shortest digits that read back
 // to the same float32.
 
+import { NODE_FIELDS } from "./node-text-fields.mjs";
+
 const CONTROL_ESCAPES = [];
 for (let code = 0; code < 0x20; code++) {
   CONTROL_ESCAPES.push(`\\u00${code.toString(16).padStart(2, "0")}`);
@@ -12,10 +14,18 @@ Object.assign(CONTROL_ESCAPES, { 8: "\\b", 9: "\\t", 10: "\\n", 12: "\\f", 13: "
 CONTROL_ESCAPES[0x22] = '\\"';
 CONTROL_ESCAPES[0x5c] = "\\\\";
 
+// eslint-disable-next-line no-control-regex -- control characters are what must be escaped
 const NEEDS_ESCAPE = /["\\\u0000-\u001f]/g;
 
 function jsonString(text) {
-  return `"${text.replace(NEEDS_ESCAPE, (c) => CONTROL_ESCAPES[c.charCodeAt(0)])}"`;
+  // Most texts need no escape, and a scan costs less than a replace.
+  for (let index = 0; index < text.length; index++) {
+    const c = text.charCodeAt(index);
+    if (c < 0x20 || c === 0x22 || c === 0x5c) {
+      return `"${text.replace(NEEDS_ESCAPE, (match) => CONTROL_ESCAPES[match.charCodeAt(0)])}"`;
+    }
+  }
+  return `"${text}"`;
 }
 
 // The largest decimal point position written without an exponent, and the
@@ -34,7 +44,7 @@ function pow10(exponent) {
 // float32 `magnitude` (positive, finite), the nearest such on a tie of
 // length and then the one with an even last digit. Exact: the rounding
 // interval of the float32 is compared with each candidate in BigInt.
-function shortestDigits(magnitude) {
+export function exactShortestDigits(magnitude) {
   scratch.setFloat32(0, magnitude);
   const bits = scratch.getUint32(0);
   const biased = bits >>> 23;
@@ -107,6 +117,81 @@ function shortestDigits(magnitude) {
   }
 }
 
+// Exact powers of ten, and the largest scale by which a float32's rounding
+// bounds (26 significant bits) multiply exactly in a double: 5^11 < 2^27.
+const POWERS_OF_TEN = Array.from({ length: 23 }, (_, exponent) => 10 ** exponent);
+const LARGEST_EXACT_SCALE = 11;
+// Below this, every candidate and its neighbours stay integers under 2^53.
+const LARGEST_FAST_MAGNITUDE = 2 ** 50;
+
+/**
+ * exactShortestDigits in double arithmetic, for magnitudes where every
+ * step is exact: below 2^50, and no candidate finer than 10^-11. Returns
+ * undefined elsewhere.
+ */
+export function fastShortestDigits(magnitude) {
+  if (!(magnitude < LARGEST_FAST_MAGNITUDE)) return undefined;
+  scratch.setFloat32(0, magnitude);
+  const bits = scratch.getUint32(0);
+  const biased = bits >>> 23;
+  if (biased === 0) return undefined;
+  const fraction = bits & 0x7fffff;
+  const unit = 2 ** (biased - 152); // a quarter of the float32's gap above it
+  const lower = magnitude - (fraction === 0 && biased > 1 ? 1 : 2) * unit;
+  const upper = magnitude + 2 * unit;
+  const inclusive = (fraction & 1) === 0;
+  let point = Math.floor(Math.log10(magnitude));
+  // Make 10^point <= magnitude < 10^(point + 1) hold exactly.
+  const atLeast = (exponent) =>
+    exponent >= 0 ? magnitude >= POWERS_OF_TEN[exponent] : magnitude * POWERS_OF_TEN[-exponent] >= 1;
+  if (point < -LARGEST_EXACT_SCALE) return undefined;
+  while (!atLeast(point)) point--;
+  while (point + 1 < POWERS_OF_TEN.length && atLeast(point + 1)) point++;
+  for (let count = 1; count <= 9; count++) {
+    const exponent = point - count + 1;
+    let smallest;
+    let largest;
+    let nearest;
+    if (exponent <= 0) {
+      if (-exponent > LARGEST_EXACT_SCALE) return undefined;
+      const scale = POWERS_OF_TEN[-exponent];
+      const low = lower * scale;
+      const high = upper * scale;
+      const value = magnitude * scale;
+      smallest = Math.ceil(low);
+      if (!inclusive && smallest === low) smallest++;
+      largest = Math.floor(high);
+      if (!inclusive && largest === high) largest--;
+      nearest = Math.floor(value);
+      const twiceRest = 2 * (value - nearest);
+      if (twiceRest > 1 || (twiceRest === 1 && nearest % 2 === 1)) nearest++;
+    } else {
+      // Candidates are multiples of 10^exponent.
+      const step = POWERS_OF_TEN[exponent];
+      smallest = Math.ceil(lower / step);
+      while ((smallest - 1) * step >= lower) smallest--;
+      while (smallest * step < lower) smallest++;
+      if (!inclusive && smallest * step === lower) smallest++;
+      largest = Math.floor(upper / step);
+      while ((largest + 1) * step <= upper) largest++;
+      while (largest * step > upper) largest--;
+      if (!inclusive && largest * step === upper) largest--;
+      nearest = Math.floor(magnitude / step);
+      while (nearest * step > magnitude) nearest--;
+      while ((nearest + 1) * step <= magnitude) nearest++;
+      const twiceRest = 2 * (magnitude - nearest * step);
+      if (twiceRest > step || (twiceRest === step && nearest % 2 === 1)) nearest++;
+    }
+    if (smallest > largest) continue;
+    nearest = Math.min(Math.max(nearest, smallest), largest);
+    const digits = String(nearest);
+    let kept = digits.length;
+    while (kept > 1 && digits.charCodeAt(kept - 1) === 0x30) kept--;
+    return { digits: kept === digits.length ? digits : digits.slice(0, kept), point: exponent + digits.length };
+  }
+  return undefined;
+}
+
 /** The text of a float32 size as the module writes it (finite or not). */
 export function sizeText(value) {
   if (!Number.isFinite(value)) {
@@ -117,7 +202,7 @@ export function sizeText(value) {
   if (magnitude === 0) {
     return `${sign}0.0`;
   }
-  const { digits, point } = shortestDigits(magnitude);
+  const { digits, point } = fastShortestDigits(magnitude) ?? exactShortestDigits(magnitude);
   const count = digits.length;
   let text;
   if (point >= count && point <= LARGEST_PLAIN_POINT) {
@@ -134,19 +219,28 @@ export function sizeText(value) {
   return sign + text;
 }
 
+// Each kind's value as the text that follows its member's key.
+const VALUE_TEXT = {
+  text: jsonString,
+  size: (value) => sizeText(Math.fround(value)),
+  colour: String,
+  flag: String,
+};
+const KEYS = NODE_FIELDS.map((field) => field.key);
+const PREFIXES = NODE_FIELDS.map((field) => `"${field.key}":`);
+const VALUE_TEXTS = NODE_FIELDS.map((field) => VALUE_TEXT[field.kind]);
+
 /**
  * The node text of checked attributes (only present keys, valid values),
  * as a string; the caller encodes it as UTF-8.
  */
 export function writeNodeText(attributes) {
-  const members = [];
-  const { label, size, url, red, green, blue, showLabel } = attributes;
-  if (label !== undefined) members.push(`"label":${jsonString(label)}`);
-  if (size !== undefined) members.push(`"size":${sizeText(Math.fround(size))}`);
-  if (url !== undefined) members.push(`"url":${jsonString(url)}`);
-  if (red !== undefined) members.push(`"red":${red}`);
-  if (green !== undefined) members.push(`"green":${green}`);
-  if (blue !== undefined) members.push(`"blue":${blue}`);
-  if (showLabel !== undefined) members.push(`"showLabel":${showLabel}`);
-  return `{${members.join(",")}}`;
+  let text = "";
+  for (let position = 0; position < KEYS.length; position++) {
+    const value = attributes[KEYS[position]];
+    if (value !== undefined) {
+      text += (text === "" ? "{" : ",") + PREFIXES[position] + VALUE_TEXTS[position](value);
+    }
+  }
+  return text === "" ? "{}" : `${text}}`;
 }

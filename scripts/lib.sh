@@ -6,24 +6,29 @@ REPO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$REPO_ROOT"
 
 # What a fresh Debian 12 machine lacks for building and testing everything:
-# headers and test libraries for the C++ side, PyPy with its headers and
-# venv support, and clang for the fuzzers, formatting and static checks.
+# the build tools themselves (CMake and Ninja: the build would otherwise
+# take whatever happens to be on the path, or scikit-build-core would fetch
+# its own), headers and test libraries for the C++ side, PyPy with its
+# headers and venv support, and clang for the fuzzers, formatting and static
+# checks.
 APT_PACKAGES=(
+  cmake ninja-build
   libboost1.81-dev libgtest-dev libgmock-dev libbenchmark-dev
   pypy3 pypy3-dev pypy3-venv
   clang-16 libclang-rt-16-dev clang-format-14 clang-tidy-16
 )
 
 # Commands that the JavaScript tests and the browser check need (Node.js,
-# Chromium, the TypeScript compiler for the declarations), each with
-# the Debian package that provides it; a package is installed only where the
-# command is missing, so a Node.js installed some other way is kept.
-APT_COMMANDS=(node:nodejs chromium:chromium tsc:node-typescript)
+# npm for the development tools of package-lock.json, Chromium, the
+# TypeScript compiler for the declarations), each with the Debian package
+# that provides it; a package is installed only where the command is
+# missing, so a Node.js installed some other way is kept.
+APT_COMMANDS=(node:nodejs npm:npm chromium:chromium tsc:node-typescript)
 
 # Test requirements per interpreter; mypy checks the type stubs and numpy
 # feeds its own scalar types to the conversions (CPython only: neither is
 # needed to exercise PyPy's C-API layer).
-CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy)
+CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy pyarrow polars duckdb)
 PYPY_TEST_REQUIREMENTS=(pytest hypothesis)
 
 # Prints a header line for the step that follows.
@@ -58,6 +63,13 @@ install_missing_packages() {
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update -qq
   "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Everything the build and the tests take from outside: the system packages,
+# then the JavaScript development tools.
+install_dependencies() {
+  install_missing_packages
+  install_node_packages
 }
 
 # The JavaScript development tools (linter, formatter, the live view's

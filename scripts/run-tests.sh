@@ -6,9 +6,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-step "system packages"
-install_missing_packages
-install_node_packages
+step "system packages and JavaScript tools"
+install_dependencies
 
 step "C++ tests (build/cpp-tests)"
 run_cpp_tests "$REPO_ROOT/build/cpp-tests"

@@ -4,13 +4,17 @@
 //   node differential-node.mjs decode CASES OUT
 //     CASES holds byte strings, each preceded by its length (u32 LE). OUT
 //     gets one JSON line per case: the refusal, or the decoded content and
-//     the bytes that encodeGraphDiff writes for it.
+//     the bytes that encodeGraphDiff writes for it. decodeGraphDiffColumns
+//     must refuse and accept alike, with the same content.
 //   node differential-node.mjs generate COUNT SEED OUT
 //     OUT gets one JSON line per random diff: its bytes as encodeGraphDiff
 //     writes them and its content.
 import { readFileSync, writeFileSync } from "node:fs";
 
-import { decodeGraphDiff, encodeGraphDiff, GraphDiffDecodeError } from "../graph-diff.mjs";
+import { isDeepStrictEqual } from "node:util";
+
+import { decodeGraphDiff, decodeGraphDiffColumns, encodeGraphDiff, GraphDiffDecodeError } from "../graph-diff.mjs";
+import { columnsAsMaps } from "./columns-as-maps.mjs";
 import { randomDiff, seededRandom } from "./random-diff.mjs";
 
 const bitsView = new DataView(new ArrayBuffer(4));
@@ -45,7 +49,7 @@ function content(diff) {
 function decodeCases(casesPath, outPath) {
   const input = readFileSync(casesPath);
   const lines = [];
-  for (let pos = 0; pos < input.length; ) {
+  for (let pos = 0; pos < input.length;) {
     const length = input.readUInt32LE(pos);
     const bytes = input.subarray(pos + 4, pos + 4 + length);
     pos += 4 + length;
@@ -56,8 +60,20 @@ function decodeCases(casesPath, outPath) {
       if (!(error instanceof GraphDiffDecodeError) || error.offset < 0 || error.offset > bytes.length) {
         throw error;
       }
-      lines.push(JSON.stringify({ ok: false, kind: error.kind, offset: error.offset }));
+      // The columnar decoder must refuse alike.
+      let refusal = { kind: "none", offset: -1 };
+      try {
+        decodeGraphDiffColumns(bytes);
+      } catch (columnsError) {
+        refusal = columnsError;
+      }
+      const kind = refusal.kind === error.kind && refusal.offset === error.offset ? error.kind : "columns-disagree";
+      lines.push(JSON.stringify({ ok: false, kind, offset: error.offset }));
       continue;
+    }
+    const columns = columnsAsMaps(decodeGraphDiffColumns(bytes));
+    if (!isDeepStrictEqual(content(columns), content(diff))) {
+      throw new Error(`decodeGraphDiffColumns disagrees on ${Buffer.from(bytes).toString("hex")}`);
     }
     const reencoded = Buffer.from(encodeGraphDiff(diff)).toString("hex");
     lines.push(JSON.stringify({ ok: true, content: content(diff), reencoded }));
@@ -72,7 +88,9 @@ function generate(count, seed, outPath) {
     const diff = randomDiff(random);
     const bytes = Buffer.from(encodeGraphDiff(diff)).toString("hex");
     // What the bytes hold: the input with its float values rounded to float32.
-    lines.push(JSON.stringify({ bytes, content: content(decodeGraphDiff(Buffer.from(bytes, "hex"))), input: content(diff) }));
+    lines.push(
+      JSON.stringify({ bytes, content: content(decodeGraphDiff(Buffer.from(bytes, "hex"))), input: content(diff) }),
+    );
   }
   writeFileSync(outPath, lines.join("\n") + "\n");
 }

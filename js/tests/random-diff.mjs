@@ -29,7 +29,28 @@ export function randomFloat32(random) {
   return (random() - 0.3) * 10 ** Math.floor(random() * 20 - 8);
 }
 
-const PIECES = ["a", "Z", " ", '"', "\\", "/", "\n", "\t", "\u0000", "\u001f", "\u007f", "é", "中", "😀", "\ufeff", "\u2028", "{", "}", ",", ":"];
+const PIECES = [
+  "a",
+  "Z",
+  " ",
+  '"',
+  "\\",
+  "/",
+  "\n",
+  "\t",
+  "\u0000",
+  "\u001f",
+  "\u007f",
+  "é",
+  "中",
+  "😀",
+  "\ufeff",
+  "\u2028",
+  "{",
+  "}",
+  ",",
+  ":",
+];
 
 export function randomText(random) {
   let text = "";
@@ -90,4 +111,94 @@ export function randomDiff(random, scale = 8) {
     deletedEdges.set(randomId(random), targets);
   }
   return { nodes, deletedNodes, edges, deletedEdges };
+}
+
+const textBytes = new TextEncoder();
+
+// The same attributes as a node text the writer would not write: spaces,
+// members out of order, a null, an unknown key, or the array form.
+function looseNodeText(random, attributes) {
+  const keys = ["label", "size", "url", "red", "green", "blue", "showLabel"];
+  if (random() < 0.2) {
+    return ` [${keys.map((key) => JSON.stringify(attributes[key] ?? null)).join(" , ")}] `;
+  }
+  const members = Object.entries(attributes).map(([key, value]) => `${JSON.stringify(key)} : ${JSON.stringify(value)}`);
+  if (random() < 0.5) members.reverse();
+  if (random() < 0.3) members.push('"x":[{"y":null}]');
+  return `{ ${members.join(",")} }`;
+}
+
+/**
+ * A byte string in the byte form written piece by piece, as no encoder
+ * would: ids from a pool of `poolSize` so that nodes, sources and targets
+ * repeat, empty groups, and node texts from `nodeText(attributes)` (the
+ * writer's, by default) or loose ones.
+ */
+export function randomDiffBytes(random, nodeText, poolSize = 5, scale = 6) {
+  const parts = [];
+  const count = (value) => {
+    const bytes = new Uint8Array(8);
+    new DataView(bytes.buffer).setUint32(0, value, true);
+    parts.push(bytes);
+  };
+  const id = () => {
+    count(16);
+    const text = randomId(random, poolSize).replaceAll("-", "");
+    parts.push(Uint8Array.from(text.match(/../g), (pair) => parseInt(pair, 16)));
+  };
+  const some = () => Math.floor(random() * scale);
+  const entries = some();
+  count(entries);
+  for (let entry = 0; entry < entries; entry++) {
+    id();
+    const attributes = randomAttributes(random);
+    if (attributes.size !== undefined && !Number.isFinite(attributes.size)) delete attributes.size;
+    const text = textBytes.encode(random() < 0.25 ? looseNodeText(random, attributes) : nodeText(attributes));
+    count(text.length);
+    parts.push(text);
+  }
+  const deleted = some();
+  count(deleted);
+  for (let entry = 0; entry < deleted; entry++) id();
+  for (const weighted of [true, false]) {
+    const groups = some();
+    count(groups);
+    for (let group = 0; group < groups; group++) {
+      id();
+      const targets = some();
+      count(targets);
+      for (let target = 0; target < targets; target++) {
+        id();
+        if (weighted) {
+          const weight = new Uint8Array(4);
+          new DataView(weight.buffer).setFloat32(0, randomFloat32(random), true);
+          parts.push(weight);
+        }
+      }
+    }
+  }
+  const bytes = new Uint8Array(parts.reduce((sum, part) => sum + part.length, 0));
+  let pos = 0;
+  for (const part of parts) {
+    bytes.set(part, pos);
+    pos += part.length;
+  }
+  return bytes;
+}
+
+// Bytes that change what a node text means rather than only spoil it.
+const MUTATION_BYTES = Array.from('{}[],:"\\ 0-.e9nu', (c) => c.charCodeAt(0));
+
+/** `bytes` with a few bytes changed, or cut short. */
+export function mutated(random, bytes) {
+  const copy = Uint8Array.from(bytes);
+  if (random() < 0.3) {
+    return copy.subarray(0, Math.floor(random() * copy.length));
+  }
+  for (let change = 1 + Math.floor(random() * 3); change > 0 && copy.length > 0; change--) {
+    const replacement =
+      random() < 0.5 ? Math.floor(random() * 256) : MUTATION_BYTES[Math.floor(random() * MUTATION_BYTES.length)];
+    copy[Math.floor(random() * copy.length)] = replacement;
+  }
+  return copy;
 }

@@ -2,9 +2,11 @@
 // way the module is used, and refuse what it refuses.
 import {
   decodeGraphDiff,
+  decodeGraphDiffColumns,
   encodeGraphDiff,
   GraphDiffDecodeError,
   GraphDiffEncodeError,
+  type GraphDiffColumns,
   type GraphDiffDecodeErrorKind,
   type NodeAttributes,
 } from "../graph-diff.mjs";
@@ -17,6 +19,18 @@ const showLabel: boolean | undefined = attributes?.showLabel;
 const weight: number | undefined = diff.edges.get("source")?.get("target");
 const deleted: string[] = diff.deletedNodes;
 const deletedTargets: string[] | undefined = diff.deletedEdges.get("source");
+
+const columns: GraphDiffColumns = decodeGraphDiffColumns(new Uint8Array(32));
+const positions = new Float32Array(columns.idCount * 2);
+const sizes: Float32Array = columns.nodes.size;
+const label: string | undefined = columns.nodes.label[0];
+const visible: number = columns.nodes.showLabel[0];
+const firstTarget: number = columns.edges.target[columns.edges.groupEnds[0] - 1];
+const weights: Float32Array = columns.edges.weight;
+const sourceText: string = columns.idText(columns.deletedEdges.source[0]);
+const deletedIndices: Uint32Array = columns.deletedNodes;
+// @ts-expect-error: deleted edges have no weight
+columns.deletedEdges.weight;
 
 const bytes: Uint8Array = encodeGraphDiff(diff);
 encodeGraphDiff({});
@@ -47,3 +61,4 @@ encodeGraphDiff({ edges: { source: { target: "1" } } });
 decodeGraphDiff("00");
 
 console.log(size, showLabel, weight, deleted, deletedTargets);
+console.log(positions, sizes, label, visible, firstTarget, weights, sourceText, deletedIndices);

@@ -30,11 +30,11 @@ class Reader {
 
   // A count of entries or a length in bytes.
   [[nodiscard]] std::expected<std::size_t, DecodeFailure> read_count() noexcept {
-    if (remaining_ < 8) {
+    if (remaining_ < kCountBytes) {
       return std::unexpected(DecodeFailure::premature_end);
     }
     const std::uint64_t value = load_count(cursor_);
-    advance(8);
+    advance(kCountBytes);
     if constexpr (std::numeric_limits<std::size_t>::max() <
                   std::numeric_limits<std::uint64_t>::max()) {
       if (value > std::numeric_limits<std::size_t>::max()) {
@@ -52,12 +52,12 @@ class Reader {
     if (*length > remaining_) {
       return std::unexpected(DecodeFailure::premature_end);
     }
-    NodeId id;
-    if (*length != id.size()) {
+    if (*length != kIdLength) {
       return std::unexpected(DecodeFailure::wrong_id_length);
     }
-    std::memcpy(id.data(), cursor_, id.size());
-    advance(id.size());
+    NodeId id;
+    std::memcpy(id.data(), cursor_, kIdLength);
+    advance(kIdLength);
     return id;
   }
 
@@ -80,11 +80,11 @@ class Reader {
 
   // Every bit pattern is a weight, NaN payloads and -0.0 included.
   [[nodiscard]] std::expected<float, DecodeFailure> read_weight() noexcept {
-    if (remaining_ < 4) {
+    if (remaining_ < kWeightBytes) {
       return std::unexpected(DecodeFailure::premature_end);
     }
     const float weight = load_weight(cursor_);
-    advance(4);
+    advance(kWeightBytes);
     return weight;
   }
 
@@ -94,27 +94,25 @@ class Reader {
   // entry is present and the id's length is 16; the field-by-field reads
   // above then tell what is wrong and where.
   [[nodiscard]] bool read_whole_id(NodeId& id) noexcept {
-    if (kIdEntryBytes > remaining_ || load_count(cursor_) != id.size()) {
+    if (kIdFieldBytes > remaining_ || load_count(cursor_) != kIdLength) {
       return false;
     }
-    std::memcpy(id.data(), cursor_ + 8, id.size());
-    advance(kIdEntryBytes);
+    std::memcpy(id.data(), cursor_ + kCountBytes, kIdLength);
+    advance(kIdFieldBytes);
     return true;
   }
 
   [[nodiscard]] bool read_whole_id_and_weight(NodeId& id, float& weight) noexcept {
-    if (kIdEntryBytes + 4 > remaining_ || load_count(cursor_) != id.size()) {
+    if (kIdFieldBytes + kWeightBytes > remaining_ || load_count(cursor_) != kIdLength) {
       return false;
     }
-    std::memcpy(id.data(), cursor_ + 8, id.size());
-    weight = load_weight(cursor_ + kIdEntryBytes);
-    advance(kIdEntryBytes + 4);
+    std::memcpy(id.data(), cursor_ + kCountBytes, kIdLength);
+    weight = load_weight(cursor_ + kIdFieldBytes);
+    advance(kIdFieldBytes + kWeightBytes);
     return true;
   }
 
  private:
-  static constexpr std::size_t kIdEntryBytes = 8 + 16;
-
   static std::uint64_t load_count(const std::uint8_t* bytes) noexcept {
     return load_little_endian<std::uint64_t>(bytes);
   }

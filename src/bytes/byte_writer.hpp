@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "bytes/graph_diff_bytes.hpp"
 #include "diff/little_endian.hpp"
 #include "diff/node_id.hpp"
 
@@ -22,14 +23,37 @@ class Writer {
       : cursor_(buffer.data()), remaining_(buffer.size()) {}
 
   void write_count(std::uint64_t count) noexcept {
-    std::uint8_t bytes[8];
+    std::uint8_t bytes[kCountBytes];
     store_little_endian(count, bytes);
     put(bytes, sizeof bytes);
   }
 
+  // An id field: the length, then the id.
   void write_id(const NodeId& id) noexcept {
-    write_count(id.size());
-    put(id.data(), id.size());
+    write_count(kIdLength);
+    write_id_bytes(id);
+  }
+
+  // The id's bytes alone, as a column of ids holds them.
+  void write_id_bytes(const NodeId& id) noexcept { put(id.data(), kIdLength); }
+
+  // The bytes of every id of `ids`, one after another, under one check for
+  // the whole container (which yields exactly size() ids), so that the
+  // loop is a plain copy.
+  template <class Ids>
+  void write_id_bytes_of(const Ids& ids) noexcept {
+    const std::size_t count = ids.size();
+    if (count > remaining_ / kIdLength) {
+      overflowed_ = true;
+      return;
+    }
+    std::uint8_t* cursor = cursor_;
+    for (const NodeId& id : ids) {
+      std::memcpy(cursor, id.data(), kIdLength);
+      cursor += kIdLength;
+    }
+    cursor_ = cursor;
+    remaining_ -= count * kIdLength;
   }
 
   void write_text(std::string_view text) noexcept {
@@ -38,7 +62,7 @@ class Writer {
   }
 
   void write_weight(float weight) noexcept {
-    std::uint8_t bytes[4];
+    std::uint8_t bytes[kWeightBytes];
     store_little_endian(std::bit_cast<std::uint32_t>(weight), bytes);
     put(bytes, sizeof bytes);
   }

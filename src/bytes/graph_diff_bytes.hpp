@@ -35,10 +35,23 @@
 #include <cstdint>
 #include <expected>
 #include <span>
+#include <tuple>
 
 #include "diff/graph_diff.hpp"
 
 namespace quorl {
+
+// The sizes of the fields in bytes, named once for the encoder, the decoder
+// and the columnar readings (which lay ids and weights out as here, without
+// the lengths).
+inline constexpr std::size_t kCountBytes = 8;
+inline constexpr std::size_t kIdLength = std::tuple_size_v<NodeId>;
+inline constexpr std::size_t kIdFieldBytes = kCountBytes + kIdLength;
+inline constexpr std::size_t kWeightBytes = 4;
+// A source entry before its targets: the source's id field and the count K.
+inline constexpr std::size_t kGroupHeaderBytes = kIdFieldBytes + kCountBytes;
+// The four counts of the sections, all zero for an empty diff.
+inline constexpr std::size_t kEmptyDiffBytes = 4 * kCountBytes;
 
 enum class EncodeFailure {
   invalid_utf8,     // a label or url is not UTF-8, so no decoder would accept it

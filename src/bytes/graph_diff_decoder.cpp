@@ -172,8 +172,8 @@ class DiffDecoder {
   // `read_target(targets, unchecked)` reads one entry of a source's group
   // into `targets`; `unchecked` (std::true_type or std::false_type) says
   // whether it is appended without a lookup, decided once per group. The
-  // loop over the sources is its own, not read_section's: nested in a
-  // callback, it compiles to a slower decode of edges.
+  // loop over the sources is its own, not read_section's, so that the
+  // decoder's hottest loop is not nested inside a callback.
   template <class Groups, class ReadTarget>
   bool read_edge_groups(Groups& groups, ReadTarget read_target) {
     std::size_t sources = 0;

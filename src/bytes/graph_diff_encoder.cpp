@@ -14,10 +14,6 @@ namespace quorl {
 
 namespace {
 
-constexpr std::size_t kCountBytes = 8;
-constexpr std::size_t kIdBytes = 24;
-constexpr std::size_t kWeightBytes = 4;
-
 // Sums field sizes, remembering whether the total ever left std::size_t
 // (only conceivable where size_t is 32 bits, but then a wrapped length would
 // under-allocate).
@@ -81,17 +77,17 @@ std::optional<NodeTexts> write_node_texts(const Diff::NodeMap& nodes) {
 
 std::optional<std::size_t> encoded_length(const Diff& diff, const NodeTexts& texts) {
   LengthSum length;
-  length.add_entries(4, kCountBytes);
-  length.add_entries(diff.new_or_updated_nodes().size(), kIdBytes + kCountBytes);
+  length.add(kEmptyDiffBytes);
+  length.add_entries(diff.new_or_updated_nodes().size(), kIdFieldBytes + kCountBytes);
   length.add(texts.bytes.size());
-  length.add_entries(diff.deleted_nodes().size(), kIdBytes);
+  length.add_entries(diff.deleted_nodes().size(), kIdFieldBytes);
   for (const auto& [source, targets] : diff.edges().new_or_updated) {
-    length.add(kIdBytes + kCountBytes);
-    length.add_entries(targets.size(), kIdBytes + kWeightBytes);
+    length.add(kGroupHeaderBytes);
+    length.add_entries(targets.size(), kIdFieldBytes + kWeightBytes);
   }
   for (const auto& [source, targets] : diff.edges().deleted) {
-    length.add(kIdBytes + kCountBytes);
-    length.add_entries(targets.size(), kIdBytes);
+    length.add(kGroupHeaderBytes);
+    length.add_entries(targets.size(), kIdFieldBytes);
   }
   return length.total();
 }

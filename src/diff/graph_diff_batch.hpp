@@ -192,6 +192,10 @@ void GraphDiff<Id, T, W, Hash>::add_or_update_nodes(std::span<const Id> ids, std
   assert(ids.size() == updates.size());
   const std::size_t count = ids.size();
   std::vector<std::uint8_t> created(count, 0);
+  // Room for every id at once, so that the inserts never regrow the table
+  // midway. Repeated or known ids leave room unused, never more than the
+  // batch's size, and a later batch that fits takes it.
+  new_or_updated_nodes_.reserve_more(count);
   UndoJournal journal;
   for (std::size_t item = 0; item < count; ++item) {
     // An update is moved in only when its node gets a new record; the

@@ -1,5 +1,6 @@
 #include "binding.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 
@@ -95,9 +96,10 @@ bool bind_positional(const Signature& signature, PyObject* const* args, Py_ssize
 }
 
 bool check_complete(const Signature& signature, std::span<PyObject* const> bound) {
-  for (PyObject* slot : bound) {
+  const auto required = bound.first(std::min(signature.required, bound.size()));
+  for (PyObject* slot : required) {
     if (slot == nullptr) {
-      return fail_missing(signature, bound);
+      return fail_missing(signature, required);
     }
   }
   return true;

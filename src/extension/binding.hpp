@@ -5,6 +5,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <span>
 #include <string_view>
 
@@ -13,6 +14,9 @@ namespace quorl::python {
 struct Signature {
   const char* full_name;  // as it appears in messages, e.g. "PyGraphDiff.add_node()"
   std::span<const std::string_view> parameters;
+  // The parameters after the first `required` may be left out (their slots
+  // stay null).
+  std::size_t required = static_cast<std::size_t>(-1);
 };
 
 // Fast-call form. On success every slot of `bound` (one per parameter) holds

@@ -51,15 +51,11 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional
       kAddEdges, self, args, positional_count, keyword_names,
       [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
         HeldBuffers held;
+        held.arrow().import_all(arguments, kAddEdges.parameters);
         EdgeEnds ends;
         WeightColumn weights;
         if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
           return {};
-        }
-        // Converting a sequence of weights runs their __float__ or __index__.
-        if (!PyObject_CheckBuffer(arguments[2])) {
-          ends.sources.take_copy();
-          ends.targets.take_copy();
         }
         if (!read_weight_column(arguments[2], "weights", ends.first(), held, weights)) {
           return {};
@@ -85,6 +81,7 @@ PyObject* delete_edges(PyObject* self, PyObject* const* args, Py_ssize_t positio
   return with_bound_arguments<2>(kDeleteEdges, self, args, positional_count, keyword_names,
                                  [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
                                    HeldBuffers held;
+                                   held.arrow().import_all(arguments, kDeleteEdges.parameters);
                                    EdgeEnds ends;
                                    if (!read_edge_ends(arguments[0], arguments[1], held, ends)) {
                                      return {};
@@ -100,6 +97,7 @@ PyObject* delete_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positio
   return with_bound_arguments<1>(kDeleteNodes, self, args, positional_count, keyword_names,
                                  [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
                                    HeldBuffers held;
+                                   held.arrow().import_all(arguments, kDeleteNodes.parameters);
                                    IdColumn ids;
                                    if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
                                      return {};
@@ -115,15 +113,14 @@ PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional
       kAddNodes, self, args, positional_count, keyword_names,
       [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
         HeldBuffers held;
+        held.arrow().import_all(arguments, kAddNodes.parameters);
         IdColumn ids;
         std::vector<NodeUpdate> updates;
         if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
           return {};
         }
-        // Reading the updates runs Python code (a size's __float__).
-        ids.take_copy();
         const FirstColumn first{ids.size(), "ids"};
-        if (!read_update_column(arguments[1], "updates", first, updates)) {
+        if (!read_update_column(arguments[1], "updates", first, held, updates)) {
           return {};
         }
         instance.diff.add_or_update_nodes(ids.values(), updates);

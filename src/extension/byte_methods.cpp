@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "binding.hpp"
 #include "bytes/graph_diff_bytes.hpp"
@@ -20,9 +21,9 @@ constexpr std::array<std::string_view, 1> kBytesParameter = {"bytes"};
 constexpr Signature kFromBytes{"PyGraphDiff.from_bytes()", kBytesParameter};
 
 // Raises an exception of the class Exception itself (no subclass, no cause).
-PyObject* raise_plain_exception(const char* message) {
+PyRef raise_plain_exception(const char* message) {
   PyErr_SetString(PyExc_Exception, message);
-  return nullptr;
+  return {};
 }
 
 // Hands the encoder the storage of a new bytes object of the exact length,
@@ -47,7 +48,8 @@ class BytesObjectSink final : public ByteSink {
     return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(object_.get())), length};
   }
 
-  PyObject* release() noexcept { return object_.release(); }
+  // The filled bytes object; the sink is spent.
+  [[nodiscard]] PyRef take() && noexcept { return std::move(object_); }
 
  private:
   PyRef object_;
@@ -56,36 +58,36 @@ class BytesObjectSink final : public ByteSink {
 }  // namespace
 
 PyObject* to_bytes(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyRef {
     BytesObjectSink sink;
     try {
       if (!graph_diff_to_bytes(instance.diff, sink)) {
         return raise_plain_exception("Failed to serialize graph diff.");
       }
     } catch (const BytesObjectSink::Refused&) {
-      return nullptr;
+      return {};
     }
-    return sink.release();
+    return std::move(sink).take();
   });
 }
 
 PyObject* from_bytes(PyObject* /*static: no self*/, PyObject* const* args,
                      Py_ssize_t positional_count, PyObject* keyword_names) {
-  return guard_entry([&]() -> PyObject* {
+  return entry_point([&]() -> PyRef {
     std::array<PyObject*, 1> arguments{};
     if (!bind_fastcall(kFromBytes, args, positional_count, keyword_names, arguments)) {
-      return nullptr;
+      return {};
     }
     PyObject* data = arguments[0];
     if (!PyBytes_Check(data)) {
       raise_type_mismatch(data, "PyBytes");
       apply_argument_rule("bytes");
-      return nullptr;
+      return {};
     }
     // Decoded in place from the object's own storage; nothing of it is kept.
     const auto contents = BytesContents::of(data);
     if (!contents) {
-      return nullptr;
+      return {};
     }
     const std::span<const std::uint8_t> input = contents->bytes();
     auto decoded = bytes_to_graph_diff(input);

@@ -3,10 +3,14 @@
 #include <bit>
 #include <cassert>
 #include <cstdint>
-#include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <type_traits>
 
+#include "arrow_columns.hpp"
+#include "bytes/graph_diff_bytes.hpp"
+#include "diff/little_endian.hpp"
 #include "errors.hpp"
 #include "float_conversion.hpp"
 #include "id_conversion.hpp"
@@ -15,48 +19,8 @@
 
 namespace quorl::python {
 
-namespace {
-
-constexpr Py_ssize_t kIdLength = 16;
-constexpr Py_ssize_t kWholeArgument = -1;
-
-// Words the pending exception of a failed conversion of `parameter` (of its
-// item `item`, unless it is kWholeArgument) in the form of the header.
-void reword_failure(const char* parameter, Py_ssize_t item) {
-  PendingException pending = PendingException::fetch();
-  PyObject* type = pending.type.get();
-  const bool exactly_type_error = type == PyExc_TypeError;
-  if (!pending.value ||
-      (!exactly_type_error && (!PyErr_GivenExceptionMatches(type, PyExc_Exception) ||
-                               PyErr_GivenExceptionMatches(type, PyExc_MemoryError)))) {
-    std::move(pending).restore();
-    return;
-  }
-  const PyRef text = PyRef::steal(PyObject_Str(pending.value.get()));
-  if (!text) {
-    return;  // str() of the exception failed; its own exception stands
-  }
-  const PyRef message = PyRef::steal(
-      item == kWholeArgument
-          ? PyUnicode_FromFormat("argument '%s': %U", parameter, text.get())
-          : PyUnicode_FromFormat("argument '%s': item %zd: %U", parameter, item, text.get()));
-  if (!message) {
-    return;
-  }
-  const PyRef replacement =
-      PyRef::steal(PyObject_CallFunctionObjArgs(type, message.get(), nullptr));
-  if (!replacement || !PyExceptionInstance_Check(replacement.get())) {
-    // A class that cannot be built from a message: the exception stays as it was.
-    PyErr_Clear();
-    std::move(pending).restore();
-    return;
-  }
-  PyRef cause = exactly_type_error ? PyRef::steal(PyException_GetCause(pending.value.get()))
-                                   : PyRef::borrow(pending.value.get());
-  if (cause) {
-    PyException_SetCause(replacement.get(), cause.release());  // steals the cause
-  }
-  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(replacement.get())), replacement.get());
+void reword_failure(const char* parameter, std::optional<std::size_t> item) {
+  reword_argument_failure(parameter, item, Reworded::every_class);
 }
 
 bool check_count(std::size_t count, const char* parameter, const FirstColumn* first) {
@@ -67,6 +31,8 @@ bool check_count(std::size_t count, const char* parameter, const FirstColumn* fi
                first->parameter, first->count);
   return false;
 }
+
+namespace {
 
 // The items of a buffer follow one another in C order with no gaps.
 bool is_c_contiguous(const Py_buffer& view) {
@@ -93,7 +59,7 @@ bool is_c_contiguous(const Py_buffer& view) {
 Py_buffer* contiguous_buffer(PyObject* value, const char* parameter, HeldBuffers& held) {
   Py_buffer* view = held.export_buffer(value);
   if (view == nullptr) {
-    reword_failure(parameter, kWholeArgument);
+    reword_failure(parameter);
     return nullptr;
   }
   if (!is_c_contiguous(*view)) {
@@ -104,16 +70,20 @@ Py_buffer* contiguous_buffer(PyObject* value, const char* parameter, HeldBuffers
 }
 
 // The argument as a list or tuple (a new reference), or null with the
-// failure worded.
-PyRef fast_sequence(PyObject* value, const char* parameter) {
+// failure worded. Any other sequence is read by iterating it, which runs its
+// Python code.
+PyRef fast_sequence(PyObject* value, const char* parameter, HeldBuffers& held) {
   if (!PySequence_Check(value)) {
     raise_type_mismatch(value, "PySequence");
-    reword_failure(parameter, kWholeArgument);
+    reword_failure(parameter);
     return {};
+  }
+  if (!PyList_CheckExact(value) && !PyTuple_CheckExact(value)) {
+    held.before_python_code();
   }
   PyRef sequence = PyRef::steal(PySequence_Fast(value, "not a sequence"));
   if (!sequence) {
-    reword_failure(parameter, kWholeArgument);
+    reword_failure(parameter);
   }
   return sequence;
 }
@@ -122,11 +92,11 @@ std::size_t sequence_size(const PyRef& sequence) {
   return static_cast<std::size_t>(PySequence_Fast_GET_SIZE(sequence.get()));
 }
 
-// How to read one weight out of a buffer: its width and whether its bytes
-// come in the other order than the host's.
+// How to read the weights of a buffer: their width and the order of their
+// bytes.
 struct WeightFormat {
   Py_ssize_t width;
-  bool swapped;
+  bool little_endian;
 };
 
 std::optional<WeightFormat> weight_format(const Py_buffer& view) {
@@ -141,33 +111,30 @@ std::optional<WeightFormat> weight_format(const Py_buffer& view) {
     little_endian = false;
     format.remove_prefix(1);
   }
-  const bool swapped = little_endian != (std::endian::native == std::endian::little);
   if (format == "f" && view.itemsize == 4) {
-    return WeightFormat{4, swapped};
+    return WeightFormat{4, little_endian};
   }
   if (format == "d" && view.itemsize == 8) {
-    return WeightFormat{8, swapped};
+    return WeightFormat{8, little_endian};
   }
   return std::nullopt;
 }
 
-// The weight at `bytes` (no alignment assumed).
-float load_weight(const unsigned char* bytes, WeightFormat format) {
-  unsigned char ordered[8];
-  std::memcpy(ordered, bytes, static_cast<std::size_t>(format.width));
-  if (format.swapped) {
-    for (Py_ssize_t low = 0, high = format.width - 1; low < high; ++low, --high) {
-      std::swap(ordered[low], ordered[high]);
+// Copies `out.size()` weights of type `Float` from `bytes` (no alignment
+// assumed), narrowed to float32.
+template <class Float, bool little_endian>
+void load_weights(const unsigned char* bytes, std::span<float> out) noexcept {
+  using Word = std::conditional_t<sizeof(Float) == 4, std::uint32_t, std::uint64_t>;
+  for (float& weight : out) {
+    const Word stored = load_little_endian<Word>(bytes);
+    const Word word = little_endian ? stored : std::byteswap(stored);
+    if constexpr (std::is_same_v<Float, float>) {
+      weight = std::bit_cast<float>(word);  // bit for bit, signalling NaNs included
+    } else {
+      weight = narrow_to_float(std::bit_cast<double>(word));
     }
+    bytes += sizeof(Word);
   }
-  if (format.width == 4) {
-    float value = 0;
-    std::memcpy(&value, ordered, sizeof value);
-    return value;
-  }
-  double value = 0;
-  std::memcpy(&value, ordered, sizeof value);
-  return narrow_to_float(value);
 }
 
 bool read_weight_buffer(PyObject* value, const char* parameter, const FirstColumn& first,
@@ -189,15 +156,21 @@ bool read_weight_buffer(PyObject* value, const char* parameter, const FirstColum
     return false;
   }
   // Native float32 items where a float may stand are read where they lie.
-  if (format->width == sizeof(float) && !format->swapped &&
+  const bool native = format->little_endian == (std::endian::native == std::endian::little);
+  if (format->width == sizeof(float) && native &&
       reinterpret_cast<std::uintptr_t>(view->buf) % alignof(float) == 0) {
     out.view({static_cast<const float*>(view->buf), count});
+    held.viewed_by(out);
     return true;
   }
   std::vector<float> weights(count);
   const auto* bytes = static_cast<const unsigned char*>(view->buf);
-  for (std::size_t index = 0; index < count; ++index) {
-    weights[index] = load_weight(bytes + index * static_cast<std::size_t>(format->width), *format);
+  if (format->width == sizeof(float)) {
+    format->little_endian ? load_weights<float, true>(bytes, weights)
+                          : load_weights<float, false>(bytes, weights);
+  } else {
+    format->little_endian ? load_weights<double, true>(bytes, weights)
+                          : load_weights<double, false>(bytes, weights);
   }
   out.assign(std::move(weights));
   return true;
@@ -216,6 +189,17 @@ HeldBuffers::~HeldBuffers() {
   }
 }
 
+void HeldBuffers::viewed_by(BufferViewer& column) noexcept {
+  assert(viewer_count_ < viewers_.size() && "a call has at most three columns");
+  viewers_[viewer_count_++] = &column;
+}
+
+void HeldBuffers::before_python_code() {
+  for (; viewer_count_ > 0; --viewer_count_) {
+    viewers_[viewer_count_ - 1]->take_copy();
+  }
+}
+
 Py_buffer* HeldBuffers::export_buffer(PyObject* value) {
   assert(count_ < views_.size() && "a call has at most three columns");
   Py_buffer* view = &views_[count_];
@@ -228,27 +212,31 @@ Py_buffer* HeldBuffers::export_buffer(PyObject* value) {
 
 bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* first,
                     HeldBuffers& held, IdColumn& out) {
+  if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
+    return read_arrow_ids(*imported, first, held, out);
+  }
   if (PyObject_CheckBuffer(value)) {
     const Py_buffer* view = contiguous_buffer(value, parameter, held);
     if (view == nullptr) {
       return false;
     }
-    if (view->len % kIdLength != 0) {
+    const auto length = static_cast<std::size_t>(view->len);
+    if (length % kIdLength != 0) {
       PyErr_Format(PyExc_ValueError,
-                   "argument '%s': a buffer of %zd bytes is not a whole number of 16-byte ids",
-                   parameter, view->len);
+                   "argument '%s': a buffer of %zu bytes is not a whole number of 16-byte ids",
+                   parameter, length);
       return false;
     }
-    if (!check_count(static_cast<std::size_t>(view->len / kIdLength), parameter, first)) {
+    if (!check_count(length / kIdLength, parameter, first)) {
       return false;
     }
     // Any 16 bytes are an id, and an id is its 16 bytes.
     static_assert(sizeof(NodeId) == kIdLength && alignof(NodeId) == 1);
-    out.view(
-        {static_cast<const NodeId*>(view->buf), static_cast<std::size_t>(view->len) / kIdLength});
+    out.view({static_cast<const NodeId*>(view->buf), length / kIdLength});
+    held.viewed_by(out);
     return true;
   }
-  const PyRef sequence = fast_sequence(value, parameter);
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, first)) {
     return false;
   }
@@ -258,7 +246,7 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
   for (std::size_t index = 0; index < ids.size(); ++index) {
     const auto id = convert_node_id(items[index]);
     if (!id) {
-      reword_failure(parameter, static_cast<Py_ssize_t>(index));
+      reword_failure(parameter, index);
       return false;
     }
     ids[index] = *id;
@@ -269,17 +257,20 @@ bool read_id_column(PyObject* value, const char* parameter, const FirstColumn* f
 
 bool read_weight_column(PyObject* value, const char* parameter, const FirstColumn& first,
                         HeldBuffers& held, WeightColumn& out) {
+  if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
+    return read_arrow_weights(*imported, first, held, out);
+  }
   if (PyObject_CheckBuffer(value)) {
     return read_weight_buffer(value, parameter, first, held, out);
   }
-  const PyRef sequence = fast_sequence(value, parameter);
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;
   }
   std::vector<float> weights(sequence_size(sequence));
-  // A weight other than an exact float may run Python code (__float__,
-  // __index__) that changes a list; the items are then read from a tuple
-  // taken before any such code ran.
+  // A weight other than a float or an exact int may run Python code
+  // (__float__, __index__) that changes a list; the items are then read from
+  // a tuple taken before any such code ran.
   PyRef snapshot;
   PyObject* items = sequence.get();
   for (std::size_t index = 0; index < weights.size(); ++index) {
@@ -296,9 +287,12 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
       items = snapshot.get();
       item = PyTuple_GET_ITEM(items, static_cast<Py_ssize_t>(index));
     }
+    if (!PyFloat_Check(item) && !PyLong_CheckExact(item)) {
+      held.before_python_code();
+    }
     const auto weight = read_float(item);
     if (!weight) {
-      reword_failure(parameter, static_cast<Py_ssize_t>(index));
+      reword_failure(parameter, index);
       return false;
     }
     weights[index] = *weight;
@@ -308,13 +302,17 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
 }
 
 bool read_update_column(PyObject* value, const char* parameter, const FirstColumn& first,
-                        std::vector<NodeUpdate>& out) {
-  const PyRef sequence = fast_sequence(value, parameter);
+                        HeldBuffers& held, std::vector<NodeUpdate>& out) {
+  if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
+    return read_arrow_updates(*imported, first, out);
+  }
+  const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;
   }
   // Reading a dictionary may run Python code (a key's __eq__, a value's
   // __float__); the items are read from a tuple that such code cannot change.
+  held.before_python_code();
   const PyRef items = PyRef::steal(PySequence_Tuple(sequence.get()));
   if (!items) {
     return false;
@@ -324,7 +322,7 @@ bool read_update_column(PyObject* value, const char* parameter, const FirstColum
   for (std::size_t index = 0; index < count; ++index) {
     auto update = read_node_update(PyTuple_GET_ITEM(items.get(), static_cast<Py_ssize_t>(index)));
     if (!update) {
-      reword_failure(parameter, static_cast<Py_ssize_t>(index));
+      reword_failure(parameter, index);
       return false;
     }
     out.push_back(std::move(*update));

@@ -20,18 +20,37 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
 
+#include "arrow_imports.hpp"
 #include "diff/node_id.hpp"
 #include "node_update/node_update.hpp"
 
 namespace quorl::python {
 
+// A column that may view an exported buffer's items in place.
+class BufferViewer {
+ public:
+  // Copies the viewed items into the column's own storage.
+  virtual void take_copy() = 0;
+
+ protected:
+  BufferViewer() = default;
+  BufferViewer(const BufferViewer&) = default;
+  BufferViewer& operator=(const BufferViewer&) = default;
+  ~BufferViewer() = default;
+};
+
 // The buffers that one call has exported, released when the call ends on
-// any way out. A buffer stays exported while Python code that a later
-// conversion runs (a weight's __float__) could otherwise resize it.
+// any way out, and the columns that view them. A buffer stays exported
+// while Python code that a later conversion runs (a weight's __float__)
+// could otherwise resize it; that code could still write to it (a
+// bytearray), so the columns viewing it take a copy before any such code
+// runs. A call whose conversions run no Python code (three buffers, or
+// lists of bytes and floats) reads every buffer where it lies.
 class HeldBuffers {
  public:
   HeldBuffers() = default;
@@ -43,26 +62,37 @@ class HeldBuffers {
   // nullptr with the exporter's exception set when it refuses.
   Py_buffer* export_buffer(PyObject* value);
 
+  // The call's Arrow columns, imported before any column is read.
+  [[nodiscard]] ArrowImports& arrow() noexcept { return arrow_; }
+
+  // Records that `column` views one of these buffers; it must outlive the
+  // conversions of the call.
+  void viewed_by(BufferViewer& column) noexcept;
+
+  // Called by a conversion before it may run Python code: every column
+  // that views a buffer copies its items, once.
+  void before_python_code();
+
  private:
+  ArrowImports arrow_;
   std::array<Py_buffer, 3> views_{};
   std::size_t count_ = 0;
+  std::array<BufferViewer*, 3> viewers_{};
+  std::size_t viewer_count_ = 0;
 };
 
 // A column of ids or weights: a view of an exported buffer's items, or
 // items of its own. A view spares copying a million items; it must not
-// outlive the buffers it views, and it is only read as it is while no
-// Python code runs between reading the column and the diff's use of it.
+// outlive the buffers it views, and it is read as it is only while no
+// Python code has run since the buffer was taken (see HeldBuffers).
 template <class Value>
-class Column {
+class Column final : public BufferViewer {
  public:
   [[nodiscard]] std::span<const Value> values() const noexcept { return view_; }
   [[nodiscard]] std::size_t size() const noexcept { return view_.size(); }
   [[nodiscard]] const Value& operator[](std::size_t index) const noexcept { return view_[index]; }
 
-  // Copies a viewed buffer's items into the column: Python code about to
-  // run (a weight's __float__) could write to a bytearray that is still
-  // exported, and the call must use the items as they were read.
-  void take_copy() {
+  void take_copy() override {
     if (view_.data() != owned_.data()) {
       assign(std::vector<Value>(view_.begin(), view_.end()));
     }
@@ -89,6 +119,13 @@ struct FirstColumn {
   const char* parameter;
 };
 
+// Shared with the Arrow columns: checks a column's length against the first
+// column's (raising the ValueError above), and words the pending exception
+// of a failed conversion of `parameter` (of its item `item`, when given) in
+// the form above.
+[[nodiscard]] bool check_count(std::size_t count, const char* parameter, const FirstColumn* first);
+void reword_failure(const char* parameter, std::optional<std::size_t> item = std::nullopt);
+
 // Each reads the argument `parameter` into `out` and returns true, or
 // returns false with the exception described above set. `first` is null
 // for the call's first column. The ids of a buffer are its bytes, 16 per
@@ -99,8 +136,9 @@ struct FirstColumn {
 [[nodiscard]] bool read_weight_column(PyObject* value, const char* parameter,
                                       const FirstColumn& first, HeldBuffers& held,
                                       WeightColumn& out);
-// Updates come only as a sequence of dictionaries.
+// Updates come as a sequence of dictionaries or as an Arrow struct column.
 [[nodiscard]] bool read_update_column(PyObject* value, const char* parameter,
-                                      const FirstColumn& first, std::vector<NodeUpdate>& out);
+                                      const FirstColumn& first, HeldBuffers& held,
+                                      std::vector<NodeUpdate>& out);
 
 }  // namespace quorl::python

@@ -2,13 +2,14 @@
 // of 16-byte ids and little-endian float32 weights, ready for
 // numpy.frombuffer. They list in the order of the dictionary readings, and
 // like them a reading is whole or it fails.
-#include <bit>
 #include <concepts>
 #include <cstdint>
-#include <cstring>
+#include <span>
 #include <utility>
 
-#include "diff/little_endian.hpp"
+#include "bytes/byte_writer.hpp"
+#include "bytes/graph_diff_bytes.hpp"
+#include "edge_pairs.hpp"
 #include "instance.hpp"
 #include "methods.hpp"
 
@@ -16,52 +17,53 @@ namespace quorl::python {
 
 namespace {
 
-constexpr std::size_t kIdLength = 16;
-constexpr std::size_t kWeightLength = 4;
-
-// A new `bytes` of `length` bytes to be filled, and where to write next.
+// A new `bytes` of `length` bytes, filled through the byte form's writer:
+// ids as their 16 bytes, weights little-endian whatever the host, bit for
+// bit.
 class BytesColumn {
  public:
   explicit BytesColumn(std::size_t length)
-      : bytes_(PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(length)))) {
-    if (bytes_) {
-      next_ = reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes_.get()));
-    }
-  }
+      : bytes_(PyRef::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(length)))),
+        writer_(storage(bytes_, length)) {}
 
   [[nodiscard]] explicit operator bool() const noexcept { return static_cast<bool>(bytes_); }
 
-  void write_id(const NodeId& id) noexcept {
-    std::memcpy(next_, id.data(), kIdLength);
-    next_ += kIdLength;
+  void write_id(const NodeId& id) noexcept { writer_.write_id_bytes(id); }
+  template <class Ids>
+  void write_ids(const Ids& ids) noexcept {
+    writer_.write_id_bytes_of(ids);
   }
+  void write_weight(float weight) noexcept { writer_.write_weight(weight); }
 
-  // Little-endian whatever the host, bit for bit.
-  void write_weight(float weight) noexcept {
-    store_little_endian(std::bit_cast<std::uint32_t>(weight), next_);
-    next_ += kWeightLength;
+  // The filled column; the column is spent. Empty, with SystemError set,
+  // if the writes did not fill it exactly.
+  [[nodiscard]] PyRef take() && {
+    if (!writer_.filled_exactly()) {
+      PyErr_SetString(PyExc_SystemError, "a columnar reading miscounted its items");
+      return {};
+    }
+    return std::move(bytes_);
   }
-
-  // The filled column; the writer is spent.
-  [[nodiscard]] PyRef take() && noexcept { return std::move(bytes_); }
 
  private:
+  static std::span<std::uint8_t> storage(const PyRef& bytes, std::size_t length) noexcept {
+    if (!bytes) {
+      return {};
+    }
+    return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())), length};
+  }
+
   PyRef bytes_;
-  std::uint8_t* next_ = nullptr;
+  detail::Writer writer_;
 };
 
-template <class Groups>
-std::size_t count_pairs(const Groups& groups) noexcept {
-  std::size_t pairs = 0;
-  for (const auto& [source, targets] : groups) {
-    pairs += targets.size();
-  }
-  return pairs;
-}
-
-// A tuple of the filled columns, or empty if the tuple could not be made.
+// A tuple of the filled columns, or empty if a column or the tuple could
+// not be made.
 template <std::same_as<PyRef>... Columns>
 PyRef tuple_of(Columns... columns) {
+  if (!(columns && ...)) {
+    return {};
+  }
   PyRef tuple = PyRef::steal(PyTuple_New(sizeof...(Columns)));
   if (!tuple) {
     return {};
@@ -80,7 +82,7 @@ PyRef edge_columns(const Groups& groups) {
   BytesColumn sources(kIdLength * pairs);
   BytesColumn targets(kIdLength * pairs);
   // Empty, and left unwritten, for a container without weights.
-  BytesColumn weights(kWeighted ? kWeightLength * pairs : 0);  // NOLINT(misc-const-correctness)
+  BytesColumn weights(kWeighted ? kWeightBytes * pairs : 0);  // NOLINT(misc-const-correctness)
   if (!sources || !targets || !weights) {
     return {};
   }
@@ -123,9 +125,7 @@ PyObject* deleted_node_ids(PyObject* self, PyObject* /*unused*/) {
     if (!ids) {
       return {};
     }
-    for (const auto& id : deleted) {
-      ids.write_id(id);
-    }
+    ids.write_ids(deleted);
     return std::move(ids).take();
   });
 }

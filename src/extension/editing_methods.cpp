@@ -45,31 +45,31 @@ std::optional<std::pair<NodeId, NodeId>> read_edge_ends(PyObject* from, PyObject
 PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
                    PyObject* keyword_names) {
   return with_bound_arguments<2>(kAddNode, self, args, positional_count, keyword_names,
-                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
                                    const auto id = read_node_id(arguments[0], "id");
                                    if (!id) {
-                                     return nullptr;
+                                     return {};
                                    }
                                    auto update = read_node_update(arguments[1]);
                                    if (!update) {
                                      apply_argument_rule("update");
-                                     return nullptr;
+                                     return {};
                                    }
                                    instance.diff.add_or_update_node(*id, std::move(*update));
-                                   Py_RETURN_NONE;
+                                   return none_result();
                                  });
 }
 
 PyObject* delete_node(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
                       PyObject* keyword_names) {
   return with_bound_arguments<1>(kDeleteNode, self, args, positional_count, keyword_names,
-                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
                                    const auto id = read_node_id(arguments[0], "id");
                                    if (!id) {
-                                     return nullptr;
+                                     return {};
                                    }
                                    instance.diff.delete_node(*id);
-                                   Py_RETURN_NONE;
+                                   return none_result();
                                  });
 }
 
@@ -77,41 +77,41 @@ PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_
                    PyObject* keyword_names) {
   return with_bound_arguments<3>(
       kAddEdge, self, args, positional_count, keyword_names,
-      [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+      [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
         const auto ends = read_edge_ends(arguments[0], arguments[1]);
         if (!ends) {
-          return nullptr;
+          return {};
         }
         const auto weight = read_float(arguments[2]);
         if (!weight) {
           apply_argument_rule("weight");
-          return nullptr;
+          return {};
         }
         // An edge at a node marked deleted is refused without a word:
         // the diff stays as it was and the call still returns None,
         // which callers rely on.
         static_cast<void>(instance.diff.add_edge(ends->first, ends->second, *weight));
-        Py_RETURN_NONE;
+        return none_result();
       });
 }
 
 PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
                       PyObject* keyword_names) {
   return with_bound_arguments<2>(kDeleteEdge, self, args, positional_count, keyword_names,
-                                 [](GraphDiffObject& instance, const auto& arguments) -> PyObject* {
+                                 [](GraphDiffObject& instance, const auto& arguments) -> PyRef {
                                    const auto ends = read_edge_ends(arguments[0], arguments[1]);
                                    if (!ends) {
-                                     return nullptr;
+                                     return {};
                                    }
                                    instance.diff.delete_edge(ends->first, ends->second);
-                                   Py_RETURN_NONE;
+                                   return none_result();
                                  });
 }
 
 PyObject* clear(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::exclusive>(self, [](GraphDiffObject& instance) {
     instance.diff.clear();
-    Py_RETURN_NONE;
+    return none_result();
   });
 }
 

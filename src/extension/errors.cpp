@@ -1,5 +1,7 @@
 #include "errors.hpp"
 
+#include <utility>
+
 #include "py_ref.hpp"
 
 namespace quorl::python {
@@ -20,7 +22,7 @@ PyRef type_qualname(PyObject* value) {
 
 }  // namespace
 
-PyObject* raise_type_mismatch(PyObject* value, const char* target) {
+void raise_type_mismatch(PyObject* value, const char* target) {
   const PyRef qualname = type_qualname(value);
   if (qualname) {
     PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", qualname.get(),
@@ -29,7 +31,6 @@ PyObject* raise_type_mismatch(PyObject* value, const char* target) {
     PyErr_Format(PyExc_TypeError,
                  "'<failed to extract type name>' object cannot be converted to '%s'", target);
   }
-  return nullptr;
 }
 
 PendingException PendingException::fetch() {
@@ -41,31 +42,46 @@ PendingException PendingException::fetch() {
   return {PyRef::steal(type), PyRef::steal(value), PyRef::steal(traceback)};
 }
 
-void apply_argument_rule(const char* name) {
-  PendingException pending = PendingException::fetch();
-  if (pending.type.get() != PyExc_TypeError || !pending.value) {
-    std::move(pending).restore();
-    return;
-  }
-  const PyRef& value = pending.value;
-  const PyRef text = PyRef::steal(PyObject_Str(value.get()));
-  if (!text) {
-    return;  // str() of the exception failed; its own exception stands.
-  }
-  const PyRef message = PyRef::steal(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
+void PendingException::replace(PyObject* new_type, const PyRef& message, PyRef cause) && {
   if (!message) {
     return;
   }
   const PyRef replacement =
-      PyRef::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
-  if (!replacement) {
+      PyRef::steal(PyObject_CallFunctionObjArgs(new_type, message.get(), nullptr));
+  if (!replacement || !PyExceptionInstance_Check(replacement.get())) {
+    PyErr_Clear();
+    std::move(*this).restore();
     return;
   }
-  // The old exception is not chained: only its cause carries over.
-  if (PyObject* cause = PyException_GetCause(value.get())) {
-    PyException_SetCause(replacement.get(), cause);  // steals `cause`
+  if (cause) {
+    PyException_SetCause(replacement.get(), cause.release());  // steals the cause
   }
-  PyErr_SetObject(PyExc_TypeError, replacement.get());
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(replacement.get())), replacement.get());
+}
+
+void reword_argument_failure(const char* parameter, std::optional<std::size_t> item,
+                             Reworded scope) {
+  PendingException pending = PendingException::fetch();
+  PyObject* type = pending.type.get();
+  const bool exactly_type_error = type == PyExc_TypeError;
+  if (!pending.value ||
+      (!exactly_type_error &&
+       (scope == Reworded::type_error_only || !PyErr_GivenExceptionMatches(type, PyExc_Exception) ||
+        PyErr_GivenExceptionMatches(type, PyExc_MemoryError)))) {
+    std::move(pending).restore();
+    return;
+  }
+  const PyRef text = PyRef::steal(PyObject_Str(pending.value.get()));
+  if (!text) {
+    return;  // str() of the exception failed; its own exception stands
+  }
+  const PyRef message = PyRef::steal(
+      item ? PyUnicode_FromFormat("argument '%s': item %zu: %U", parameter, *item, text.get())
+           : PyUnicode_FromFormat("argument '%s': %U", parameter, text.get()));
+  // The argument rule chains no exception: only the cause carries over.
+  PyRef cause = exactly_type_error ? PyRef::steal(PyException_GetCause(pending.value.get()))
+                                   : PyRef::borrow(pending.value.get());
+  std::move(pending).replace(type, message, std::move(cause));
 }
 
 }  // namespace quorl::python

@@ -5,7 +5,9 @@
 
 #include <cxxabi.h>
 
+#include <cstddef>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "py_ref.hpp"
@@ -21,17 +23,39 @@ struct PendingException {
 
   [[nodiscard]] static PendingException fetch();
   void restore() && { PyErr_Restore(type.release(), value.release(), traceback.release()); }
+
+  // Raises in its place a new exception of class `type` built from
+  // `message`, with `cause` as its __cause__. When `message` is empty
+  // (making it failed, with its exception set) that failure stands; when the
+  // class cannot be built from a message this exception stands.
+  void replace(PyObject* new_type, const PyRef& message, PyRef cause) &&;
 };
 
 // Raises TypeError "'<qualname of type(value)>' object cannot be converted to
-// '<target>'". Returns nullptr for use in return statements.
-PyObject* raise_type_mismatch(PyObject* value, const char* target);
+// '<target>'".
+void raise_type_mismatch(PyObject* value, const char* target);
 
-// Re-words the pending exception of a failed conversion of the argument
-// `name`: an exception of exactly TypeError becomes a new TypeError
-// "argument '<name>': <text>" that keeps the old one's __cause__; any other
-// exception stays as it is. Expects an exception to be set.
-void apply_argument_rule(const char* name);
+// Which failed conversions reword_argument_failure words anew.
+enum class Reworded {
+  type_error_only,  // the argument rule: other classes pass unchanged
+  every_class,      // a column's rule: other classes too, with the old one as cause
+};
+
+// Re-words the pending exception E of a failed conversion of the argument
+// `parameter` (of its item `item`, when given) as "argument '<parameter>':
+// [item <item>: ]<str(E)>". An E of exactly TypeError becomes a new
+// TypeError that keeps E's __cause__ (E itself is not chained). Any other E
+// is re-worded only under Reworded::every_class, into a new exception of
+// E's own class whose __cause__ is E; MemoryError, exceptions outside
+// Exception and classes that cannot be built from a message stay as they
+// are. Expects an exception to be set.
+void reword_argument_failure(const char* parameter, std::optional<std::size_t> item,
+                             Reworded scope);
+
+// The argument rule for a failed conversion of the argument `name`.
+inline void apply_argument_rule(const char* name) {
+  reword_argument_failure(name, std::nullopt, Reworded::type_error_only);
+}
 
 // Runs `body` at a C API entry point: C++ exceptions never reach the
 // interpreter, and running out of memory becomes MemoryError.
@@ -54,6 +78,15 @@ auto guard_entry(Body&& body) -> decltype(body()) {
     PyErr_SetString(PyExc_SystemError, "unexpected C++ exception in quorl_api");
   }
   return {};
+}
+
+// Runs the body of a C API entry point (a method, a slot, the module's
+// initialisation), which returns the `PyRef` it built: C++ exceptions become
+// Python ones, and the reference leaves its handle here, to the interpreter,
+// and nowhere else.
+template <class Body>
+PyObject* entry_point(Body&& body) {
+  return guard_entry([&]() -> PyRef { return std::forward<Body>(body)(); }).release();
 }
 
 }  // namespace quorl::python

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "ascii_text.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
 
@@ -80,24 +81,10 @@ bool is_ascii(std::string_view text) noexcept {
 
 }  // namespace
 
-PyRef new_ascii_text(std::size_t length) {
-  if (length > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
-    PyErr_NoMemory();
-    return {};
-  }
-  return PyRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
-}
-
 PyRef write_text(std::string_view utf8) {
-  // An ASCII text is copied straight into a new string's buffer: under PyPy
-  // that is several times faster than decoding it from UTF-8, which the
-  // C-API layer does in its own code.
   if (is_ascii(utf8)) {
-    PyRef text = new_ascii_text(utf8.size());
-    if (text) {
-      std::memcpy(ascii_characters(text.get()), utf8.data(), utf8.size());
-    }
-    return text;
+    return new_ascii_text(
+        utf8.size(), [&](char* characters) { std::memcpy(characters, utf8.data(), utf8.size()); });
   }
   return PyRef::steal(
       PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));

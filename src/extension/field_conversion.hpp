@@ -17,14 +17,6 @@
 
 namespace quorl::python {
 
-// A new `str` of `length` ASCII characters, uninitialised: the caller fills
-// ascii_characters() before the object is used anywhere. Returns an empty
-// PyRef with MemoryError set when it cannot be made.
-[[nodiscard]] PyRef new_ascii_text(std::size_t length);
-[[nodiscard]] inline char* ascii_characters(PyObject* text) noexcept {
-  return reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text));
-}
-
 // A new `str` holding the UTF-8 text `utf8`.
 [[nodiscard]] PyRef write_text(std::string_view utf8);
 

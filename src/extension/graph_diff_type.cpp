@@ -15,61 +15,75 @@ namespace {
 
 PyTypeObject* the_type = nullptr;
 
-// How many references to the class allocating an instance takes, which the
-// instance must then give back when it goes. CPython has taken one for every
-// heap type since 3.8; PyPy's C-API layer has differed between releases, so
-// there the type is asked once, when it is created, instead of assumed.
 #if defined(PYPY_VERSION)
 Py_ssize_t probed_type_references = 1;
-Py_ssize_t type_references_per_instance() noexcept { return probed_type_references; }
-#else
-constexpr Py_ssize_t type_references_per_instance() noexcept { return 1; }
 #endif
 
-constexpr Signature kConstructor{"PyGraphDiff.__new__()", {}};
+}  // namespace
 
-// Places `diff` into freshly allocated instance memory.
-PyObject* adopt(PyObject* self, Diff&& diff) noexcept {
-  auto* instance = reinterpret_cast<GraphDiffObject*>(self);
-  new (&instance->diff) Diff(std::move(diff));
-  instance->borrow = 0;
-  instance->constructed = true;
-  return self;
-}
-
-PyObject* allocate(PyTypeObject* type) {
+PyObject* allocate_instance(PyTypeObject* type) {
   const allocfunc alloc = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
   return alloc(type, 0);
 }
 
+// CPython has taken one reference to the class for every instance of a heap
+// type since 3.8; PyPy's C-API layer has differed between releases, so
+// there the type is asked once, when it is created, instead of assumed.
+void free_instance(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+#if defined(PYPY_VERSION)
+  const Py_ssize_t taken = probed_type_references;
+#else
+  const Py_ssize_t taken = 1;
+#endif
+  for (Py_ssize_t reference = 0; reference < taken; ++reference) {
+    Py_DECREF(type);
+  }
+}
+
+namespace {
+
+constexpr Signature kConstructor{"PyGraphDiff.__new__()", {}};
+
+PyObject* allocate(PyTypeObject* type) { return allocate_instance(type); }
+
+// A new instance of `type` that owns `diff`, or empty with the allocator's
+// exception set.
+PyRef new_instance(PyTypeObject* type, Diff&& diff) {
+  PyRef self = PyRef::steal(allocate(type));
+  if (self) {
+    auto* instance = reinterpret_cast<GraphDiffObject*>(self.get());
+    new (&instance->diff) Diff(std::move(diff));
+    instance->borrow = 0;
+    instance->constructed = true;
+  }
+  return self;
+}
+
 PyObject* graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return guard_entry([&]() -> PyObject* {
+  return entry_point([&]() -> PyRef {
     // CPython refuses PyGraphDiff.__new__(X) for a class X outside this one's
     // family before this runs; PyPy does not, and laying a diff out in X's
     // smaller instance would write past its end.
     if (type != the_type && !PyType_IsSubtype(type, the_type)) {
       PyErr_Format(PyExc_TypeError, "PyGraphDiff.__new__(%s): %s is not a subtype of PyGraphDiff",
                    type->tp_name, type->tp_name);
-      return nullptr;
+      return {};
     }
     if (!bind_tuple(kConstructor, args, kwargs, {})) {
-      return nullptr;
+      return {};
     }
-    PyObject* self = allocate(type);
-    return self == nullptr ? nullptr : adopt(self, Diff());
+    return new_instance(type, Diff());
   });
 }
 
 void graph_diff_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   auto* instance = reinterpret_cast<GraphDiffObject*>(self);
   if (instance->constructed) {
     instance->diff.~Diff();
   }
-  type->tp_free(self);
-  for (Py_ssize_t reference = 0; reference < type_references_per_instance(); ++reference) {
-    Py_DECREF(type);
-  }
+  free_instance(self);
 }
 
 #if defined(PYPY_VERSION)
@@ -128,6 +142,13 @@ PyMethodDef methods[] = {
      "new_or_updated_edge_arrays($self)\n--\n\n"},
     {"deleted_edge_arrays", deleted_edge_arrays, kNoArgs, "deleted_edge_arrays($self)\n--\n\n"},
     {"deleted_node_ids", deleted_node_ids, kNoArgs, "deleted_node_ids($self)\n--\n\n"},
+    // Arrow tables.
+    {"new_or_updated_node_table", new_or_updated_node_table, kNoArgs,
+     "new_or_updated_node_table($self)\n--\n\n"},
+    {"deleted_node_table", deleted_node_table, kNoArgs, "deleted_node_table($self)\n--\n\n"},
+    {"new_or_updated_edge_table", new_or_updated_edge_table, kNoArgs,
+     "new_or_updated_edge_table($self)\n--\n\n"},
+    {"deleted_edge_table", deleted_edge_table, kNoArgs, "deleted_edge_table($self)\n--\n\n"},
     {"__reduce_ex__", reduce_ex, METH_O, "__reduce_ex__($self, protocol, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -183,9 +204,6 @@ PyTypeObject* get_or_create_graph_diff_type() {
   return the_type;
 }
 
-PyObject* new_graph_diff_object(Diff diff) {
-  PyObject* self = allocate(the_type);
-  return self == nullptr ? nullptr : adopt(self, std::move(diff));
-}
+PyRef new_graph_diff_object(Diff diff) { return new_instance(the_type, std::move(diff)); }
 
 }  // namespace quorl::python

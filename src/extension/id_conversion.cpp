@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "bytes/graph_diff_bytes.hpp"
 #include "bytes_contents.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
@@ -10,20 +11,14 @@ namespace quorl::python {
 
 namespace {
 
-constexpr std::size_t kIdLength = 16;
 // Raises the refusal of an id: the pending exception (the reason) becomes
 // the __cause__ of a TypeError "failed to extract field PyUuid.0".
 void raise_bad_id() {
-  PyRef reason = PendingException::fetch().value;
-  const PyRef wrapper =
-      PyRef::steal(PyObject_CallFunction(PyExc_TypeError, "s", "failed to extract field PyUuid.0"));
-  if (!wrapper) {
-    return;  // out of memory: that exception stands
-  }
-  if (reason) {
-    PyException_SetCause(wrapper.get(), reason.release());  // steals the reason
-  }
-  PyErr_SetObject(PyExc_TypeError, wrapper.get());
+  PendingException reason = PendingException::fetch();
+  PyRef cause = PyRef::borrow(reason.value.get());
+  std::move(reason).replace(PyExc_TypeError,
+                            PyRef::steal(PyUnicode_FromString("failed to extract field PyUuid.0")),
+                            std::move(cause));
 }
 
 }  // namespace

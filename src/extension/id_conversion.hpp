@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 
+#include "ascii_text.hpp"
 #include "diff/node_id.hpp"
 #include "py_ref.hpp"
 
@@ -51,17 +52,11 @@ inline void format_id_text(const NodeId& id, char* text) noexcept {
 }  // namespace detail
 
 // The id text as a new `str`, the same text as str(uuid.UUID(bytes=...)).
-// Empty, with an exception set, when the string cannot be allocated. Inline:
-// the readings make one per id, and a call that returns a PyRef costs a
-// few instructions more than one the compiler can see through.
+// Empty, with an exception set, when the string cannot be allocated.
 [[nodiscard]] inline PyRef write_id_text(const NodeId& id) {
-  // An ASCII string of known length: the digits go straight into its buffer.
-  constexpr Py_ssize_t kTextLength = 36;
-  PyRef text = PyRef::steal(PyUnicode_New(kTextLength, 127));
-  if (text) {
-    detail::format_id_text(id, reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.get())));
-  }
-  return text;
+  constexpr std::size_t kTextLength = 36;
+  return new_ascii_text(kTextLength,
+                        [&](char* characters) { detail::format_id_text(id, characters); });
 }
 
 }  // namespace quorl::python

@@ -23,9 +23,9 @@ struct GraphDiffObject {
 // The class object, built once by the first module initialisation.
 PyTypeObject* graph_diff_type() noexcept;
 
-// Creates an instance of exactly PyGraphDiff that owns `diff`. Returns a new
-// reference, or nullptr with an exception set.
-PyObject* new_graph_diff_object(Diff diff);
+// Creates an instance of exactly PyGraphDiff that owns `diff`. Empty, with an
+// exception set, when it cannot be allocated.
+PyRef new_graph_diff_object(Diff diff);
 
 enum class Access { shared, exclusive };
 
@@ -90,29 +90,27 @@ class BorrowGuard {
   return true;
 }
 
-// What an entry point hands the interpreter. A body returns the `PyRef` it
-// built, and the reference leaves the handle only here, at the boundary. A
-// body that returns a raw new reference (or nullptr) has it passed on as is.
-[[nodiscard]] inline PyObject* into_result(PyRef result) noexcept { return result.release(); }
-[[nodiscard]] inline PyObject* into_result(PyObject* result) noexcept { return result; }
-
 // None, as a body's result.
 [[nodiscard]] inline PyRef none_result() noexcept { return PyRef::borrow(Py_None); }
 
 // Runs `body(instance)` under the self check and a borrow of the given
-// access, with C++ exceptions turned into Python ones.
+// access, and returns its result.
+template <Access access, class Body>
+PyRef borrowed_call(PyObject* self, Body&& body) {
+  if (!check_self(self)) {
+    return {};
+  }
+  BorrowGuard<access> borrow;
+  if (!borrow.take(self)) {
+    return {};
+  }
+  return body(*reinterpret_cast<GraphDiffObject*>(self));
+}
+
+// The entry point of a method without parameters.
 template <Access access, class Body>
 PyObject* with_instance(PyObject* self, Body&& body) {
-  return guard_entry([&]() -> PyObject* {
-    if (!check_self(self)) {
-      return nullptr;
-    }
-    BorrowGuard<access> borrow;
-    if (!borrow.take(self)) {
-      return nullptr;
-    }
-    return into_result(body(*reinterpret_cast<GraphDiffObject*>(self)));
-  });
+  return entry_point([&] { return borrowed_call<access>(self, body); });
 }
 
 }  // namespace quorl::python

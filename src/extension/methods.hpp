@@ -38,4 +38,10 @@ PyObject* new_or_updated_edge_arrays(PyObject* self, PyObject* unused);
 PyObject* deleted_edge_arrays(PyObject* self, PyObject* unused);
 PyObject* deleted_node_ids(PyObject* self, PyObject* unused);
 
+// Arrow tables of the readings.
+PyObject* new_or_updated_node_table(PyObject* self, PyObject* unused);
+PyObject* deleted_node_table(PyObject* self, PyObject* unused);
+PyObject* new_or_updated_edge_table(PyObject* self, PyObject* unused);
+PyObject* deleted_edge_table(PyObject* self, PyObject* unused);
+
 }  // namespace quorl::python

@@ -80,6 +80,7 @@ void forget_interpreter_objects() {
   the_module = nullptr;
   forget_graph_diff_type();
   forget_cached_objects();
+  forget_table_type();
   forget_registered = false;
 }
 
@@ -108,30 +109,28 @@ bool check_interpreter() {
 bool check_interpreter() { return true; }
 #endif
 
-PyObject* initialise() {
+PyRef initialise() {
   if (!check_interpreter()) {
-    return nullptr;
+    return {};
   }
   if (the_module != nullptr) {
-    Py_INCREF(the_module);
-    return the_module;
+    return PyRef::borrow(the_module);
   }
   PyRef module = PyRef::steal(PyModule_Create2(&module_definition, kApiVersion));
   if (!module) {
-    return nullptr;
+    return {};
   }
   PyTypeObject* type = get_or_create_graph_diff_type();
   if (type == nullptr || !populate(module.get(), type)) {
-    return nullptr;  // the new module is released; a later import starts again
+    return {};  // the new module is released; a later import starts again
   }
   if (the_module == nullptr) {
     the_module = module.get();
     Py_INCREF(the_module);  // kept for the life of the interpreter
-    return module.release();
+    return module;
   }
   // Another first initialisation finished while this one ran: keep one.
-  Py_INCREF(the_module);
-  return the_module;
+  return PyRef::borrow(the_module);
 }
 
 }  // namespace
@@ -139,5 +138,5 @@ PyObject* initialise() {
 }  // namespace quorl::python
 
 PyMODINIT_FUNC PyInit_quorl_api(void) {
-  return quorl::python::guard_entry([] { return quorl::python::initialise(); });
+  return quorl::python::entry_point(quorl::python::initialise);
 }

@@ -6,9 +6,9 @@
 # package).
 
 from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex, TypedDict, final
+from typing import Any, Protocol, SupportsFloat, SupportsIndex, TypedDict, final
 
-from typing_extensions import Buffer
+from typing_extensions import Buffer, CapsuleType
 
 __all__ = ["PyGraphDiff"]
 
@@ -34,8 +34,32 @@ _Weight = SupportsFloat | SupportsIndex
 # memoryview, array.array, a NumPy array) or a sequence of single values.
 # Ids in a buffer are its bytes, 16 per id (NumPy dtype "S16" or "V16", or
 # shape (n, 16) uint8); weights in a buffer are float32 or float64 items.
-_IdColumn = Buffer | Sequence[bytes]
-_WeightColumn = Buffer | Sequence[_Weight]
+#
+# Or an Arrow column: any object with __arrow_c_array__ or __arrow_c_stream__
+# (pyarrow arrays, chunked arrays, tables and record batches, polars series
+# and data frames, DuckDB results). Ids as fixed_size_binary(16) (arrow.uuid
+# included) or binary items of 16 bytes, weights as float32 or float64,
+# updates as a struct (a table) of columns named like the dictionary keys.
+class _ArrowArray(Protocol):
+    def __arrow_c_array__(self, requested_schema: Any = None, /) -> tuple[CapsuleType, CapsuleType]: ...
+
+class _ArrowStream(Protocol):
+    def __arrow_c_stream__(self, requested_schema: Any = None, /) -> CapsuleType: ...
+
+_ArrowColumn = _ArrowArray | _ArrowStream
+_IdColumn = Buffer | Sequence[bytes] | _ArrowColumn
+_WeightColumn = Buffer | Sequence[_Weight] | _ArrowColumn
+_UpdateColumn = Sequence[_NodeAttributes] | _ArrowColumn
+
+# What the table readings return (the class is not importable): an Arrow
+# table that owns its columns, for pyarrow.table(), pyarrow.record_batch(),
+# polars.DataFrame() or DuckDB, all without a copy.
+@final
+class _DiffTable:
+    def __arrow_c_schema__(self) -> CapsuleType: ...
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[CapsuleType, CapsuleType]: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> CapsuleType: ...
+    def __len__(self) -> int: ...
 
 @final
 class PyGraphDiff:
@@ -76,7 +100,7 @@ class PyGraphDiff:
     def add_edges(self, sources: _IdColumn, targets: _IdColumn, weights: _WeightColumn) -> int: ...
     def delete_edges(self, sources: _IdColumn, targets: _IdColumn) -> None: ...
     def delete_nodes(self, ids: _IdColumn) -> None: ...
-    def add_nodes(self, ids: _IdColumn, updates: Sequence[_NodeAttributes]) -> None: ...
+    def add_nodes(self, ids: _IdColumn, updates: _UpdateColumn) -> None: ...
 
     # Columnar readings, in the order of the dictionary readings: 16-byte ids
     # back to back and little-endian float32 weights, for
@@ -84,3 +108,11 @@ class PyGraphDiff:
     def new_or_updated_edge_arrays(self) -> tuple[bytes, bytes, bytes]: ...
     def deleted_edge_arrays(self) -> tuple[bytes, bytes]: ...
     def deleted_node_ids(self) -> bytes: ...
+
+    # Arrow tables of the readings, rows in the order of the dictionary
+    # readings: id, label, size, url, red, green, blue, show_label (nulls
+    # where absent); id; source, target, weight; source, target.
+    def new_or_updated_node_table(self) -> _DiffTable: ...
+    def deleted_node_table(self) -> _DiffTable: ...
+    def new_or_updated_edge_table(self) -> _DiffTable: ...
+    def deleted_edge_table(self) -> _DiffTable: ...

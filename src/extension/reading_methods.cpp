@@ -74,52 +74,49 @@ PyRef non_empty_groups(const Groups& groups, MakeValue make_value) {
 }  // namespace
 
 PyObject* new_or_updated_nodes(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
+  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyRef {
     PyRef result = PyRef::steal(PyDict_New());
     if (!result) {
-      return nullptr;
+      return {};
     }
     NodeUpdateWriter writer;
     for (const auto& [id, update] : instance.diff.new_or_updated_nodes()) {
       if (!set_by_id(result.get(), id, writer.write(update))) {
-        return nullptr;
+        return {};
       }
     }
-    return result.release();
+    return result;
   });
 }
 
 PyObject* deleted_nodes(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
-    return id_text_list(instance.diff.deleted_nodes()).release();
-  });
+  return with_instance<Access::shared>(
+      self, [](GraphDiffObject& instance) { return id_text_list(instance.diff.deleted_nodes()); });
 }
 
 PyObject* new_or_updated_edges(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
     return non_empty_groups(instance.diff.edges().new_or_updated,
-                            [](const auto& targets) { return weights_dict(targets); })
-        .release();
+                            [](const auto& targets) { return weights_dict(targets); });
   });
 }
 
 PyObject* deleted_edges(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
     return non_empty_groups(instance.diff.edges().deleted,
-                            [](const auto& targets) { return id_text_list(targets); })
-        .release();
+                            [](const auto& targets) { return id_text_list(targets); });
   });
 }
 
 PyObject* num_nodes(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
-    return PyLong_FromUnsignedLongLong(instance.diff.num_nodes());
+    return PyRef::steal(PyLong_FromUnsignedLongLong(instance.diff.num_nodes()));
   });
 }
 
 PyObject* num_edges(PyObject* self, PyObject* /*unused*/) {
   return with_instance<Access::shared>(self, [](GraphDiffObject& instance) {
-    return PyLong_FromUnsignedLongLong(instance.diff.num_edges());
+    return PyRef::steal(PyLong_FromUnsignedLongLong(instance.diff.num_edges()));
   });
 }
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "diff/graph_diff.hpp"
 
 namespace quorl::testing_support {
@@ -47,17 +47,17 @@ inline NodeId id_from_hex(std::string_view hex) {
 class ByteBuilder {
  public:
   ByteBuilder& count(std::uint64_t value) {
-    for (int index = 0; index < 8; ++index) {
+    for (std::size_t index = 0; index < kCountBytes; ++index) {
       bytes_.push_back(static_cast<std::uint8_t>(value >> (8 * index)));
     }
     return *this;
   }
-  ByteBuilder& id(const NodeId& id) { return count(16).raw(id.data(), id.size()); }
+  ByteBuilder& id(const NodeId& id) { return count(kIdLength).raw(id.data(), id.size()); }
   ByteBuilder& text(std::string_view text) {
     return count(text.size()).raw(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   }
   ByteBuilder& weight_bits(std::uint32_t bits) {
-    for (int index = 0; index < 4; ++index) {
+    for (std::size_t index = 0; index < kWeightBytes; ++index) {
       bytes_.push_back(static_cast<std::uint8_t>(bits >> (8 * index)));
     }
     return *this;

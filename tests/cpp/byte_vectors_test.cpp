@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "byte_form_support.hpp"
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "bytes/node_text.hpp"
 #include "id_map_access.hpp"
 #include "node_fields.hpp"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "byte_form_support.hpp"
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "heap_probe.hpp"
 
 namespace quorl {

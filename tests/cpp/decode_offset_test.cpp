@@ -5,7 +5,7 @@
 #include <string>
 
 #include "byte_form_support.hpp"
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 
 namespace quorl {
 namespace {
@@ -15,9 +15,9 @@ using namespace testing_support;
 const NodeId kA = numbered_id(0x00);
 const NodeId kB = numbered_id(0x10);
 
-// A node's text starts after the node count (8), the id's length (8), the
-// id (16) and the text's length (8).
-constexpr std::size_t kFirstText = 40;
+// A node's text starts after the node count, the id field and the text's
+// length.
+constexpr std::size_t kFirstText = kCountBytes + kIdFieldBytes + kCountBytes;
 
 Bytes one_node_with_text(std::string_view text) {
   return ByteBuilder().count(1).id(kA).text(text).zero_counts(3).bytes();
@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         OffsetCase{
             "second_text_refused",
             ByteBuilder().count(2).id(kA).text("{}").id(kB).text("{]").zero_counts(3).bytes(),
-            DecodeFailure::invalid_node_text, kFirstText + 2 + 8 + 16 + 8 + 1},
+            DecodeFailure::invalid_node_text, kFirstText + 2 + kIdFieldBytes + kCountBytes + 1},
         // An id's length is refused once read: the offset is where the id
         // would start.
         OffsetCase{"first_id_length_15",
@@ -72,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
         OffsetCase{"cut_inside_the_node_count", Bytes(5, 0), DecodeFailure::premature_end, 0},
         OffsetCase{"cut_inside_the_second_text", cut_to(kTwoNodes, kTwoNodes.size() - 1),
                    DecodeFailure::premature_end, kTwoNodes.size() - 2},
-        OffsetCase{"cut_inside_the_second_id", cut_to(kTwoNodes, kFirstText + 2 + 8 + 10),
-                   DecodeFailure::premature_end, kFirstText + 2 + 8},
+        OffsetCase{"cut_inside_the_second_id", cut_to(kTwoNodes, kFirstText + 2 + kCountBytes + 10),
+                   DecodeFailure::premature_end, kFirstText + 2 + kCountBytes},
         OffsetCase{"cut_before_the_edge_sections", kTwoNodes, DecodeFailure::premature_end,
                    kTwoNodes.size()}),
     [](const auto& test_case) { return std::string(test_case.param.name); });

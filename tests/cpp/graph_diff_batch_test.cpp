@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "diff/graph_diff.hpp"
 #include "diff_text.hpp"
 #include "heap_probe.hpp"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "byte_form_support.hpp"
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "bytes/node_text.hpp"
 #include "id_map_access.hpp"
 #include "node_fields.hpp"
@@ -51,7 +51,7 @@ Diff diff_with_every_container() {
 
 TEST(BytesToGraphDiff, EveryShortInputFails) {
   for (const std::uint8_t fill : std::initializer_list<std::uint8_t>{0x00, 0x01, 0xFF}) {
-    for (std::size_t length = 0; length < 32; ++length) {
+    for (std::size_t length = 0; length < kEmptyDiffBytes; ++length) {
       EXPECT_EQ(failure_of(Bytes(length, fill)), DecodeFailure::premature_end) << length;
     }
   }
@@ -71,7 +71,7 @@ TEST(BytesToGraphDiff, BytesAfterTheLastSectionAreIgnored) {
   for (int round = 0; round < 200; ++round) {
     Bytes bytes = graph_diff_to_bytes(diff_with_every_container()).value();
     if (round % 2 == 0) {
-      bytes = Bytes(32, 0);
+      bytes = Bytes(kEmptyDiffBytes, 0);
     }
     const Bytes original = bytes;
     for (auto extra = random() % 64; extra > 0; --extra) {

@@ -52,3 +52,14 @@ def copy(diff: PyGraphDiff) -> PyGraphDiff:
 
 if __name__ == "__main__":
     print(summarise(build()))
+
+
+def tables(diff: PyGraphDiff) -> int:
+    nodes = diff.new_or_updated_node_table()
+    schema = nodes.__arrow_c_schema__()
+    batch_schema, batch = nodes.__arrow_c_array__()
+    stream = diff.new_or_updated_edge_table().__arrow_c_stream__(requested_schema=None)
+    # A table is itself an Arrow column: one of ids, or of attributes.
+    diff.add_nodes(diff.deleted_node_table(), nodes)
+    diff.delete_nodes(ids=diff.deleted_node_table())
+    return len(nodes) + len(diff.deleted_edge_table()) + len([schema, batch_schema, batch, stream])

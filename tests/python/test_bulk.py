@@ -404,6 +404,63 @@ def test_conversion_code_meets_the_borrow_and_cannot_change_what_is_read():
     }
 
 
+class Meddling:
+    """A sequence, neither list nor tuple, that runs `action` on every read."""
+
+    def __init__(self, items, action):
+        self.items = items
+        self.action = action
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, index):
+        self.action()
+        return self.items[index]
+
+
+# Calls whose id buffers `first` and `second` are taken before a later column's
+# conversion runs `action`.
+LATER_COLUMN_RUNS_CODE = {
+    "add_edges: targets a sequence": lambda d, first, second, action: d.add_edges(
+        first, Meddling([B, C], action), array.array("f", [1.0, 2.0])
+    ),
+    "add_edges: weights a sequence": lambda d, first, second, action: d.add_edges(
+        first, second, Meddling([1.0, 2.0], action)
+    ),
+    "add_edges: a weight's __float__": lambda d, first, second, action: d.add_edges(
+        first, second, [1.0, Hook(action, 2.0)]
+    ),
+    "delete_edges: targets a sequence": lambda d, first, second, action: d.delete_edges(
+        first, Meddling([B, C], action)
+    ),
+    "add_nodes: updates a sequence": lambda d, first, second, action: d.add_nodes(
+        first, Meddling([{}, {"red": 1}], action)
+    ),
+    "add_nodes: a size's __float__": lambda d, first, second, action: d.add_nodes(
+        first, [{}, {"size": Hook(action, 2.0)}]
+    ),
+}
+
+
+@pytest.mark.parametrize(
+    "call", LATER_COLUMN_RUNS_CODE.values(), ids=LATER_COLUMN_RUNS_CODE.keys()
+)
+def test_code_in_a_later_conversion_cannot_change_a_buffer_already_taken(call):
+    def outcome(overwrite):
+        d = PyGraphDiff()
+        first, second = bytearray(A + B), bytearray(C + A)
+
+        def action():
+            if overwrite:
+                first[:] = second[:] = b"\xee" * 32
+
+        call(d, first, second, action)
+        return readings(d)
+
+    assert outcome(overwrite=True) == outcome(overwrite=False)
+
+
 @pytest.mark.skipif(
     PYPY, reason="PyPy's C-API layer decides itself whether an exported bytearray may resize"
 )

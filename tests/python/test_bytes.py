@@ -20,6 +20,14 @@ VECTORS = VECTOR_FILE["vectors"]
 REFUSED_VECTORS = VECTOR_FILE["refused"]
 DESERIALIZE_FAILED = "Failed to deserialize graph diff."
 
+# The sizes of the byte form's fields, in bytes.
+COUNT = 8
+ID_LENGTH = 16
+ID_FIELD = COUNT + ID_LENGTH
+WEIGHT = 4
+GROUP_HEADER = ID_FIELD + COUNT  # a source's id field and its count of targets
+EMPTY_DIFF = 4 * COUNT
+
 
 def id_text(hex_id):
     return f"{hex_id[:8]}-{hex_id[8:12]}-{hex_id[12:16]}-{hex_id[16:20]}-{hex_id[20:]}"
@@ -85,12 +93,12 @@ def test_golden_vectors_decode_to_their_contents(vector):
 
 
 def test_new_instance_encodes_to_32_zero_bytes():
-    assert PyGraphDiff().to_bytes() == bytes(32)
+    assert PyGraphDiff().to_bytes() == bytes(EMPTY_DIFF)
 
 
 @pytest.mark.parametrize(
     "data",
-    [b"", b"\x00", bytes(31), bytes(8) + (15).to_bytes(8, "little")],
+    [b"", b"\x00", bytes(EMPTY_DIFF - 1), bytes(COUNT) + (15).to_bytes(COUNT, "little")],
     ids=["empty", "one byte", "31 bytes", "id length 15"],
 )
 def test_undecodable_input_raises_the_fixed_exception(data):
@@ -172,7 +180,7 @@ def test_to_bytes_is_refused_while_a_mutating_call_runs():
 
     diff.add_edge(bytes(16), bytes(16), Weight())
     assert seen == ["Already mutably borrowed"]
-    assert len(diff.to_bytes()) == 32 + 32 + 28
+    assert len(diff.to_bytes()) == EMPTY_DIFF + GROUP_HEADER + ID_FIELD + WEIGHT
 
 
 def _peak_memory_of(code):
@@ -195,9 +203,9 @@ def _peak_memory_of(code):
 
 @pytest.mark.parametrize("section", range(4))
 def test_a_huge_count_fails_without_a_large_allocation(section):
-    huge = (1 << 40).to_bytes(8, "little")
-    entry = (16).to_bytes(8, "little") + bytes(16) + bytes(8)
-    data = bytes(8 * section) + huge + entry * 3
+    huge = (1 << 40).to_bytes(COUNT, "little")
+    entry = ID_LENGTH.to_bytes(COUNT, "little") + bytes(ID_LENGTH) + bytes(COUNT)
+    data = bytes(COUNT * section) + huge + entry * 3
     growth = _peak_memory_of(
         f"""
         try:

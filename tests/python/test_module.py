@@ -47,6 +47,10 @@ METHOD_TABLE = [
     ("new_or_updated_edge_arrays", False, "($self)"),
     ("deleted_edge_arrays", False, "($self)"),
     ("deleted_node_ids", False, "($self)"),
+    ("new_or_updated_node_table", False, "($self)"),
+    ("deleted_node_table", False, "($self)"),
+    ("new_or_updated_edge_table", False, "($self)"),
+    ("deleted_edge_table", False, "($self)"),
 ]
 
 PY_TPFLAGS_BASETYPE = 1 << 10

@@ -1,6 +1,6 @@
 // The byte form into a vector of its own, for the tests, fuzzers and
 // benchmarks; the module encodes through a ByteSink of its own
-// (graph_diff_bytes.hpp).
+// (bytes/graph_diff_bytes.hpp).
 #pragma once
 
 #include <cstddef>

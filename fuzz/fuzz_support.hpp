@@ -10,6 +10,7 @@
 
 #include "diff/graph_diff.hpp"
 #include "node_update/node_update.hpp"
+#include "read_back.hpp"
 
 namespace quorl::fuzz {
 
@@ -24,14 +25,7 @@ inline void require(bool holds, const char* property) {
   }
 }
 
-// What a record reads back as after a trip through its text: a size that
-// is not finite is written as null and comes back absent.
-inline NodeUpdate as_read_back(NodeUpdate update) {
-  if (const auto size = update.get<Field::size>(); size && !std::isfinite(*size)) {
-    update.reset(Field::size);
-  }
-  return update;
-}
+using testing_support::as_read_back;
 
 // Same ids everywhere, weights bit for bit, node records as read back.
 inline bool same_after_round_trip(const Diff& original, const Diff& decoded) {

@@ -21,9 +21,15 @@
 #include "diff/id_containers.hpp"
 #include "diff/node_id.hpp"
 #include "diff/sources_by_target.hpp"
+#include "diff/undo_journal.hpp"
 #include "node_update/node_update.hpp"
 
 namespace quorl {
+
+namespace batch_detail {
+template <class Value>
+struct Rows;
+}  // namespace batch_detail
 
 // The record of edge changes, grouped by source node.
 template <class Id, class W, class Hash = IdHash>
@@ -109,25 +115,30 @@ class GraphDiff {
       scan_for_sources(node, pointing);
     }
     put_in_order_after_removal(pointing, own);
-    record_deletions(node, pointing);
+    UndoJournal journal;
+    record_deletions(journal, node, pointing);
+    journal.commit();
     erase_deleted_node(node, pointing, own);
   }
 
   // Sets the weight of (from, to) and takes the pair out of the deleted
   // edges, unless either endpoint is marked deleted; then nothing changes.
   std::expected<void, EndpointDeleted> add_edge(const Id& from, const Id& to, W weight) {
-    // The emptiness checks spare hashing ids against containers that most
+    // The emptiness check spares hashing ids against a container that most
     // diffs leave empty.
     const Probe source(from);
     const Probe target(to);
-    if (!deleted_nodes_.empty() &&
-        (deleted_nodes_.contains(source) || deleted_nodes_.contains(target))) {
+    if (refuses_edge(source, target)) {
       return std::unexpected(EndpointDeleted{});
     }
-    bool new_pair = false;
-    insert_into_group(edges_.new_or_updated, source, [&](auto& targets) {
-      new_pair = targets.insert_or_assign(target, weight).second;
-    });
+    UndoJournal journal;
+    const auto group = journal.insert(edges_.new_or_updated, source).first;
+    const auto [pair, new_pair] =
+        journal.open_group(edges_.new_or_updated, group).insert(target, weight);
+    journal.commit();
+    if (!new_pair) {
+      pair->second = weight;
+    }
     if (const auto deleted =
             edges_.deleted.empty() ? edges_.deleted.end() : edges_.deleted.find(source);
         deleted != edges_.deleted.end()) {
@@ -142,11 +153,46 @@ class GraphDiff {
     return {};
   }
 
+  // Whether add_edge refuses (from, to): an endpoint is marked deleted. The
+  // emptiness check spares hashing ids against a set that most diffs leave
+  // empty.
+  template <class Source, class Target>
+  [[nodiscard]] bool refuses_edge(const Source& from, const Target& to) const noexcept {
+    return !deleted_nodes_.empty() &&
+           (deleted_nodes_.contains(from) || deleted_nodes_.contains(to));
+  }
+
+  // Which edges of a batch add_edges refuses, judged once: a caller that
+  // must know how many a batch records before the diff changes asks for
+  // them and passes them on to add_edges. Refusals depend on deleted_nodes
+  // alone, which add_edges does not change.
+  struct EdgeRefusals {
+    std::vector<std::uint8_t> refused;  // non-zero where refused; empty when none is
+    std::size_t count = 0;
+  };
+  [[nodiscard]] EdgeRefusals refused_edges(std::span<const Id> from, std::span<const Id> to) const {
+    EdgeRefusals refusals;
+    if (deleted_nodes_.empty()) {
+      return refusals;
+    }
+    refusals.refused.resize(from.size());
+    for (std::size_t item = 0; item < from.size(); ++item) {
+      if (refuses_edge(from[item], to[item])) {
+        refusals.refused[item] = 1;
+        ++refusals.count;
+      }
+    }
+    return refusals;
+  }
+
   // Records (from, to) as deleted, whether or not it was ever set.
   void delete_edge(const Id& from, const Id& to) {
     const Probe source(from);
     const Probe target(to);
-    insert_into_group(edges_.deleted, source, [&](auto& targets) { targets.insert(target); });
+    UndoJournal journal;
+    const auto group = journal.insert(edges_.deleted, source).first;
+    journal.open_group(edges_.deleted, group).insert(target);
+    journal.commit();
     remove_pending_pair(source, target);
   }
 
@@ -158,7 +204,12 @@ class GraphDiff {
 
   // Returns the number of edges recorded, not counting the refused ones.
   std::size_t add_edges(std::span<const Id> from, std::span<const Id> to,
-                        std::span<const W> weights);
+                        std::span<const W> weights) {
+    return add_edges(from, to, weights, refused_edges(from, to));
+  }
+  // The same with the refusals judged beforehand (see refused_edges).
+  std::size_t add_edges(std::span<const Id> from, std::span<const Id> to,
+                        std::span<const W> weights, EdgeRefusals refusals);
   void delete_edges(std::span<const Id> from, std::span<const Id> to);
   void delete_nodes(std::span<const Id> ids);
   // Moves from `updates`, which the caller gives up whether or not it fails.
@@ -248,44 +299,23 @@ class GraphDiff {
   }
 
   // Adds `id` to deleted_nodes and to the deleted targets of every source in
-  // `pointing`: the steps of a deletion that allocate. If one of them runs
-  // out of memory, those already taken are undone and the exception goes on.
-  void record_deletions(const Probe& id, const SourceList& pointing) {
-    struct Undo {
-      bool created_group;
-      bool inserted_target;
-    };
-    boost::container::small_vector<Undo, 8> undo;
-    undo.reserve(pointing.size());
-    const bool newly_deleted = deleted_nodes_.insert(id).second;
-    try {
-      for (const SourceEntry* entry : pointing) {
-        auto [group, created] = edges_.deleted.try_emplace(entry->first);
-        undo.push_back({created, false});
-        undo.back().inserted_target = group->second.insert(id).second;
-      }
-    } catch (...) {
-      for (std::size_t index = undo.size(); index-- > 0;) {
-        const auto group = edges_.deleted.find(pointing[index]->first);
-        if (undo[index].inserted_target) {
-          group->second.erase(id);
-        }
-        if (undo[index].created_group) {
-          edges_.deleted.erase(group);
-        }
-      }
-      if (newly_deleted) {
-        deleted_nodes_.erase(id);
-      }
-      throw;
+  // `pointing` (source entries or their ids): the steps of a deletion that
+  // allocate, through `journal`.
+  template <class Sources>
+  void record_deletions(UndoJournal& journal, const Probe& id, const Sources& pointing) {
+    journal.insert(deleted_nodes_, id);
+    for (const auto& source : pointing) {
+      const auto group = journal.insert(edges_.deleted, source_id(source)).first;
+      journal.open_group(edges_.deleted, group).insert(id);
     }
   }
+  static const Id& source_id(const SourceEntry* entry) noexcept { return entry->first; }
+  static const Id& source_id(const Id& id) noexcept { return id; }
 
-  // For delete_nodes: the sources pointing at each of `ids`, bucketed by
-  // item, found in one pass over the pending edges; leaves `bucket_end`
-  // empty when scanning for each id costs less.
-  void sources_in_one_pass(std::span<const Id> ids, std::vector<std::size_t>& bucket_end,
-                           std::vector<SourceEntry*>& bucketed);
+  // The steps of delete_nodes, in diff/graph_diff_batch.hpp.
+  struct DeletionTurns;
+  DeletionTurns deletion_turns(std::span<const Id> ids);
+  bool sources_in_one_pass(std::span<const Id> ids, batch_detail::Rows<SourceEntry*>& found);
 
   // The steps of a node's deletion that cannot fail, once its deletions are
   // recorded: drops its record, the pending edges of `pointing` that point
@@ -332,39 +362,26 @@ class GraphDiff {
     edges_.new_or_updated.erase(own);
   }
 
-  // Builds the index of sources by target from the pending edges, or leaves
-  // none when memory runs out.
+  // Builds the index of sources by target from the pending edges.
   void build_index() noexcept {
-    try {
-      sources_by_target_ = std::make_unique<Index>(edges_.new_or_updated);
-    } catch (const std::bad_alloc&) {
-      sources_by_target_.reset();
-    }
+    change_index([&] { sources_by_target_ = std::make_unique<Index>(edges_.new_or_updated); });
   }
 
-  // Adds a new pending pair to the index; if memory runs out the index is
-  // dropped, and the next deletion builds it again.
+  // Adds a new pending pair to the index.
   void index_pair(const Probe& from, const Probe& to) noexcept {
-    try {
-      sources_by_target_->add(to, from);
-    } catch (const std::bad_alloc&) {
-      sources_by_target_.reset();
-    }
+    change_index([&] { sources_by_target_->add(to, from); });
   }
 
-  // Runs `insert` on the inner container of `key`, creating the entry first
-  // when there is none. If the insertion throws (out of memory), a freshly
-  // created entry is removed again, so no empty group is left behind.
-  template <class Groups, class Insert>
-  static void insert_into_group(Groups& groups, const Probe& key, Insert&& insert) {
-    auto [group, created] = groups.try_emplace(key);
+  // Runs `change` on the index, which is only an accelerator: if memory
+  // runs out it is dropped, deletions scan meanwhile, and a later one builds
+  // it again. This is the one place where the diff catches running out of
+  // memory; everywhere else the operation's journal undoes it.
+  template <class Change>
+  void change_index(Change&& change) noexcept {
     try {
-      insert(group->second);
-    } catch (...) {
-      if (created) {
-        groups.erase(key);
-      }
-      throw;
+      change();
+    } catch (const std::bad_alloc&) {
+      sources_by_target_.reset();
     }
   }
 

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <stdexcept>
 #include <tuple>
 #include <utility>
 
@@ -121,17 +120,6 @@ class IdMap : public detail::OrderedTable<Id, std::pair<const Id, Value>, detail
     this->append({}, std::piecewise_construct, std::forward_as_tuple(copy),
                  std::forward_as_tuple(std::forward<Argument>(value)));
   }
-
-  Value& operator[](const Id& key) { return try_emplace(key).first->second; }
-
-  [[nodiscard]] Value& at(const Id& key) {
-    const auto found = find(key);
-    if (found == end()) {
-      throw std::out_of_range("IdMap::at: no such key");
-    }
-    return found->second;
-  }
-  [[nodiscard]] const Value& at(const Id& key) const { return const_cast<IdMap*>(this)->at(key); }
 
   using Table::erase;
   void erase(const_iterator entry) noexcept {

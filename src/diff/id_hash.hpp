@@ -101,7 +101,8 @@ HashKey random_hash_key();
 
 }  // namespace detail
 
-// SipHash-1-3 of the 16 bytes of `id` under `key`.
+// SipHash-1-3 under `key` of 16 bytes given as two little-endian words,
+// `low` (bytes 0-7) and `high` (bytes 8-15).
 [[nodiscard]] constexpr std::uint64_t sip_hash_1_3(const HashKey& key, const std::uint64_t low,
                                                    const std::uint64_t high) noexcept {
   detail::SipState state{key.first ^ 0x736f6d6570736575ULL, key.second ^ 0x646f72616e646f6dULL,

@@ -15,9 +15,9 @@
 //   a lookup compares sixteen tags at a time and reads an entry only where
 //   its tag matches, one in 256 of the others. A byte per entry keeps a
 //   group of a hundred targets nearly as small as a bare array, while a
-//   lookup no longer walks every id of it. (Four-bit tags were tried: the
-//   one false match in sixteen, each a mispredicted branch and a read of
-//   another entry, made add_edge from Python a fifth slower.)
+//   lookup no longer walks every id of it. A whole byte rather than half:
+//   each false match costs a mispredicted branch and a read of another
+//   entry, and half a byte would let one in sixteen through.
 // - beyond, an index of positions (open addressing, linear probing, at
 //   most half full, removal by backward shift, so no tombstones).
 // Tags and positions are rebuilt from the keys when the block changes form.
@@ -79,21 +79,22 @@ class OrderedTable {
 
  public:
   // The largest capacity found without an index of positions (by keys
-  // alone, or by tags). Indexing groups above 32 targets was tried: a graph
-  // of 100 targets per source took a tenth more memory and half again as
-  // long to decode. A tag costs one byte per entry where an index of
-  // one-byte positions, at most half full, costs two.
+  // alone, or by tags). A tag costs one byte per entry where an index of
+  // one-byte positions, at most half full, costs two, and a tag is written
+  // where its entry is, while an index is written at scattered slots as a
+  // decoded group fills: groups of a hundred targets stay tagged.
   static constexpr std::uint32_t kLinearCapacity = 128;
-  // The largest capacity searched by comparing keys alone, without tags.
-  // Measured with bench_core's edge_group_lookup: under the AES form,
+  // The largest capacity searched by comparing keys alone, without tags:
   // hashing one id and comparing its tag costs about as much as scanning 8
-  // to 16 ids for an absent one (what an insertion does); a scan of a
-  // hundred made add_edge and delete_edge from Python a fifth slower than
-  // with a hash.
+  // to 16 ids for an absent one (what an insertion does), and a scan grows
+  // with the group where a hash does not (bench_core's edge_group_lookup
+  // compares the two).
   static constexpr std::uint32_t kScanCapacity = 16;
 
   OrderedTable() noexcept = default;
-  OrderedTable(const OrderedTable& other) { copy_from(other); }
+  // Delegating, so that a copy that throws midway is destroyed like any
+  // table (see copy_from).
+  OrderedTable(const OrderedTable& other) : OrderedTable() { copy_from(other); }
   OrderedTable(OrderedTable&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
   OrderedTable& operator=(const OrderedTable& other) {
     if (this != &other) {
@@ -148,11 +149,28 @@ class OrderedTable {
     return 1;
   }
 
+  // Removes the entries from position `size` on, newest first: undoes the
+  // insertions that appended them (UndoJournal).
+  void truncate(std::size_t size) noexcept {
+    for (std::size_t held = this->size(); held > size; --held) {
+      erase_at(static_cast<std::uint32_t>(held - 1));
+    }
+  }
+
   // Makes room for `count` entries in all, so that inserting up to that
   // many allocates nothing more (the primitive for an all-or-nothing batch).
   void reserve(std::size_t count) {
     if (count > capacity()) {
       reallocate(checked_capacity(count));
+    }
+  }
+
+  // Gives back the room beyond what insertions alone would have left, after
+  // a reservation that fewer new entries filled than it allowed for. Only
+  // the allocation can throw, before anything moved.
+  void release_unused() {
+    if (block_ != nullptr && block_->size != 0 && block_->capacity > grown_capacity(block_->size)) {
+      reallocate(block_->size);
     }
   }
 
@@ -565,16 +583,12 @@ class OrderedTable {
     Header* const fresh = allocate(other.block_->size);
     auto* const to = reinterpret_cast<Entry*>(reinterpret_cast<std::byte*>(fresh) + kEntriesOffset);
     const Entry* const from = other.entries();
-    try {
-      for (; fresh->size < other.block_->size; ++fresh->size) {
-        std::construct_at(to + fresh->size, from[fresh->size]);
-      }
-    } catch (...) {
-      std::destroy_n(to, fresh->size);
-      ::operator delete(fresh);
-      throw;
-    }
+    // The block is the table's from the start, so that a copy that throws
+    // midway is destroyed with the entries it holds.
     block_ = fresh;
+    for (; fresh->size < other.block_->size; ++fresh->size) {
+      std::construct_at(to + fresh->size, from[fresh->size]);
+    }
     index_all();
   }
 

@@ -43,21 +43,6 @@ bool read_edge_ends(PyObject* sources, PyObject* targets, HeldBuffers& held, Edg
   return read_id_column(targets, "targets", &first, held, ends.targets);
 }
 
-// How many of the edges add_edges will record: those with neither end
-// marked deleted (which no edge of the batch changes).
-std::size_t count_accepted(const Diff& diff, const EdgeEnds& ends) {
-  const auto& deleted = diff.deleted_nodes();
-  if (deleted.empty()) {
-    return ends.sources.size();
-  }
-  std::size_t accepted = 0;
-  for (std::size_t index = 0; index < ends.sources.size(); ++index) {
-    accepted +=
-        deleted.contains(ends.sources[index]) || deleted.contains(ends.targets[index]) ? 0 : 1;
-  }
-  return accepted;
-}
-
 }  // namespace
 
 PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
@@ -79,12 +64,13 @@ PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional
         // afterwards would report a failure for edits that were made. No
         // Python code runs from here on, so the columns that view buffers
         // are read as they are.
-        PyRef result = PyRef::steal(PyLong_FromSize_t(count_accepted(instance.diff, ends)));
+        auto refusals = instance.diff.refused_edges(ends.sources.values(), ends.targets.values());
+        PyRef result = PyRef::steal(PyLong_FromSize_t(ends.sources.size() - refusals.count));
         if (!result) {
           return {};
         }
-        [[maybe_unused]] const std::size_t recorded =
-            instance.diff.add_edges(ends.sources.values(), ends.targets.values(), weights.values());
+        [[maybe_unused]] const std::size_t recorded = instance.diff.add_edges(
+            ends.sources.values(), ends.targets.values(), weights.values(), std::move(refusals));
         assert(recorded == PyLong_AsSize_t(result.get()));
         return result;
       });

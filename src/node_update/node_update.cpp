@@ -27,22 +27,6 @@ void NodeUpdate::set_text(Field field, SmallText text) noexcept {
   present_ |= presence_bit(field);
 }
 
-void NodeUpdate::reset(Field field) noexcept {
-  visit_field(field, [this]<Field known>() {
-    if constexpr (kind_of(known) == FieldKind::text) {
-      texts_[detail::slot_of(known)] = SmallText();
-    } else if constexpr (kind_of(known) == FieldKind::size) {
-      size_bits_ = 0;
-    } else if constexpr (kind_of(known) == FieldKind::colour) {
-      colours_[detail::slot_of(known)] = 0;
-    } else {
-      present_ &= static_cast<std::uint8_t>(~kShowLabelValue);
-    }
-    return true;
-  });
-  present_ &= static_cast<std::uint8_t>(~presence_bit(field));
-}
-
 NodeUpdate& NodeUpdate::operator+=(NodeUpdate incoming) noexcept {
   all_fields([&]<Field field>() {
     if (incoming.has(field)) {

@@ -182,10 +182,6 @@ class NodeUpdate {
   // Makes the text field present with `text`, taken over.
   void set_text(Field field, SmallText text) noexcept;
 
-  // Makes the field absent. Merges never do this; only whole records are
-  // dropped by the diff.
-  void reset(Field field) noexcept;
-
   // Merges `incoming` into this record field by field: a field present in
   // `incoming` replaces ours (texts are moved, sizes copied bit for bit), an
   // absent one leaves ours alone. A merge never makes a field absent again.

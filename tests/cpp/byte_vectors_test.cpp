@@ -11,6 +11,7 @@
 #include "byte_form_support.hpp"
 #include "byte_string.hpp"
 #include "bytes/node_text.hpp"
+#include "id_map_access.hpp"
 #include "node_fields.hpp"
 
 namespace quorl {
@@ -54,7 +55,8 @@ Diff diff_from(const json::object& vector) {
   }
   Diff::Edges edges;
   for (const auto& source : vector.at("new_or_updated_edges").as_array()) {
-    auto& targets = edges.new_or_updated[id_from_hex(string_of(source.at("source")))];
+    auto& targets = testing_support::value_for(edges.new_or_updated,
+                                               id_from_hex(string_of(source.at("source"))));
     for (const auto& target : source.at("targets").as_array()) {
       const auto bits =
           static_cast<std::uint32_t>(std::stoul(string_of(target.at("weight_bits")), nullptr, 16));
@@ -62,7 +64,8 @@ Diff diff_from(const json::object& vector) {
     }
   }
   for (const auto& source : vector.at("deleted_edges").as_array()) {
-    auto& targets = edges.deleted[id_from_hex(string_of(source.at("source")))];
+    auto& targets =
+        testing_support::value_for(edges.deleted, id_from_hex(string_of(source.at("source"))));
     for (const auto& target : source.at("targets").as_array()) {
       targets.insert(id_from_hex(string_of(target)));
     }
@@ -93,7 +96,7 @@ TEST(ByteVectors, DecodeToTheDescribedContainersAndReEncode) {
       const auto id = id_from_hex(string_of(node.at("id")));
       EXPECT_EQ(read_node_text(string_of(node.at("text"))).has_value(), true);
       if (vector.at("canonical").as_bool()) {
-        EXPECT_EQ(write_node_text(decoded->new_or_updated_nodes().at(id)),
+        EXPECT_EQ(write_node_text(testing_support::value_at(decoded->new_or_updated_nodes(), id)),
                   string_of(node.at("text")));
       }
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <numeric>
 #include <random>
@@ -264,6 +265,50 @@ TEST(AddEdges, GroupsThousandsOfSourcesAsTheLoopTakesThem) {
       shuffled.weights.push_back(items.weights[index]);
     }
     items = std::move(shuffled);
+  }
+}
+
+// A batch that repeats its edges leaves the diff holding what one of each
+// holds, whether the repeats come in runs of one source or interleaved.
+TEST(AddEdges, RepeatedEdgesKeepNoMoreMemoryThanOneOfEach) {
+  constexpr std::size_t kSources = 100;
+  constexpr std::size_t kTargetsEach = 10;
+  constexpr std::size_t kRepeats = 200;
+  const auto id_of = [](std::size_t number, std::uint8_t kind) {
+    NodeId id{};
+    id[0] = static_cast<std::uint8_t>(number);
+    id[1] = static_cast<std::uint8_t>(number >> 8U);
+    id[15] = kind;
+    return id;
+  };
+  std::mt19937 random(47);
+  for (const bool in_runs : {true, false}) {
+    Items once;
+    for (std::size_t source = 0; source < kSources; ++source) {
+      for (std::size_t target = 0; target < kTargetsEach; ++target) {
+        once.first.push_back(id_of(source, 1));
+        once.second.push_back(id_of(target, 2));
+        once.weights.push_back(1.0F);
+      }
+    }
+    Items repeated;
+    for (std::size_t edge = 0; edge < once.first.size(); ++edge) {
+      for (std::size_t repeat = 0; repeat < kRepeats; ++repeat) {
+        const std::size_t item = in_runs ? edge : random() % once.first.size();
+        repeated.first.push_back(once.first[item]);
+        repeated.second.push_back(once.second[item]);
+        repeated.weights.push_back(static_cast<float>(repeat));
+      }
+    }
+    const auto held_after = [](const Items& items) {
+      const std::size_t before = testing_support::live_heap_bytes();
+      auto diff = std::make_unique<Diff>();
+      diff->add_edges(items.first, items.second, items.weights);
+      return testing_support::live_heap_bytes() - before;
+    };
+    const std::size_t once_bytes = held_after(once);
+    const std::size_t repeated_bytes = held_after(repeated);
+    EXPECT_LT(repeated_bytes, once_bytes * 3 / 2) << (in_runs ? "in runs" : "interleaved");
   }
 }
 

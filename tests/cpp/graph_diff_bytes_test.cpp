@@ -12,7 +12,9 @@
 #include "byte_form_support.hpp"
 #include "byte_string.hpp"
 #include "bytes/node_text.hpp"
+#include "id_map_access.hpp"
 #include "node_fields.hpp"
+#include "read_back.hpp"
 
 namespace quorl {
 namespace {
@@ -167,7 +169,8 @@ TEST_P(Utf8Text, IsCheckedStrictly) {
     return;
   }
   ASSERT_TRUE(decoded.has_value());
-  EXPECT_EQ(decoded->new_or_updated_nodes().at(kA).get<Field::label>(), GetParam().label_bytes);
+  EXPECT_EQ(testing_support::value_at(decoded->new_or_updated_nodes(), kA).get<Field::label>(),
+            GetParam().label_bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -223,7 +226,7 @@ TEST(BytesToGraphDiff, ResolvesRepeatedKeys) {
                                 .text("{\"size\":2}")
                                 .zero_counts(3));
   ASSERT_EQ(nodes.new_or_updated_nodes().size(), 2U);
-  EXPECT_TRUE(same_fields(nodes.new_or_updated_nodes().at(kA),
+  EXPECT_TRUE(same_fields(testing_support::value_at(nodes.new_or_updated_nodes(), kA),
                           testing::make_update({.size = 2.0F})));  // not merged
 
   const Diff deleted = decode(ByteBuilder().count(0).count(3).id(kA).id(kB).id(kA).zero_counts(2));
@@ -242,7 +245,7 @@ TEST(BytesToGraphDiff, ResolvesRepeatedKeys) {
                                   .id(kB)
                                   .weight_bits(0x40400000)
                                   .count(0));
-  EXPECT_EQ(weights.edges().new_or_updated.at(kA),
+  EXPECT_EQ(testing_support::value_at(weights.edges().new_or_updated, kA),
             (Diff::Edges::TargetWeights{{kB, 3.0F}, {kC, 2.0F}}));
 
   const Diff updated_sources = decode(ByteBuilder()
@@ -267,11 +270,13 @@ TEST(BytesToGraphDiff, ResolvesRepeatedKeys) {
   const Diff deleted_sources = decode(
       ByteBuilder().zero_counts(3).count(2).id(kA).count(3).id(kB).id(kC).id(kB).id(kA).count(1).id(
           kC));
-  EXPECT_EQ(deleted_sources.edges().deleted.at(kA), (Diff::Edges::Targets{kC}));
+  EXPECT_EQ(testing_support::value_at(deleted_sources.edges().deleted, kA),
+            (Diff::Edges::Targets{kC}));
 
   const Diff repeated_deleted_targets =
       decode(ByteBuilder().zero_counts(3).count(1).id(kA).count(3).id(kB).id(kC).id(kB));
-  EXPECT_EQ(repeated_deleted_targets.edges().deleted.at(kA), (Diff::Edges::Targets{kB, kC}));
+  EXPECT_EQ(testing_support::value_at(repeated_deleted_targets.edges().deleted, kA),
+            (Diff::Edges::Targets{kB, kC}));
 }
 
 // Groups of every size the decoder fills differently (scanned or indexed),
@@ -303,13 +308,14 @@ TEST(BytesToGraphDiff, RepeatedTargetsResolveAsOneByOneInsertion) {
     weights.count(0);
     const auto decoded_weights = bytes_to_graph_diff(weights.bytes()).value();
     const auto decoded_targets = bytes_to_graph_diff(deleted.bytes()).value();
-    const auto& group = decoded_weights.edges().new_or_updated.at(kA);
+    const auto& group = testing_support::value_at(decoded_weights.edges().new_or_updated, kA);
     ASSERT_TRUE(std::ranges::equal(group, expected_weights)) << count;
     // The index built while filling finds every target where it is listed.
     for (auto entry = group.begin(); entry != group.end(); ++entry) {
       ASSERT_EQ(group.find(entry->first), entry) << count;
     }
-    ASSERT_TRUE(std::ranges::equal(decoded_targets.edges().deleted.at(kA), expected_targets))
+    ASSERT_TRUE(std::ranges::equal(testing_support::value_at(decoded_targets.edges().deleted, kA),
+                                   expected_targets))
         << count;
   }
 }
@@ -335,20 +341,13 @@ TEST(BytesToGraphDiff, TakesSectionsAsTheyAreWithoutCrossChecks) {
   ASSERT_TRUE(decoded.has_value());
   EXPECT_TRUE(decoded->new_or_updated_nodes().contains(kA));
   EXPECT_TRUE(decoded->deleted_nodes().contains(kA));
-  EXPECT_TRUE(decoded->edges().new_or_updated.at(kA).contains(kA));
-  EXPECT_TRUE(decoded->edges().deleted.at(kA).contains(kA));
+  EXPECT_TRUE(testing_support::value_at(decoded->edges().new_or_updated, kA).contains(kA));
+  EXPECT_TRUE(testing_support::value_at(decoded->edges().deleted, kA).contains(kA));
   EXPECT_EQ(decoded->num_nodes(), 2U);
   EXPECT_EQ(decoded->num_edges(), 2U);
 }
 
-// What a node's record reads back as: the record itself, except that a
-// size that is not finite is written as null.
-NodeUpdate as_read_back(NodeUpdate update) {
-  if (const auto size = update.get<Field::size>(); size && !std::isfinite(*size)) {
-    update.reset(Field::size);
-  }
-  return update;
-}
+using testing_support::as_read_back;
 
 Diff random_diff(std::mt19937& random) {
   std::vector<NodeId> pool;

@@ -15,6 +15,7 @@
 
 #include "diff/graph_diff.hpp"
 #include "heap_probe.hpp"
+#include "id_map_access.hpp"
 #include "node_fields.hpp"
 #include "reference_diff.hpp"
 
@@ -190,15 +191,15 @@ class History {
     Diff::NodeSet deleted_nodes;
     Diff::Edges edges;
     for (auto count = random() % 30; count > 0; --count) {
-      nodes[id()].set<quorl::Field::label>("decoded");
+      quorl::testing_support::value_for(nodes, id()).set<quorl::Field::label>("decoded");
       deleted_nodes.insert(id());
     }
     for (auto count = random() % 60; count > 0; --count) {
-      auto& targets = edges.new_or_updated[id()];
+      auto& targets = quorl::testing_support::value_for(edges.new_or_updated, id());
       for (auto edge = random() % 6; edge > 0; --edge) {
-        targets[id()] = 0.5F;
+        quorl::testing_support::value_for(targets, id()) = 0.5F;
       }
-      auto& deleted = edges.deleted[id()];
+      auto& deleted = quorl::testing_support::value_for(edges.deleted, id());
       for (auto edge = random() % 3; edge > 0; --edge) {
         deleted.insert(id());
       }

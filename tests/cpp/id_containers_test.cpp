@@ -16,6 +16,7 @@
 #include "diff/graph_diff.hpp"
 #include "diff/id_containers.hpp"
 #include "diff/id_hash.hpp"
+#include "id_map_access.hpp"
 
 namespace quorl {
 namespace {
@@ -238,13 +239,13 @@ std::string keys(const auto& container) {
 TEST(Order, FollowsTheHistory) {
   IdMap<NodeId, int> map;
   for (const char tag : {'A', 'B', 'C', 'D'}) {
-    map[tagged(tag)] = tag - 'A';
+    testing_support::value_for(map, tagged(tag)) = tag - 'A';
   }
   map.insert_or_assign(tagged('B'), 20);
   map.erase(tagged('A'));
-  map[tagged('E')] = 5;
+  testing_support::value_for(map, tagged('E')) = 5;
   EXPECT_EQ(keys(map), "DBCE");
-  EXPECT_EQ(map.at(tagged('B')), 20);
+  EXPECT_EQ(testing_support::value_at(map, tagged('B')), 20);
 
   for (const bool indexed : {false, true}) {
     Diff diff;
@@ -331,6 +332,43 @@ TEST_P(ContainerModel, ListsWhatTheRulesGive) {
 // per entry, across the threshold from plain comparison; 300: across the
 // index's threshold; 3000: positions of two bytes.
 INSTANTIATE_TEST_SUITE_P(PoolSizes, ContainerModel, testing::Values(5, 60, 300, 3000));
+
+// Every capacity at which the block changes form (keys alone, tags, an
+// index of one-, two- and four-byte positions), reached by reserving a
+// table that already holds entries, which normal growth never lands on:
+// the keys it held are found, and so are those added up to the capacity.
+TEST(ContainerModel, FindsEveryKeyWhenReservedToWhereTheFormChanges) {
+  std::mt19937_64 random(31);
+  for (const std::size_t capacity : {16, 17, 128, 129, 254, 255, 256, 65534, 65535, 65536}) {
+    for (const std::size_t held : {std::size_t{1}, capacity * 3 / 4}) {
+      std::vector<NodeId> ids(capacity);
+      for (auto& id : ids) {
+        id = random_id(random);
+      }
+      IdMap<NodeId, std::size_t> map;
+      for (std::size_t index = 0; index < held; ++index) {
+        map.try_emplace(ids[index], index);
+      }
+      const bool lands = map.capacity() < capacity;
+      map.reserve(capacity);
+      ASSERT_TRUE(!lands || map.capacity() == capacity);
+      const auto all_found = [&](std::size_t count) {
+        for (std::size_t index = 0; index < count; ++index) {
+          const auto found = map.find(ids[index]);
+          if (found == map.end() || found->second != index) {
+            return false;
+          }
+        }
+        return true;
+      };
+      ASSERT_TRUE(all_found(held)) << capacity << " reserved over " << held;
+      for (std::size_t index = held; index < capacity; ++index) {
+        map.try_emplace(ids[index], index);
+      }
+      ASSERT_TRUE(all_found(capacity)) << capacity << " filled from " << held;
+    }
+  }
+}
 
 // Positions of four bytes, from 65535 entries on.
 TEST(ContainerModel, HoldsMoreEntriesThanTwoBytesCount) {

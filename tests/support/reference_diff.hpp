@@ -13,6 +13,7 @@
 #include <set>
 
 #include "diff/graph_diff.hpp"
+#include "id_map_access.hpp"
 #include "node_update/node_update.hpp"
 
 namespace quorl::testing_support {
@@ -45,7 +46,7 @@ struct ReferenceDiff {
     edges.new_or_updated.erase(id);
     for (auto& [source, targets] : edges.new_or_updated) {
       if (targets.erase(id) != 0) {
-        edges.deleted[source].insert(id);
+        value_for(edges.deleted, source).insert(id);
       }
     }
     deleted_nodes.insert(id);
@@ -56,7 +57,7 @@ struct ReferenceDiff {
     if (deleted_nodes.contains(from) || deleted_nodes.contains(to)) {
       return false;
     }
-    edges.new_or_updated[from].insert_or_assign(to, weight);
+    value_for(edges.new_or_updated, from).insert_or_assign(to, weight);
     if (const auto deleted = edges.deleted.find(from); deleted != edges.deleted.end()) {
       deleted->second.erase(to);
       if (deleted->second.empty()) {
@@ -67,7 +68,7 @@ struct ReferenceDiff {
   }
 
   void delete_edge(const NodeId& from, const NodeId& to) {
-    edges.deleted[from].insert(to);
+    value_for(edges.deleted, from).insert(to);
     if (const auto set = edges.new_or_updated.find(from); set != edges.new_or_updated.end()) {
       set->second.erase(to);
       if (set->second.empty()) {

@@ -148,6 +148,12 @@ class OrderedTable {
     return 1;
   }
 
+  // Bytes of the one heap block the table holds (not what its entries
+  // hold outside themselves).
+  [[nodiscard]] std::size_t heap_bytes() const noexcept {
+    return block_ ? block_bytes(block_->capacity) : 0;
+  }
+
   // Makes room for `count` entries in all, so that inserting up to that
   // many allocates nothing more (the primitive for an all-or-nothing batch).
   void reserve(std::size_t count) {

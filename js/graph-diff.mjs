@@ -4,6 +4,8 @@
 //
 //   decodeGraphDiff(bytes) -> { nodes, deletedNodes, edges, deletedEdges }
 //   encodeGraphDiff(diff)  -> Uint8Array
+//   mergeGraphDiffs(a, b)  -> a new decoded diff: b's changes after a's
 
 export { decodeGraphDiff, GraphDiffDecodeError } from "./graph-diff-decoder.mjs";
 export { encodeGraphDiff, GraphDiffEncodeError } from "./graph-diff-encoder.mjs";
+export { mergeGraphDiffs } from "./graph-diff-merge.mjs";

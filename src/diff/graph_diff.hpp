@@ -245,6 +245,8 @@ class GraphDiff {
   // The steps of merge, applied to this diff as they come; merge runs them
   // where a failure cannot be seen.
   void merge_steps(const GraphDiff& other);
+  // merge of a diff without deletions, in place under one journal.
+  void merge_additions(const GraphDiff& other);
 
   // Whether `targets`, the group of `source` in another diff, can be taken
   // whole: add_edge would insert every pair at the end of a group of its

@@ -56,6 +56,21 @@ Diff history_with_records(std::mt19937& random, int pool, int steps) {
   return diff;
 }
 
+// Only additions: such a diff is merged in place, under one journal.
+Diff additions(std::mt19937& random, int pool, int steps) {
+  Diff diff;
+  for (int step = 0; step < steps; ++step) {
+    if (random() % 4 == 0) {
+      diff.add_or_update_node(pool_id(random, pool),
+                              testing::make_update({.label = std::to_string(step % 3)}));
+    } else {
+      static_cast<void>(
+          diff.add_edge(pool_id(random, pool), pool_id(random, pool), static_cast<float>(step)));
+    }
+  }
+  return diff;
+}
+
 // Contents no sequence of edits makes: a node both updated and deleted, a
 // pair both set and deleted, edges at deleted nodes, empty groups.
 Diff contradicting(std::mt19937& random, int pool) {
@@ -89,11 +104,17 @@ TEST(Merge, ListsExactlyWhatTheReplayLists) {
   for (int round = 0; round < 400; ++round) {
     const int pool = 2 + round % 30;
     const auto make = [&](int kind) {
-      return kind == 0 ? contradicting(random, pool)
-                       : history_with_records(random, pool, round % 90);
+      switch (kind) {
+        case 0:
+          return contradicting(random, pool);
+        case 1:
+          return additions(random, pool, round % 90);
+        default:
+          return history_with_records(random, pool, round % 90);
+      }
     };
-    const Diff start = make(round % 5 == 0 ? 0 : 1);
-    const Diff other = make(round % 3 == 0 ? 0 : 1);
+    const Diff start = make(round % 5 == 0 ? 0 : 2);
+    const Diff other = make(round % 3);
     const ByteString other_bytes = bytes_of(other);
     Diff merged = start;
     Diff replayed = start;
@@ -128,10 +149,11 @@ TEST(Merge, IntoItselfIsMergingACopy) {
 
 TEST(Merge, LeavesTheDiffAsItWasWhenAnAllocationFails) {
   std::mt19937 random(8);
-  for (int round = 0; round < 8; ++round) {
+  for (int round = 0; round < 12; ++round) {
     const Diff start = round % 4 == 0 ? Diff() : history_with_records(random, 40, 40 * round);
-    const Diff other =
-        round % 3 == 2 ? contradicting(random, 40) : history_with_records(random, 40, 120);
+    const Diff other = round % 3 == 2   ? contradicting(random, 40)
+                       : round % 3 == 1 ? additions(random, 40, 200)
+                                        : history_with_records(random, 40, 120);
     Diff expected = start;
     replay(expected, other);
     for (long failing = 0;; ++failing) {

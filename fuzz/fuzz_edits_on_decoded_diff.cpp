@@ -18,6 +18,7 @@
 #include "bytes/graph_diff_bytes_detail.hpp"
 #include "bytes/node_text.hpp"
 #include "fuzz_support.hpp"
+#include "merge_replay.hpp"
 #include "reference_diff.hpp"
 
 namespace {
@@ -143,27 +144,6 @@ void check_effect(std::uint8_t kind, const SortedReferenceDiff& contents, const 
   }
 }
 
-// `other` replayed into `diff` through the single operations: what merge
-// must do.
-void replay(Diff& diff, const Diff& other) {
-  for (const NodeId& id : other.deleted_nodes()) {
-    diff.delete_node(id);
-  }
-  for (const auto& [source, targets] : other.edges().deleted) {
-    for (const NodeId& target : targets) {
-      diff.delete_edge(source, target);
-    }
-  }
-  for (const auto& [id, record] : other.new_or_updated_nodes()) {
-    diff.add_or_update_node(id, record);
-  }
-  for (const auto& [source, targets] : other.edges().new_or_updated) {
-    for (const auto& [target, weight] : targets) {
-      static_cast<void>(diff.add_edge(source, target, weight));
-    }
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -233,11 +213,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Diff merged = std::move(*bytes_to_graph_diff(std::span(data + 2, length)));
   Diff replayed = merged;
   merged.merge(diff);
-  replay(replayed, diff);
+  testing_support::replay_merge(replayed, diff);
   fuzz::require(graph_diff_to_bytes(merged).value() == graph_diff_to_bytes(replayed).value(),
                 "merge lists what the replay lists");
   replayed = diff;
-  replay(replayed, diff);
+  testing_support::replay_merge(replayed, diff);
   diff.merge(diff);
   fuzz::require(graph_diff_to_bytes(diff).value() == graph_diff_to_bytes(replayed).value(),
                 "merging a diff into itself merges a copy");

@@ -13,6 +13,7 @@
 #include "bytes/graph_diff_bytes_detail.hpp"
 #include "diff/graph_diff.hpp"
 #include "heap_probe.hpp"
+#include "merge_replay.hpp"
 #include "node_fields.hpp"
 #include "random_history.hpp"
 
@@ -20,26 +21,6 @@ namespace quorl {
 namespace {
 
 ByteString bytes_of(const Diff& diff) { return graph_diff_to_bytes(diff).value(); }
-
-void replay(Diff& diff, const Diff& other) {
-  const Diff copy = other;  // `other` may be `diff`
-  for (const NodeId& id : copy.deleted_nodes()) {
-    diff.delete_node(id);
-  }
-  for (const auto& [source, targets] : copy.edges().deleted) {
-    for (const NodeId& target : targets) {
-      diff.delete_edge(source, target);
-    }
-  }
-  for (const auto& [id, record] : copy.new_or_updated_nodes()) {
-    diff.add_or_update_node(id, record);
-  }
-  for (const auto& [source, targets] : copy.edges().new_or_updated) {
-    for (const auto& [target, weight] : targets) {
-      static_cast<void>(diff.add_edge(source, target, weight));
-    }
-  }
-}
 
 // A random history with records of several fields, so that merging
 // records shows which fields win.
@@ -123,7 +104,7 @@ TEST(Merge, ListsExactlyWhatTheReplayLists) {
       build_index(replayed);
     }
     merged.merge(other);
-    replay(replayed, other);
+    testing_support::replay_merge(replayed, other);
     ASSERT_EQ(bytes_of(merged), bytes_of(replayed)) << "round " << round;
     ASSERT_EQ(bytes_of(other), other_bytes);
     // Later edits still agree (the index, if any, kept up).
@@ -155,7 +136,7 @@ TEST(Merge, LeavesTheDiffAsItWasWhenAnAllocationFails) {
                        : round % 3 == 1 ? additions(random, 40, 200)
                                         : history_with_records(random, 40, 120);
     Diff expected = start;
-    replay(expected, other);
+    testing_support::replay_merge(expected, other);
     for (long failing = 0;; ++failing) {
       Diff diff = start;
       if (round % 2 == 1) {

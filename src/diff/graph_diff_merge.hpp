@@ -24,6 +24,8 @@ namespace quorl {
 template <class Id, class T, class W, class Hash>
 void GraphDiff<Id, T, W, Hash>::merge(const GraphDiff& other) {
   if (&other == this) {
+    // The merge changes what `other` refers to, so it reads a copy.
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
     const GraphDiff copy(other);
     merge(copy);
     return;

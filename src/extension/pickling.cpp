@@ -72,7 +72,7 @@ PyObject* reduce_ex(PyObject* self, PyObject* protocol) {
     if (!data) {
       return {};
     }
-    PyRef rebuild = attribute_of_module("quorl_api", "_graph_diff_from_buffer");
+    const PyRef rebuild = attribute_of_module("quorl_api", "_graph_diff_from_buffer");
     if (!rebuild) {
       return {};
     }

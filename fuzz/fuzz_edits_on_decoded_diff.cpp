@@ -18,6 +18,7 @@
 #include "byte_string.hpp"
 #include "bytes/node_text.hpp"
 #include "fuzz_support.hpp"
+#include "merge_replay.hpp"
 #include "reference_diff.hpp"
 
 namespace {
@@ -207,5 +208,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fuzz::require(testing_support::same_contents(checked_contents(*again), reference),
                 "its contents survive the bytes");
+  // Merging the edited diff into the decoded one, and into itself, lists
+  // exactly what replaying it lists.
+  Diff merged = std::move(*bytes_to_graph_diff(std::span(data + 2, length)));
+  Diff replayed = merged;
+  merged.merge(diff);
+  testing_support::replay_merge(replayed, diff);
+  fuzz::require(graph_diff_to_bytes(merged).value() == graph_diff_to_bytes(replayed).value(),
+                "merge lists what the replay lists");
+  replayed = diff;
+  testing_support::replay_merge(replayed, diff);
+  diff.merge(diff);
+  fuzz::require(graph_diff_to_bytes(diff).value() == graph_diff_to_bytes(replayed).value(),
+                "merging a diff into itself merges a copy");
   return 0;
 }

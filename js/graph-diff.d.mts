@@ -130,3 +130,12 @@ export function decodeGraphDiffColumns(bytes: Uint8Array | ArrayBuffer | ArrayBu
  * @throws GraphDiffEncodeError
  */
 export function encodeGraphDiff(diff: GraphDiffInput): Uint8Array;
+
+/**
+ * A new diff holding `b`'s changes recorded after `a`'s, as the Python
+ * module's `PyGraphDiff.merge` records them: `b`'s deleted nodes, deleted
+ * edges, node records and edges, each in listing order. Encoding it gives
+ * the bytes that `merge` gives for the same two diffs. Neither argument
+ * changes.
+ */
+export function mergeGraphDiffs(a: GraphDiff, b: GraphDiff): GraphDiff;

@@ -6,8 +6,10 @@
 //   decodeGraphDiffColumns(bytes) -> { ids, idText, nodes, deletedNodes, edges, deletedEdges }
 //                                    as typed-array columns over node indices
 //   encodeGraphDiff(diff)  -> Uint8Array
+//   mergeGraphDiffs(a, b)  -> a new decoded diff: b's changes after a's
 
 export { GraphDiffDecodeError } from "./byte-reader.mjs";
 export { decodeGraphDiff } from "./graph-diff-decoder.mjs";
 export { decodeGraphDiffColumns } from "./graph-diff-columns.mjs";
 export { encodeGraphDiff, GraphDiffEncodeError } from "./graph-diff-encoder.mjs";
+export { mergeGraphDiffs } from "./graph-diff-merge.mjs";

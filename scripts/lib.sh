@@ -25,10 +25,11 @@ APT_PACKAGES=(
 # missing, so a Node.js installed some other way is kept.
 APT_COMMANDS=(node:nodejs npm:npm chromium:chromium tsc:node-typescript)
 
-# Test requirements per interpreter; mypy checks the type stubs and numpy
-# feeds its own scalar types to the conversions (CPython only: neither is
-# needed to exercise PyPy's C-API layer).
-CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy pyarrow polars duckdb)
+# Test requirements per interpreter; mypy checks the type stubs, numpy
+# feeds its own scalar types to the conversions, pyarrow, polars and DuckDB
+# hand Arrow columns in and take tables out, and Dask runs the sharded build
+# example (CPython only: none is needed to exercise PyPy's C-API layer).
+CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy pyarrow polars duckdb "dask[distributed]")
 PYPY_TEST_REQUIREMENTS=(pytest hypothesis)
 
 # Prints a header line for the step that follows.

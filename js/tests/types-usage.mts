@@ -6,6 +6,8 @@ import {
   encodeGraphDiff,
   GraphDiffDecodeError,
   GraphDiffEncodeError,
+  mergeGraphDiffs,
+  type GraphDiff,
   type GraphDiffColumns,
   type GraphDiffDecodeErrorKind,
   type NodeAttributes,
@@ -33,6 +35,8 @@ const deletedIndices: Uint32Array = columns.deletedNodes;
 columns.deletedEdges.weight;
 
 const bytes: Uint8Array = encodeGraphDiff(diff);
+const pending: GraphDiff = mergeGraphDiffs(diff, decodeGraphDiff(bytes));
+encodeGraphDiff(mergeGraphDiffs(pending, diff));
 encodeGraphDiff({});
 encodeGraphDiff({ nodes: { id: { label: "a", red: 1 } }, edges: { source: { target: 0.5 } } });
 encodeGraphDiff({ deletedNodes: new Set(["id"]), deletedEdges: new Map([["source", ["target"]]]) });

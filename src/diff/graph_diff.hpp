@@ -215,6 +215,37 @@ class GraphDiff {
   // Moves from `updates`, which the caller gives up whether or not it fails.
   void add_or_update_nodes(std::span<const Id> ids, std::span<T> updates);
 
+  // Records `other`'s content as replaying it through the single operations
+  // would: each of its deleted nodes (delete_node), each of its deleted
+  // edges (delete_edge), each node record as it holds it
+  // (add_or_update_node), each edge (add_edge), in its listing order. It
+  // lists every entry as that replay does; `other` may be this diff. All or
+  // nothing: if memory runs out, the diff is left as it was. Defined in
+  // diff/graph_diff_merge.hpp.
+  void merge(const GraphDiff& other);
+
+  // The heap the diff holds: its containers' blocks, what their entries
+  // hold outside themselves, and the index of sources by target.
+  [[nodiscard]] std::size_t heap_bytes() const noexcept {
+    std::size_t bytes = new_or_updated_nodes_.heap_bytes() + deleted_nodes_.heap_bytes() +
+                        edges_.new_or_updated.heap_bytes() + edges_.deleted.heap_bytes();
+    if constexpr (requires(const T& record) { record.heap_bytes(); }) {
+      for (const auto& entry : new_or_updated_nodes_) {
+        bytes += entry.second.heap_bytes();
+      }
+    }
+    for (const auto& entry : edges_.new_or_updated) {
+      bytes += entry.second.heap_bytes();
+    }
+    for (const auto& entry : edges_.deleted) {
+      bytes += entry.second.heap_bytes();
+    }
+    if (sources_by_target_) {
+      bytes += sizeof(Index) + sources_by_target_->heap_bytes();
+    }
+    return bytes;
+  }
+
   // Empties the four containers; they keep their capacity for reuse. The
   // index of sources by target is freed and its count of scan work starts
   // again (see `sources_by_target_`).
@@ -251,6 +282,17 @@ class GraphDiff {
   // The sources pointing at one deleted node: most nodes have few, so they
   // are listed without a heap block.
   using SourceList = boost::container::small_vector<SourceEntry*, 8>;
+
+  // The steps of merge, applied to this diff as they come; merge runs them
+  // where a failure cannot be seen.
+  void merge_steps(const GraphDiff& other);
+  // merge of a diff without deletions, in place under one journal.
+  void merge_additions(const GraphDiff& other);
+
+  // Whether `targets`, the group of `source` in another diff, can be taken
+  // whole: add_edge would insert every pair at the end of a group of its
+  // own and change nothing else.
+  bool takes_whole_group(const Probe& source, const typename Edges::TargetWeights& targets) const;
 
   // Fills `pointing` with the source entries of edges.new_or_updated (other
   // than the node's own) whose targets include `id`, in any order. Returns
@@ -412,3 +454,4 @@ using Diff = GraphDiff<NodeId, NodeUpdate, float>;
 }  // namespace quorl
 
 #include "diff/graph_diff_batch.hpp"
+#include "diff/graph_diff_merge.hpp"

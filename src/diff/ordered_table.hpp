@@ -149,6 +149,12 @@ class OrderedTable {
     return 1;
   }
 
+  // Bytes of the one heap block the table holds (not what its entries
+  // hold outside themselves).
+  [[nodiscard]] std::size_t heap_bytes() const noexcept {
+    return block_ ? block_bytes(block_->capacity) : 0;
+  }
+
   // Removes the entries from position `size` on, newest first: undoes the
   // insertions that appended them (UndoJournal).
   void truncate(std::size_t size) noexcept {

@@ -91,20 +91,26 @@ constexpr Signature kStreamExport{"DiffTable.__arrow_c_stream__()", kRequestedSc
 template <class Export>
 PyObject* exporting_method(const Signature& signature, PyObject* self, PyObject* const* args,
                            Py_ssize_t positional_count, PyObject* keyword_names, Export&& make) {
-  return guard_entry([&]() -> PyObject* {
+  return entry_point([&]() -> PyRef {
     std::array<PyObject*, 1> arguments{};
     if (!bind_fastcall(signature, args, positional_count, keyword_names, arguments)) {
-      return nullptr;
+      return {};
     }
     const auto* table = table_of(self);
-    return table == nullptr ? nullptr : make(*table).release();
+    if (table == nullptr) {
+      return {};
+    }
+    return make(*table);
   });
 }
 
 PyObject* table_schema(PyObject* self, PyObject* /*unused*/) {
-  return guard_entry([&]() -> PyObject* {
+  return entry_point([&]() -> PyRef {
     const auto* table = table_of(self);
-    return table == nullptr ? nullptr : schema_capsule(**table).release();
+    if (table == nullptr) {
+      return {};
+    }
+    return schema_capsule(**table);
   });
 }
 

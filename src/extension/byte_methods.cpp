@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "binding.hpp"
+#include "byte_objects.hpp"
 #include "bytes/graph_diff_bytes.hpp"
 #include "bytes_contents.hpp"
 #include "instance.hpp"
@@ -57,18 +58,29 @@ class BytesObjectSink final : public ByteSink {
 
 }  // namespace
 
-PyObject* to_bytes(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyRef {
-    BytesObjectSink sink;
-    try {
-      if (!graph_diff_to_bytes(instance.diff, sink)) {
-        return raise_plain_exception("Failed to serialize graph diff.");
-      }
-    } catch (const BytesObjectSink::Refused&) {
-      return {};
+PyRef encode_to_bytes_object(const Diff& diff) {
+  BytesObjectSink sink;
+  try {
+    if (!graph_diff_to_bytes(diff, sink)) {
+      return raise_plain_exception("Failed to serialize graph diff.");
     }
-    return std::move(sink).take();
-  });
+  } catch (const BytesObjectSink::Refused&) {
+    return {};
+  }
+  return std::move(sink).take();
+}
+
+PyRef decode_to_graph_diff(std::span<const std::uint8_t> input) {
+  auto decoded = bytes_to_graph_diff(input);
+  if (!decoded) {
+    return raise_plain_exception("Failed to deserialize graph diff.");
+  }
+  return new_graph_diff_object(std::move(*decoded));
+}
+
+PyObject* to_bytes(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(
+      self, [](GraphDiffObject& instance) { return encode_to_bytes_object(instance.diff); });
 }
 
 PyObject* from_bytes(PyObject* /*static: no self*/, PyObject* const* args,
@@ -89,12 +101,7 @@ PyObject* from_bytes(PyObject* /*static: no self*/, PyObject* const* args,
     if (!contents) {
       return {};
     }
-    const std::span<const std::uint8_t> input = contents->bytes();
-    auto decoded = bytes_to_graph_diff(input);
-    if (!decoded) {
-      return raise_plain_exception("Failed to deserialize graph diff.");
-    }
-    return new_graph_diff_object(std::move(*decoded));
+    return decode_to_graph_diff(contents->bytes());
   });
 }
 

@@ -4,6 +4,9 @@
 //
 //   decodeGraphDiff(bytes) -> { nodes, deletedNodes, edges, deletedEdges }
 //   encodeGraphDiff(diff)  -> Uint8Array
+//   applyGraphDiff(graph, diff, options) applies a decoded diff to a
+//     graphology Graph that the caller passes in
 
 export { decodeGraphDiff, GraphDiffDecodeError } from "./graph-diff-decoder.mjs";
 export { encodeGraphDiff, GraphDiffEncodeError } from "./graph-diff-encoder.mjs";
+export { applyGraphDiff, defaultNodeAttributes } from "./graph-diff-apply.mjs";

@@ -81,11 +81,12 @@ function defaultPlacement(graph) {
 }
 
 // sigma answers every nodeDropped and edgeDropped with a full re-index of
-// the graph after taking that one element out of its indices. While a diff
-// is applied, such a full refresh becomes a scheduled processing pass: the
-// element is already out of the indices, and the next frame re-processes
-// the graph once for every change of the diff together.
-function batchRefreshes(renderer) {
+// the graph after taking that one element out of its indices, and every
+// other change with a refresh of that one element. While a diff is
+// applied, the full refreshes are left out (the element is already out of
+// the indices) and the refreshes of single elements are gathered into one
+// at the end, which schedules the one processing pass of the next frame.
+function batchRefreshes(renderer, graph) {
   if (renderer === undefined) {
     return () => {};
   }
@@ -94,15 +95,24 @@ function batchRefreshes(renderer) {
   }
   const hadOwn = Object.prototype.hasOwnProperty.call(renderer, "refresh");
   const refresh = renderer.refresh;
+  const nodes = new Set();
+  const edges = new Set();
   renderer.refresh = function batchedRefresh(options) {
-    if (options?.partialGraph) {
-      return refresh.call(this, options);
-    }
-    return refresh.call(this, { partialGraph: {}, schedule: true });
+    const partial = options?.partialGraph;
+    if (partial === undefined) return this;
+    if (options.skipIndexation || !options.schedule) return refresh.call(this, options);
+    for (const node of partial.nodes ?? []) nodes.add(node);
+    for (const edge of partial.edges ?? []) edges.add(edge);
+    return this;
   };
   return () => {
     if (hadOwn) renderer.refresh = refresh;
     else delete renderer.refresh;
+    const partialGraph = {
+      nodes: [...nodes].filter((node) => graph.hasNode(node)),
+      edges: [...edges].filter((edge) => graph.hasEdge(edge)),
+    };
+    renderer.refresh({ partialGraph, schedule: true });
   };
 }
 
@@ -126,7 +136,7 @@ export function applyGraphDiff(graph, diff, options = {}) {
   const nodeAttributes = options.nodeAttributes ?? defaultNodeAttributes;
   const placeDefault = options.place === undefined ? defaultPlacement(graph) : null;
   const place = (node, neighbour) => (placeDefault ? placeDefault(node, neighbour) : options.place(node, neighbour, graph));
-  const restore = batchRefreshes(options.renderer);
+  const restore = batchRefreshes(options.renderer, graph);
   try {
     dropDeleted(graph, diff);
     updateNodes(graph, diff, nodeAttributes, place);

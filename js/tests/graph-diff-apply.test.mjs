@@ -204,7 +204,7 @@ test("a graph that is undirected or multi is refused before anything changes", (
   assert.throws(() => applyGraphDiff({}, diffOf({})), /takes a graphology Graph/);
 });
 
-test("with a renderer, full refreshes become scheduled passes and the method is restored", () => {
+test("with a renderer, its refreshes during the diff become one at the end", () => {
   const calls = [];
   const renderer = {
     refresh(options) {
@@ -216,15 +216,21 @@ test("with a renderer, full refreshes become scheduled passes and the method is 
   graph.addNode(A, { x: 0, y: 0 });
   graph.addNode(B, { x: 0, y: 0 });
   graph.addDirectedEdge(A, B);
+  // As sigma's handlers ask: a full refresh per drop, one of the element otherwise.
   graph.on("edgeDropped", () => renderer.refresh({ schedule: true }));
   graph.on("nodeDropped", () => renderer.refresh());
-  graph.on("nodeAdded", ({ key }) => renderer.refresh({ partialGraph: { nodes: [key] } }));
-  applyGraphDiff(graph, diffOf({ deletedNodes: [A], nodes: [[C, {}]] }), { renderer });
-  assert.deepEqual(calls, [
-    { partialGraph: {}, schedule: true },
-    { partialGraph: {}, schedule: true },
-    { partialGraph: { nodes: [C] } },
-  ]);
+  graph.on("nodeAdded", ({ key }) => renderer.refresh({ partialGraph: { nodes: [key] }, schedule: true }));
+  graph.on("nodeAttributesUpdated", ({ key }) => renderer.refresh({ partialGraph: { nodes: [key] }, schedule: true }));
+  graph.on("edgeAdded", ({ key }) => renderer.refresh({ partialGraph: { edges: [key] }, schedule: true }));
+  // One that is not a handler's (no schedule) goes through as it is.
+  graph.on("edgeAdded", ({ key }) => renderer.refresh({ partialGraph: { edges: [key] } }));
+  const diff = diffOf({ deletedNodes: [A], nodes: [[C, {}], [B, { size: 1 }]], edges: [[C, [[B, 1]]]] });
+  applyGraphDiff(graph, diff, { renderer });
+  const edge = graph.directedEdge(C, B);
+  assert.deepEqual(calls, [{ partialGraph: { edges: [edge] } }, { partialGraph: { nodes: [C, B], edges: [edge] }, schedule: true }]);
   assert.equal(renderer.refresh, own);
   assert.ok(Object.prototype.hasOwnProperty.call(renderer, "refresh"));
+  calls.length = 0;
+  applyGraphDiff(graph, diffOf({ deletedNodes: [C] }), { renderer });
+  assert.deepEqual(calls, [{ partialGraph: { nodes: [], edges: [] }, schedule: true }], "a drop alone still schedules a pass");
 });

@@ -1,0 +1,121 @@
+// The page half of bench_apply.mjs (bundled by it): one large graph drawn
+// by sigma, and diffs of the benchmark's shape applied to it three ways.
+import Graph from "graphology";
+import Sigma from "sigma";
+
+import { applyGraphDiff, decodeGraphDiff, encodeGraphDiff } from "../js/graph-diff.mjs";
+import { seededRandom } from "../js/tests/random-diff.mjs";
+
+const nextFrame = () => new Promise((resolve) => requestAnimationFrame(resolve));
+
+function idOf(index) {
+  return `00000000-0000-4000-8000-${index.toString(16).padStart(12, "0")}`;
+}
+
+function buildGraph(random, nodes, edges) {
+  const graph = new Graph({ type: "directed" });
+  for (let index = 0; index < nodes; index++) {
+    graph.addNode(idOf(index), { x: random(), y: random(), size: 2, color: "#4477aa", label: index % 100 ? undefined : `n${index}` });
+  }
+  while (graph.size < edges) {
+    graph.mergeDirectedEdge(idOf(Math.floor(random() * nodes)), idOf(Math.floor(random() * nodes)), { weight: 1 });
+  }
+  return graph;
+}
+
+// Distinct node drops, edge drops of edges that stay otherwise, and updates
+// of nodes that stay: every change of the diff does something.
+function benchmarkDiff(graph, random, { nodeDrops, edgeDrops, updates }) {
+  const nodes = graph.nodes();
+  const chosen = new Set();
+  const pickFresh = () => {
+    for (;;) {
+      const node = nodes[Math.floor(random() * nodes.length)];
+      if (!chosen.has(node)) {
+        chosen.add(node);
+        return node;
+      }
+    }
+  };
+  const deletedNodes = Array.from({ length: nodeDrops }, pickFresh);
+  const deletedEdges = new Map();
+  const edges = graph.edges();
+  for (let count = 0; count < edgeDrops; ) {
+    const edge = edges[Math.floor(random() * edges.length)];
+    const [source, target] = [graph.source(edge), graph.target(edge)];
+    if (chosen.has(source) || chosen.has(target) || deletedEdges.get(source)?.includes(target)) continue;
+    deletedEdges.set(source, [...(deletedEdges.get(source) ?? []), target]);
+    count++;
+  }
+  const nodeUpdates = new Map();
+  for (let index = 0; index < updates; index++) {
+    const red = Math.floor(random() * 256);
+    nodeUpdates.set(pickFresh(), { size: 1 + (index % 5), red, green: 255 - red, blue: 80, label: `u${index}` });
+  }
+  return decodeGraphDiff(encodeGraphDiff({ nodes: nodeUpdates, deletedNodes, deletedEdges }));
+}
+
+// The loop a user writes by hand, with the guards that keep it from
+// throwing; run on the first `limit` drops of each kind only, as each drop
+// costs sigma a full re-index.
+function naiveLoop(graph, diff, limit) {
+  const started = performance.now();
+  let nodeDrops = 0;
+  for (const node of diff.deletedNodes.slice(0, limit)) {
+    if (graph.hasNode(node)) graph.dropNode(node);
+    nodeDrops++;
+  }
+  const afterNodes = performance.now();
+  let edgeDrops = 0;
+  for (const [source, targets] of diff.deletedEdges) {
+    for (const target of targets) {
+      if (edgeDrops === limit) break;
+      if (graph.hasDirectedEdge(source, target)) graph.dropDirectedEdge(source, target);
+      edgeDrops++;
+    }
+  }
+  const afterEdges = performance.now();
+  for (const [node, update] of diff.nodes) {
+    graph.mergeNodeAttributes(node, update);
+  }
+  const afterUpdates = performance.now();
+  const perNodeDrop = (afterNodes - started) / nodeDrops;
+  const perEdgeDrop = (afterEdges - afterNodes) / edgeDrops;
+  return {
+    measuredDrops: nodeDrops + edgeDrops,
+    extrapolated: perNodeDrop * diff.deletedNodes.length + perEdgeDrop * [...diff.deletedEdges.values()].flat().length + (afterUpdates - afterEdges),
+  };
+}
+
+window.runApplyBench = async ({ nodes, edges, rounds, shape, naiveLimit }) => {
+  const random = seededRandom(11);
+  const graph = buildGraph(random, nodes, edges);
+  let started = performance.now();
+  const renderer = new Sigma(graph, document.getElementById("graph"));
+  await nextFrame();
+  const setup = { sigmaFirstDraw: performance.now() - started };
+  started = performance.now();
+  renderer.refresh();
+  setup.fullReindexAndDraw = performance.now() - started;
+  const results = [];
+  // Round 0 warms the code up and is left out.
+  for (let round = 0; round <= rounds; round++) {
+    const diff = benchmarkDiff(graph, random, shape);
+    const plain = graph.copy();
+    started = performance.now();
+    applyGraphDiff(plain, diff);
+    const noRenderer = performance.now() - started;
+    started = performance.now();
+    applyGraphDiff(graph, diff, { renderer });
+    const withSigma = performance.now() - started;
+    if (round > 0) results.push({ noRenderer, withSigma, ratio: withSigma / noRenderer });
+  }
+  // Frames are held back while the rounds run; the next one processes the
+  // graph once for all of them, as it would for one.
+  started = performance.now();
+  await nextFrame();
+  setup.nextFrame = performance.now() - started;
+  const naive = naiveLoop(graph, benchmarkDiff(graph, random, shape), naiveLimit);
+  renderer.kill();
+  return { setup, results, naive };
+};

@@ -78,6 +78,15 @@ export function decodeGraphDiff(bytes: Uint8Array | ArrayBuffer | ArrayBufferVie
 export function encodeGraphDiff(diff: GraphDiffInput): Uint8Array;
 
 /**
+ * A new diff holding `b`'s changes recorded after `a`'s, as the Python
+ * module's `PyGraphDiff.merge` records them: `b`'s deleted nodes, deleted
+ * edges, node records and edges, each in listing order. Encoding it gives
+ * the bytes that `merge` gives for the same two diffs. Neither argument
+ * changes.
+ */
+export function mergeGraphDiffs(a: GraphDiff, b: GraphDiff): GraphDiff;
+
+/**
  * The part of a graphology `Graph` (directed or mixed, not multi) that
  * applyGraphDiff uses; pass the graph itself.
  */
@@ -90,6 +99,7 @@ export interface ApplyTargetGraph {
   getNodeAttributes(node: string): Record<string, unknown>;
   mergeNodeAttributes(node: string, attributes: Record<string, unknown>): unknown;
   forEachNode(callback: (node: string, attributes: Record<string, unknown>) => void): void;
+  hasEdge(edge: string): boolean;
   hasDirectedEdge(source: string, target: string): boolean;
   dropDirectedEdge(source: string, target: string): unknown;
   mergeDirectedEdge(source: string, target: string, attributes?: Record<string, unknown>): unknown;

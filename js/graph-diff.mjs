@@ -4,9 +4,11 @@
 //
 //   decodeGraphDiff(bytes) -> { nodes, deletedNodes, edges, deletedEdges }
 //   encodeGraphDiff(diff)  -> Uint8Array
+//   mergeGraphDiffs(a, b)  -> a new decoded diff: b's changes after a's
 //   applyGraphDiff(graph, diff, options) applies a decoded diff to a
 //     graphology Graph that the caller passes in
 
 export { decodeGraphDiff, GraphDiffDecodeError } from "./graph-diff-decoder.mjs";
 export { encodeGraphDiff, GraphDiffEncodeError } from "./graph-diff-encoder.mjs";
+export { mergeGraphDiffs } from "./graph-diff-merge.mjs";
 export { applyGraphDiff, defaultNodeAttributes } from "./graph-diff-apply.mjs";

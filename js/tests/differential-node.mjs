@@ -5,12 +5,15 @@
 //     CASES holds byte strings, each preceded by its length (u32 LE). OUT
 //     gets one JSON line per case: the refusal, or the decoded content and
 //     the bytes that encodeGraphDiff writes for it.
+//   node differential-node.mjs merge CASES OUT
+//     CASES holds pairs of byte strings, framed as for decode. OUT gets
+//     the hex of encodeGraphDiff(mergeGraphDiffs(first, second)) per pair.
 //   node differential-node.mjs generate COUNT SEED OUT
 //     OUT gets one JSON line per random diff: its bytes as encodeGraphDiff
 //     writes them and its content.
 import { readFileSync, writeFileSync } from "node:fs";
 
-import { decodeGraphDiff, encodeGraphDiff, GraphDiffDecodeError } from "../graph-diff.mjs";
+import { decodeGraphDiff, encodeGraphDiff, GraphDiffDecodeError, mergeGraphDiffs } from "../graph-diff.mjs";
 import { randomDiff, seededRandom } from "./random-diff.mjs";
 
 const bitsView = new DataView(new ArrayBuffer(4));
@@ -42,13 +45,29 @@ function content(diff) {
   };
 }
 
-function decodeCases(casesPath, outPath) {
+// The byte strings of CASES, each preceded by its length (u32 LE).
+function* framedCases(casesPath) {
   const input = readFileSync(casesPath);
-  const lines = [];
   for (let pos = 0; pos < input.length; ) {
     const length = input.readUInt32LE(pos);
-    const bytes = input.subarray(pos + 4, pos + 4 + length);
+    yield input.subarray(pos + 4, pos + 4 + length);
     pos += 4 + length;
+  }
+}
+
+function mergeCases(casesPath, outPath) {
+  const cases = [...framedCases(casesPath)];
+  const lines = [];
+  for (let index = 0; index < cases.length; index += 2) {
+    const merged = mergeGraphDiffs(decodeGraphDiff(cases[index]), decodeGraphDiff(cases[index + 1]));
+    lines.push(JSON.stringify(Buffer.from(encodeGraphDiff(merged)).toString("hex")));
+  }
+  writeFileSync(outPath, lines.join("\n") + "\n");
+}
+
+function decodeCases(casesPath, outPath) {
+  const lines = [];
+  for (const bytes of framedCases(casesPath)) {
     let diff;
     try {
       diff = decodeGraphDiff(bytes);
@@ -80,6 +99,8 @@ function generate(count, seed, outPath) {
 const [command, ...args] = process.argv.slice(2);
 if (command === "decode") {
   decodeCases(args[0], args[1]);
+} else if (command === "merge") {
+  mergeCases(args[0], args[1]);
 } else if (command === "generate") {
   generate(Number(args[0]), Number(args[1]), args[2]);
 } else {

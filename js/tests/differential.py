@@ -7,7 +7,8 @@ a small grammar of valid and invalid JSON. Node decodes each one. For every
 input the decoder must accept exactly when `from_bytes` does and give the
 same content; what Node re-encodes must decode in Python to the same content
 (and, for diffs the module wrote, be the very same bytes). Then Node encodes
-random diffs of its own, which Python must decode to what Node meant.
+random diffs of its own, which Python must decode to what Node meant; and
+both merge pairs of diffs over shared ids, which must give the same bytes.
 
     python js/test/differential.py [--diffs N] [--seed S]
 
@@ -71,9 +72,10 @@ def random_update(rng):
     return update
 
 
-def module_diff(rng):
+def module_diff(rng, pool=None):
     """A diff built by editing calls, as a user of the module makes one."""
-    pool = [uuid.UUID(int=rng.getrandbits(128)).bytes for _ in range(rng.randint(1, 16))]
+    if pool is None:
+        pool = [uuid.UUID(int=rng.getrandbits(128)).bytes for _ in range(rng.randint(1, 16))]
     diff = PyGraphDiff()
     for _ in range(rng.randrange(40)):
         op = rng.random()
@@ -340,6 +342,30 @@ def make_cases(rng, diffs):
         yield bytes(cut), False
 
 
+def signalling_nan_weight(diff):
+    """Whether a weight is a signalling NaN, which a JavaScript number quiets."""
+    weights = diff.new_or_updated_edge_arrays()[2]
+    for (bits,) in struct.iter_unpack("<I", weights):
+        if bits & 0x7F800000 == 0x7F800000 and bits & 0x7FFFFF and not bits & 0x400000:
+            return True
+    return False
+
+
+def merge_pair(rng):
+    """Two byte strings over ids they share: diffs made with the module, or
+    hand-built ones with repeated keys, contradictions and empty groups."""
+    pool = [uuid.UUID(int=i).bytes for i in range(rng.randint(1, 6))]
+
+    def one():
+        while rng.random() < 0.3:
+            diff = PyGraphDiff.from_bytes(handmade_containers(rng))
+            if not signalling_nan_weight(diff):
+                return diff.to_bytes()
+        return module_diff(rng, pool).to_bytes()
+
+    return one(), one()
+
+
 # ---------------------------------------------------------------- comparison
 
 
@@ -456,6 +482,27 @@ def check_encoding(count, seed, workdir):
     return len(lines)
 
 
+def check_merging(rng, pairs, workdir):
+    """Python merges each pair and Node merges the decoded pair: encoding
+    Node's result must give the module's bytes."""
+    cases = [merge_pair(rng) for _ in range(pairs)]
+    cases_path = workdir / "pairs.bin"
+    cases_path.write_bytes(
+        b"".join(struct.pack("<I", len(data)) + data for pair in cases for data in pair)
+    )
+    out_path = workdir / "merged.jsonl"
+    run_node("merge", cases_path, out_path)
+    results = json_lines(out_path)
+    assert len(results) == len(cases), (len(results), len(cases))
+    for (first, second), result in zip(cases, results):
+        merged = PyGraphDiff.from_bytes(first)
+        merged.merge(PyGraphDiff.from_bytes(second))
+        if bytes.fromhex(result) != merged.to_bytes():
+            fail("Node's merge encodes to other bytes than the module's", first + second,
+                 node=result, module=merged.to_bytes().hex())
+    return len(cases)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--diffs", type=int, default=2000, help="module diffs to start from")
@@ -470,6 +517,8 @@ def main():
             f"({accepted} accepted with equal content and equal re-encoding, "
             f"{tried - accepted} refused by both)"
         )
+        merged = check_merging(rng, args.diffs, workdir)
+        print(f"differential: {merged} pairs merged by Node and by the module to the same bytes")
         generated = check_encoding(args.diffs, args.seed, workdir)
         print(
             f"differential: {generated} diffs encoded by Node, "

@@ -12,13 +12,14 @@ const PACKAGE_DIR = fileURLToPath(new URL("..", import.meta.url));
 const { name } = JSON.parse(readFileSync(join(PACKAGE_DIR, "package.json"), "utf8"));
 
 const USAGE = `
-import { applyGraphDiff, decodeGraphDiff, encodeGraphDiff } from "${name}";
+import { applyGraphDiff, decodeGraphDiff, encodeGraphDiff, mergeGraphDiffs } from "${name}";
 import { decodeGraphDiff as decode } from "${name}/decoder";
 import { encodeGraphDiff as encode } from "${name}/encoder";
 import { applyGraphDiff as apply } from "${name}/apply";
+import { mergeGraphDiffs as merge } from "${name}/merge";
 const bytes = encodeGraphDiff({ edges: { "00000000-0000-4000-8000-000000000001": { "00000000-0000-4000-8000-000000000002": 0.5 } } });
 const { edges } = decodeGraphDiff(bytes);
-if (decode !== decodeGraphDiff || encode !== encodeGraphDiff || apply !== applyGraphDiff) throw new Error("entry points differ");
+if (decode !== decodeGraphDiff || encode !== encodeGraphDiff || apply !== applyGraphDiff || merge !== mergeGraphDiffs) throw new Error("entry points differ");
 if (typeof applyGraphDiff !== "function") throw new Error("no applyGraphDiff");
 console.log(JSON.stringify([...edges].map(([source, targets]) => [source, [...targets]])));
 `;

@@ -9,6 +9,8 @@ import {
   encodeGraphDiff,
   GraphDiffDecodeError,
   GraphDiffEncodeError,
+  mergeGraphDiffs,
+  type GraphDiff,
   type GraphDiffDecodeErrorKind,
   type NodeAttributes,
 } from "../graph-diff.mjs";
@@ -23,6 +25,8 @@ const deleted: string[] = diff.deletedNodes;
 const deletedTargets: string[] | undefined = diff.deletedEdges.get("source");
 
 const bytes: Uint8Array = encodeGraphDiff(diff);
+const pending: GraphDiff = mergeGraphDiffs(diff, decodeGraphDiff(bytes));
+encodeGraphDiff(mergeGraphDiffs(pending, diff));
 encodeGraphDiff({});
 encodeGraphDiff({ nodes: { id: { label: "a", red: 1 } }, edges: { source: { target: 0.5 } } });
 encodeGraphDiff({ deletedNodes: new Set(["id"]), deletedEdges: new Map([["source", ["target"]]]) });

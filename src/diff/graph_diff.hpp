@@ -21,6 +21,7 @@
 #include "diff/id_containers.hpp"
 #include "diff/node_id.hpp"
 #include "diff/sources_by_target.hpp"
+#include "diff/undo_journal.hpp"
 #include "node_update/node_update.hpp"
 
 namespace quorl {
@@ -109,7 +110,9 @@ class GraphDiff {
       scan_for_sources(node, pointing);
     }
     put_in_order_after_removal(pointing, own);
-    record_deletions(node, pointing);
+    UndoJournal journal;
+    record_deletions(journal, node, pointing);
+    journal.commit();
     erase_deleted_node(node, pointing, own);
   }
 
@@ -124,10 +127,14 @@ class GraphDiff {
         (deleted_nodes_.contains(source) || deleted_nodes_.contains(target))) {
       return std::unexpected(EndpointDeleted{});
     }
-    bool new_pair = false;
-    insert_into_group(edges_.new_or_updated, source, [&](auto& targets) {
-      new_pair = targets.insert_or_assign(target, weight).second;
-    });
+    UndoJournal journal;
+    const auto group = journal.insert(edges_.new_or_updated, source).first;
+    const auto [pair, new_pair] =
+        journal.open_group(edges_.new_or_updated, group).insert(target, weight);
+    journal.commit();
+    if (!new_pair) {
+      pair->second = weight;
+    }
     if (const auto deleted =
             edges_.deleted.empty() ? edges_.deleted.end() : edges_.deleted.find(source);
         deleted != edges_.deleted.end()) {
@@ -146,7 +153,10 @@ class GraphDiff {
   void delete_edge(const Id& from, const Id& to) {
     const Probe source(from);
     const Probe target(to);
-    insert_into_group(edges_.deleted, source, [&](auto& targets) { targets.insert(target); });
+    UndoJournal journal;
+    const auto group = journal.insert(edges_.deleted, source).first;
+    journal.open_group(edges_.deleted, group).insert(target);
+    journal.commit();
     remove_pending_pair(source, target);
   }
 
@@ -163,6 +173,37 @@ class GraphDiff {
   void delete_nodes(std::span<const Id> ids);
   // Moves from `updates`, which the caller gives up whether or not it fails.
   void add_or_update_nodes(std::span<const Id> ids, std::span<T> updates);
+
+  // Records `other`'s content as replaying it through the single operations
+  // would: each of its deleted nodes (delete_node), each of its deleted
+  // edges (delete_edge), each node record as it holds it
+  // (add_or_update_node), each edge (add_edge), in its listing order. It
+  // lists every entry as that replay does; `other` may be this diff. All or
+  // nothing: if memory runs out, the diff is left as it was. Defined in
+  // diff/graph_diff_merge.hpp.
+  void merge(const GraphDiff& other);
+
+  // The heap the diff holds: its containers' blocks, what their entries
+  // hold outside themselves, and the index of sources by target.
+  [[nodiscard]] std::size_t heap_bytes() const noexcept {
+    std::size_t bytes = new_or_updated_nodes_.heap_bytes() + deleted_nodes_.heap_bytes() +
+                        edges_.new_or_updated.heap_bytes() + edges_.deleted.heap_bytes();
+    if constexpr (requires(const T& record) { record.heap_bytes(); }) {
+      for (const auto& entry : new_or_updated_nodes_) {
+        bytes += entry.second.heap_bytes();
+      }
+    }
+    for (const auto& entry : edges_.new_or_updated) {
+      bytes += entry.second.heap_bytes();
+    }
+    for (const auto& entry : edges_.deleted) {
+      bytes += entry.second.heap_bytes();
+    }
+    if (sources_by_target_) {
+      bytes += sizeof(Index) + sources_by_target_->heap_bytes();
+    }
+    return bytes;
+  }
 
   // Empties the four containers; they keep their capacity for reuse. The
   // index of sources by target is freed and its count of scan work starts
@@ -200,6 +241,15 @@ class GraphDiff {
   // The sources pointing at one deleted node: most nodes have few, so they
   // are listed without a heap block.
   using SourceList = boost::container::small_vector<SourceEntry*, 8>;
+
+  // The steps of merge, applied to this diff as they come; merge runs them
+  // where a failure cannot be seen.
+  void merge_steps(const GraphDiff& other);
+
+  // Whether `targets`, the group of `source` in another diff, can be taken
+  // whole: add_edge would insert every pair at the end of a group of its
+  // own and change nothing else.
+  bool takes_whole_group(const Probe& source, const typename Edges::TargetWeights& targets) const;
 
   // Fills `pointing` with the source entries of edges.new_or_updated (other
   // than the node's own) whose targets include `id`, in any order. Returns
@@ -248,36 +298,12 @@ class GraphDiff {
   }
 
   // Adds `id` to deleted_nodes and to the deleted targets of every source in
-  // `pointing`: the steps of a deletion that allocate. If one of them runs
-  // out of memory, those already taken are undone and the exception goes on.
-  void record_deletions(const Probe& id, const SourceList& pointing) {
-    struct Undo {
-      bool created_group;
-      bool inserted_target;
-    };
-    boost::container::small_vector<Undo, 8> undo;
-    undo.reserve(pointing.size());
-    const bool newly_deleted = deleted_nodes_.insert(id).second;
-    try {
-      for (const SourceEntry* entry : pointing) {
-        auto [group, created] = edges_.deleted.try_emplace(entry->first);
-        undo.push_back({created, false});
-        undo.back().inserted_target = group->second.insert(id).second;
-      }
-    } catch (...) {
-      for (std::size_t index = undo.size(); index-- > 0;) {
-        const auto group = edges_.deleted.find(pointing[index]->first);
-        if (undo[index].inserted_target) {
-          group->second.erase(id);
-        }
-        if (undo[index].created_group) {
-          edges_.deleted.erase(group);
-        }
-      }
-      if (newly_deleted) {
-        deleted_nodes_.erase(id);
-      }
-      throw;
+  // `pointing`: the steps of a deletion that allocate, through `journal`.
+  void record_deletions(UndoJournal& journal, const Probe& id, const SourceList& pointing) {
+    journal.insert(deleted_nodes_, id);
+    for (const SourceEntry* entry : pointing) {
+      const auto group = journal.insert(edges_.deleted, entry->first).first;
+      journal.open_group(edges_.deleted, group).insert(id);
     }
   }
 
@@ -332,39 +358,26 @@ class GraphDiff {
     edges_.new_or_updated.erase(own);
   }
 
-  // Builds the index of sources by target from the pending edges, or leaves
-  // none when memory runs out.
+  // Builds the index of sources by target from the pending edges.
   void build_index() noexcept {
-    try {
-      sources_by_target_ = std::make_unique<Index>(edges_.new_or_updated);
-    } catch (const std::bad_alloc&) {
-      sources_by_target_.reset();
-    }
+    change_index([&] { sources_by_target_ = std::make_unique<Index>(edges_.new_or_updated); });
   }
 
-  // Adds a new pending pair to the index; if memory runs out the index is
-  // dropped, and the next deletion builds it again.
+  // Adds a new pending pair to the index.
   void index_pair(const Probe& from, const Probe& to) noexcept {
-    try {
-      sources_by_target_->add(to, from);
-    } catch (const std::bad_alloc&) {
-      sources_by_target_.reset();
-    }
+    change_index([&] { sources_by_target_->add(to, from); });
   }
 
-  // Runs `insert` on the inner container of `key`, creating the entry first
-  // when there is none. If the insertion throws (out of memory), a freshly
-  // created entry is removed again, so no empty group is left behind.
-  template <class Groups, class Insert>
-  static void insert_into_group(Groups& groups, const Probe& key, Insert&& insert) {
-    auto [group, created] = groups.try_emplace(key);
+  // Runs `change` on the index, which is only an accelerator: if memory
+  // runs out it is dropped, deletions scan meanwhile, and a later one builds
+  // it again. This is the one place where the diff catches running out of
+  // memory; everywhere else the operation's journal undoes it.
+  template <class Change>
+  void change_index(Change&& change) noexcept {
     try {
-      insert(group->second);
-    } catch (...) {
-      if (created) {
-        groups.erase(key);
-      }
-      throw;
+      change();
+    } catch (const std::bad_alloc&) {
+      sources_by_target_.reset();
     }
   }
 
@@ -395,3 +408,4 @@ using Diff = GraphDiff<NodeId, NodeUpdate, float>;
 }  // namespace quorl
 
 #include "diff/graph_diff_batch.hpp"
+#include "diff/graph_diff_merge.hpp"

@@ -4,9 +4,9 @@
 // std::bad_alloc.
 //
 // Every batch runs in two passes. The first pass makes every change that
-// can allocate, in the items' order, and writes down what it did; it only
-// inserts, so running out of memory is undone by erasing what it inserted,
-// in reverse. The second pass makes every change that cannot fail (merges,
+// can allocate, in the items' order, through an UndoJournal that undoes
+// them if memory runs out; it only inserts. The second pass, once the
+// journal has committed, makes every change that cannot fail (merges,
 // weight updates, erasures), again in the items' order. The split keeps the
 // effect of the per-item loop because, within each batch, the containers
 // that the first pass inserts into are never the ones the second pass
@@ -36,37 +36,20 @@ namespace batch_detail {
 
 // What the first pass did for one item.
 enum Done : std::uint8_t {
-  refused = 1,        // add_edges: an endpoint is marked deleted
-  created_group = 2,  // a new source entry (or node record) was inserted
-  inserted = 4,       // a new target (or deleted node) was inserted
-  overwrote = 8,      // add_edges: an existing weight was replaced
-  skipped = 16,       // delete_nodes: the id came earlier in the batch
+  refused = 1,   // add_edges: an endpoint is marked deleted
+  inserted = 2,  // add_edges: a new target was inserted
+  skipped = 4,   // delete_nodes: the id came earlier in the batch
 };
 
-// Runs `insert(group)` on the inner container of `key` in `groups`, reusing
-// `cached` (the group of the previous item) when the key is the same:
-// consecutive items usually share their source. Marks a new group in `done`.
-template <class Groups, class Id>
-typename Groups::mapped_type& group_for(Groups& groups, const Id& key,
-                                        typename Groups::mapped_type*& cached,
-                                        const Id*& cached_key, std::uint8_t& done) {
-  if (cached == nullptr || !typename IdEqualFor<Id>::type{}(*cached_key, key)) {
-    auto [entry, created] = groups.try_emplace(key);
-    if (created) {
-      done |= created_group;
-    }
-    cached = &entry->second;
-    cached_key = &key;
+// The end of the run of items from `first` on that share its id.
+template <class Id>
+std::size_t run_end(std::span<const Id> ids, std::size_t first) {
+  const typename IdEqualFor<Id>::type equal;
+  std::size_t end = first + 1;
+  while (end < ids.size() && equal(ids[end], ids[first])) {
+    ++end;
   }
-  return *cached;
-}
-
-// Removes a group that the first pass created, once its members are undone.
-template <class Groups, class Id>
-void erase_created_group(Groups& groups, const Id& key, std::uint8_t done) {
-  if ((done & created_group) != 0) {
-    groups.erase(key);
-  }
+  return end;
 }
 
 // The hashes of `ids` into `out`: all at once where the hash can, else one
@@ -281,104 +264,72 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
   const std::size_t count = from.size();
   auto& groups = edges_.new_or_updated;
   std::vector<std::uint8_t> done(count, 0);
-  std::vector<W> replaced;  // the weights that were overwritten, in processing order
-  SourceGroups grouped;
-  // The first pass processes the items in grouped.order (or as they come,
-  // when it is empty); `position` counts the items it has begun.
-  const auto item_at = [&](std::size_t position) -> std::size_t {
-    return grouped.order.empty() ? position : grouped.order[position];
-  };
-  std::size_t positions = count;
-  std::size_t position = 0;
   std::size_t accepted = count;
-  try {
-    if (!deleted_nodes_.empty()) {
-      for (std::size_t item = 0; item < count; ++item) {
-        if (deleted_nodes_.contains(from[item]) || deleted_nodes_.contains(to[item])) {
-          done[item] = refused;
-          --accepted;
-        }
+  if (!deleted_nodes_.empty()) {
+    for (std::size_t item = 0; item < count; ++item) {
+      if (deleted_nodes_.contains(from[item]) || deleted_nodes_.contains(to[item])) {
+        done[item] = refused;
+        --accepted;
       }
     }
-    grouped = group_by_source<Id, Hash>(from, done);
-    // Each run of one source looks its group up once, at its first
-    // accepted item, and makes room for the whole run at once rather than
-    // growing step by step as it fills.
-    const auto open_group = [&](std::size_t item, std::size_t run) ->
-        typename Edges::TargetWeights& {
-          auto [entry, created] = groups.try_emplace(from[item]);
-          if (created) {
-            done[item] |= created_group;
-          }
-          entry->second.reserve_more(run);
-          return entry->second;
-        };
-    const auto record = [&](typename Edges::TargetWeights& targets, std::size_t item) {
-      auto [target, new_pair] = targets.try_emplace(to[item], weights[item]);
-      if (new_pair) {
-        done[item] |= inserted;
-      } else {
-        replaced.push_back(target->second);
-        target->second = weights[item];
-        done[item] |= overwrote;
-      }
-    };
-    if (grouped.order.empty()) {
-      while (position < count) {
-        std::size_t run_end = position + 1;
-        while (run_end < count && typename IdEqualFor<Id>::type{}(from[run_end], from[position])) {
-          ++run_end;
-        }
-        typename Edges::TargetWeights* targets = nullptr;
-        for (; position < run_end; ++position) {
-          if ((done[position] & refused) == 0) {
-            if (targets == nullptr) {
-              targets = &open_group(position, run_end - position);
-            }
-            record(*targets, position);
-          }
-        }
-      }
+  }
+  const SourceGroups grouped = group_by_source<Id, Hash>(from, done);
+  UndoJournal journal;
+  // Each run of one source looks its group up once, at its first accepted
+  // item, and makes room for the whole run at once rather than growing step
+  // by step as it fills.
+  const auto open_group = [&](std::size_t item, std::size_t run) {
+    const auto group = journal.open_group(groups, journal.insert(groups, from[item]).first);
+    group.container().reserve_more(run);
+    return group;
+  };
+  const auto record = [&](const auto& group, std::size_t item) {
+    const auto [target, new_pair] = group.insert(to[item], weights[item]);
+    if (new_pair) {
+      done[item] |= inserted;
     } else {
-      // Grouped items hold no refused ones, and are read out of order: their
-      // targets and weights are asked for some items ahead, so that the
-      // reads overlap.
-      constexpr std::size_t kReadAhead = 16;
-      positions = grouped.order.size();
-      for (const std::uint32_t group_end : grouped.group_end) {
-        auto& targets = open_group(grouped.order[position], group_end - position);
-        for (; position < group_end; ++position) {
-          if (position + kReadAhead < positions) {
-            const std::size_t ahead = grouped.order[position + kReadAhead];
-            __builtin_prefetch(&to[ahead]);
-            __builtin_prefetch(&weights[ahead]);
-            __builtin_prefetch(&done[ahead]);
-          }
-          record(targets, grouped.order[position]);
-        }
-      }
+      group.assign(target, weights[item]);
     }
-  } catch (...) {
-    for (std::size_t undone = std::min(position + 1, positions); undone-- > 0;) {
-      const std::size_t item = item_at(undone);
-      if ((done[item] & refused) != 0) {
+  };
+  if (grouped.order.empty()) {
+    for (std::size_t position = 0; position < count;) {
+      const std::size_t end = run_end(from, position);
+      while (position < end && (done[position] & refused) != 0) {
+        ++position;
+      }
+      if (position == end) {
         continue;
       }
-      if ((done[item] & (inserted | overwrote)) != 0) {
-        auto& targets = groups.find(from[item])->second;
-        if ((done[item] & inserted) != 0) {
-          targets.erase(to[item]);
-        } else {
-          targets.find(to[item])->second = replaced.back();
-          replaced.pop_back();
+      const auto group = open_group(position, end - position);
+      for (; position < end; ++position) {
+        if ((done[position] & refused) == 0) {
+          record(group, position);
         }
       }
-      erase_created_group(groups, from[item], done[item]);
     }
-    throw;
+  } else {
+    // Grouped items hold no refused ones, and are read out of order: their
+    // targets and weights are asked for some items ahead, so that the reads
+    // overlap.
+    constexpr std::size_t kReadAhead = 16;
+    const std::size_t positions = grouped.order.size();
+    std::size_t position = 0;
+    for (const std::uint32_t group_end : grouped.group_end) {
+      const auto group = open_group(grouped.order[position], group_end - position);
+      for (; position < group_end; ++position) {
+        if (position + kReadAhead < positions) {
+          const std::size_t ahead = grouped.order[position + kReadAhead];
+          __builtin_prefetch(&to[ahead]);
+          __builtin_prefetch(&weights[ahead]);
+          __builtin_prefetch(&done[ahead]);
+        }
+        record(group, grouped.order[position]);
+      }
+    }
   }
-  // Nothing below allocates or throws. Each recorded edge leaves the
-  // deleted edges, and enters the index of sources by target if it is new.
+  journal.commit();
+  // Each recorded edge leaves the deleted edges, and enters the index of
+  // sources by target if it is new.
   if (edges_.deleted.empty() && !sources_by_target_) {
     return accepted;
   }
@@ -403,59 +354,40 @@ std::size_t GraphDiff<Id, T, W, Hash>::add_edges(std::span<const Id> from, std::
 
 template <class Id, class T, class W, class Hash>
 void GraphDiff<Id, T, W, Hash>::delete_edges(std::span<const Id> from, std::span<const Id> to) {
-  using namespace batch_detail;
   assert(from.size() == to.size());
   const std::size_t count = from.size();
-  std::vector<std::uint8_t> done(count, 0);
-  std::size_t item = 0;
-  try {
-    typename Edges::Targets* group = nullptr;
-    const Id* group_key = nullptr;
-    for (; item < count; ++item) {
-      auto& targets = group_for(edges_.deleted, from[item], group, group_key, done[item]);
-      if (targets.insert(to[item]).second) {
-        done[item] |= inserted;
-      }
+  UndoJournal journal;
+  // Consecutive items usually share their source: a run opens its group once.
+  for (std::size_t item = 0; item < count;) {
+    const std::size_t end = batch_detail::run_end(from, item);
+    const auto group =
+        journal.open_group(edges_.deleted, journal.insert(edges_.deleted, from[item]).first);
+    for (; item < end; ++item) {
+      group.insert(to[item]);
     }
-  } catch (...) {
-    for (std::size_t index = std::min(item + 1, count); index-- > 0;) {
-      if ((done[index] & inserted) != 0) {
-        edges_.deleted.find(from[index])->second.erase(to[index]);
-      }
-      erase_created_group(edges_.deleted, from[index], done[index]);
-    }
-    throw;
   }
-  // Nothing below allocates or throws.
-  for (item = 0; item < count && !edges_.new_or_updated.empty(); ++item) {
+  journal.commit();
+  for (std::size_t item = 0; item < count && !edges_.new_or_updated.empty(); ++item) {
     remove_pending_pair(Probe(from[item]), Probe(to[item]));
   }
 }
 
 template <class Id, class T, class W, class Hash>
 void GraphDiff<Id, T, W, Hash>::add_or_update_nodes(std::span<const Id> ids, std::span<T> updates) {
-  using namespace batch_detail;
   assert(ids.size() == updates.size());
   const std::size_t count = ids.size();
-  std::vector<std::uint8_t> done(count, 0);
-  std::size_t item = 0;
-  try {
-    for (; item < count; ++item) {
-      // An update is moved in only when its node gets a new record; the
-      // merges into existing records wait for the second pass.
-      if (new_or_updated_nodes_.try_emplace(ids[item], std::move(updates[item])).second) {
-        done[item] = created_group;
-      }
-    }
-  } catch (...) {
-    for (std::size_t index = item; index-- > 0;) {
-      erase_created_group(new_or_updated_nodes_, ids[index], done[index]);
-    }
-    throw;
+  std::vector<std::uint8_t> created(count, 0);
+  UndoJournal journal;
+  for (std::size_t item = 0; item < count; ++item) {
+    // An update is moved in only when its node gets a new record; the
+    // merges into existing records wait for the second pass.
+    created[item] =
+        journal.insert(new_or_updated_nodes_, ids[item], std::move(updates[item])).second;
   }
-  // Nothing below allocates or throws: the merge moves texts.
-  for (item = 0; item < count; ++item) {
-    if (done[item] == 0) {
+  journal.commit();
+  // The merge moves texts.
+  for (std::size_t item = 0; item < count; ++item) {
+    if (created[item] == 0) {
       new_or_updated_nodes_.find(ids[item])->second += std::move(updates[item]);
     }
     if (!deleted_nodes_.empty()) {
@@ -487,10 +419,6 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
   // item i's run from pointing_end[i - 1] to pointing_end[i].
   std::vector<Id> pointing_sources;
   std::vector<std::size_t> pointing_end(count, 0);
-  // What each insertion of (pointing_sources[k], its id) into edges.deleted
-  // did, for k in order; item_of[k] is the item whose id it was.
-  std::vector<std::uint8_t> recorded;
-  std::vector<std::size_t> item_of;
   SourceList pointing;
   std::size_t longest_run = 0;
   // Without an index, when scanning every source for each id would cost
@@ -498,13 +426,13 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
   // of all the ids: item i's are bucketed[bucket_end[i - 1]..bucket_end[i]).
   std::vector<std::size_t> bucket_end;
   std::vector<SourceEntry*> bucketed;
-  std::size_t item = 0;
-  try {
+  UndoJournal journal;
+  {
     PlacesAfterRemovals places(edges_.new_or_updated.size(), count);
     if (!sources_by_target_ && count > 1) {
       sources_in_one_pass(ids, bucket_end, bucketed);
     }
-    for (; item < count; ++item) {
+    for (std::size_t item = 0; item < count; ++item) {
       const Probe node(ids[item]);
       if (!earlier.insert(node).second) {
         done[item] = skipped;
@@ -537,39 +465,18 @@ void GraphDiff<Id, T, W, Hash>::delete_nodes(std::span<const Id> ids) {
         pointing_sources.push_back(entry->first);
       }
       pointing_end[item] = pointing_sources.size();
-      if (deleted_nodes_.insert(node).second) {
-        done[item] = inserted;
-      }
+      journal.insert(deleted_nodes_, node);
       const std::size_t first = item == 0 ? 0 : pointing_end[item - 1];
       for (std::size_t source = first; source < pointing_end[item]; ++source) {
-        item_of.push_back(item);
-        recorded.push_back(0);
-        auto [group, created] = edges_.deleted.try_emplace(pointing_sources[source]);
-        recorded.back() = created ? created_group : 0;
-        if (group->second.insert(node).second) {
-          recorded.back() |= inserted;
-        }
+        const auto group = journal.insert(edges_.deleted, pointing_sources[source]).first;
+        journal.open_group(edges_.deleted, group).insert(node);
       }
     }
     pointing.reserve(longest_run);
-  } catch (...) {
-    for (std::size_t index = recorded.size(); index-- > 0;) {
-      const Id& group_key = pointing_sources[index];
-      if ((recorded[index] & inserted) != 0) {
-        edges_.deleted.find(group_key)->second.erase(ids[item_of[index]]);
-      }
-      erase_created_group(edges_.deleted, group_key, recorded[index]);
-    }
-    for (std::size_t index = std::min(item + 1, count); index-- > 0;) {
-      if ((done[index] & inserted) != 0) {
-        deleted_nodes_.erase(ids[index]);
-      }
-    }
-    throw;
   }
-  // Nothing below allocates or throws: `pointing` has room for every
-  // item's sources.
-  for (item = 0; item < count; ++item) {
+  journal.commit();
+  // `pointing` has room for every item's sources.
+  for (std::size_t item = 0; item < count; ++item) {
     if ((done[item] & skipped) != 0) {
       continue;
     }

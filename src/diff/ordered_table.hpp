@@ -93,7 +93,9 @@ class OrderedTable {
   static constexpr std::uint32_t kScanCapacity = 16;
 
   OrderedTable() noexcept = default;
-  OrderedTable(const OrderedTable& other) { copy_from(other); }
+  // Delegating, so that a copy that throws midway is destroyed like any
+  // table (see copy_from).
+  OrderedTable(const OrderedTable& other) : OrderedTable() { copy_from(other); }
   OrderedTable(OrderedTable&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
   OrderedTable& operator=(const OrderedTable& other) {
     if (this != &other) {
@@ -146,6 +148,20 @@ class OrderedTable {
     }
     erase_at(where.position, where.slot);
     return 1;
+  }
+
+  // Bytes of the one heap block the table holds (not what its entries
+  // hold outside themselves).
+  [[nodiscard]] std::size_t heap_bytes() const noexcept {
+    return block_ ? block_bytes(block_->capacity) : 0;
+  }
+
+  // Removes the entries from position `size` on, newest first: undoes the
+  // insertions that appended them (UndoJournal).
+  void truncate(std::size_t size) noexcept {
+    for (std::size_t held = this->size(); held > size; --held) {
+      erase_at(static_cast<std::uint32_t>(held - 1));
+    }
   }
 
   // Makes room for `count` entries in all, so that inserting up to that
@@ -565,16 +581,12 @@ class OrderedTable {
     Header* const fresh = allocate(other.block_->size);
     auto* const to = reinterpret_cast<Entry*>(reinterpret_cast<std::byte*>(fresh) + kEntriesOffset);
     const Entry* const from = other.entries();
-    try {
-      for (; fresh->size < other.block_->size; ++fresh->size) {
-        std::construct_at(to + fresh->size, from[fresh->size]);
-      }
-    } catch (...) {
-      std::destroy_n(to, fresh->size);
-      ::operator delete(fresh);
-      throw;
-    }
+    // The block is the table's from the start, so that a copy that throws
+    // midway is destroyed with the entries it holds.
     block_ = fresh;
+    for (; fresh->size < other.block_->size; ++fresh->size) {
+      std::construct_at(to + fresh->size, from[fresh->size]);
+    }
     index_all();
   }
 

@@ -79,6 +79,14 @@ class SourcesByTarget {
     }
   }
 
+  [[nodiscard]] std::size_t heap_bytes() const noexcept {
+    std::size_t bytes = sources_.heap_bytes();
+    for (const auto& entry : sources_) {
+      bytes += entry.second.others.heap_bytes();
+    }
+    return bytes;
+  }
+
   template <class Target>
   [[nodiscard]] std::size_t count_sources(const Target& target) const noexcept {
     const auto entry = sources_.find(target);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "binding.hpp"
+#include "byte_objects.hpp"
 #include "bytes/graph_diff_bytes.hpp"
 #include "bytes_contents.hpp"
 #include "instance.hpp"
@@ -47,7 +48,7 @@ class BytesObjectSink final : public ByteSink {
     return {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(object_.get())), length};
   }
 
-  PyObject* release() noexcept { return object_.release(); }
+  PyRef release() noexcept { return std::move(object_); }
 
  private:
   PyRef object_;
@@ -55,18 +56,31 @@ class BytesObjectSink final : public ByteSink {
 
 }  // namespace
 
-PyObject* to_bytes(PyObject* self, PyObject* /*unused*/) {
-  return with_instance<Access::shared>(self, [](GraphDiffObject& instance) -> PyObject* {
-    BytesObjectSink sink;
-    try {
-      if (!graph_diff_to_bytes(instance.diff, sink)) {
-        return raise_plain_exception("Failed to serialize graph diff.");
-      }
-    } catch (const BytesObjectSink::Refused&) {
-      return nullptr;
+PyRef encode_to_bytes_object(const Diff& diff) {
+  BytesObjectSink sink;
+  try {
+    if (!graph_diff_to_bytes(diff, sink)) {
+      raise_plain_exception("Failed to serialize graph diff.");
+      return {};
     }
-    return sink.release();
-  });
+  } catch (const BytesObjectSink::Refused&) {
+    return {};
+  }
+  return sink.release();
+}
+
+PyRef decode_to_graph_diff(std::span<const std::uint8_t> input) {
+  auto decoded = bytes_to_graph_diff(input);
+  if (!decoded) {
+    raise_plain_exception("Failed to deserialize graph diff.");
+    return {};
+  }
+  return PyRef::steal(new_graph_diff_object(std::move(*decoded)));
+}
+
+PyObject* to_bytes(PyObject* self, PyObject* /*unused*/) {
+  return with_instance<Access::shared>(
+      self, [](GraphDiffObject& instance) { return encode_to_bytes_object(instance.diff); });
 }
 
 PyObject* from_bytes(PyObject* /*static: no self*/, PyObject* const* args,
@@ -87,12 +101,7 @@ PyObject* from_bytes(PyObject* /*static: no self*/, PyObject* const* args,
     if (!contents) {
       return nullptr;
     }
-    const std::span<const std::uint8_t> input = contents->bytes();
-    auto decoded = bytes_to_graph_diff(input);
-    if (!decoded) {
-      return raise_plain_exception("Failed to deserialize graph diff.");
-    }
-    return new_graph_diff_object(std::move(*decoded));
+    return decode_to_graph_diff(contents->bytes()).release();
   });
 }
 

@@ -20,11 +20,13 @@ constexpr std::array<std::string_view, 2> kIdAndUpdate = {"id", "update"};
 constexpr std::array<std::string_view, 1> kId = {"id"};
 constexpr std::array<std::string_view, 3> kFromToWeight = {"from", "to", "weight"};
 constexpr std::array<std::string_view, 2> kFromTo = {"from", "to"};
+constexpr std::array<std::string_view, 1> kOther = {"other"};
 
 constexpr Signature kAddNode{"PyGraphDiff.add_node()", kIdAndUpdate};
 constexpr Signature kDeleteNode{"PyGraphDiff.delete_node()", kId};
 constexpr Signature kAddEdge{"PyGraphDiff.add_edge()", kFromToWeight};
 constexpr Signature kDeleteEdge{"PyGraphDiff.delete_edge()", kFromTo};
+constexpr Signature kMerge{"PyGraphDiff.merge()", kOther};
 
 // Converts the `from` and `to` arguments, in that order; the first failure
 // raises and ends the conversion.
@@ -113,6 +115,31 @@ PyObject* clear(PyObject* self, PyObject* /*unused*/) {
     instance.diff.clear();
     Py_RETURN_NONE;
   });
+}
+
+// `other` is held shared while `self` is held exclusively; merging a diff
+// into itself takes the one exclusive borrow, and the core copies first.
+PyObject* merge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                PyObject* keyword_names) {
+  return with_bound_arguments<1>(
+      kMerge, self, args, positional_count, keyword_names,
+      [self](GraphDiffObject& instance, const auto& arguments) -> PyRef {
+        PyObject* other = arguments[0];
+        if (other == self) {
+          instance.diff.merge(instance.diff);
+          return none_result();
+        }
+        if (!check_self(other)) {
+          apply_argument_rule("other");
+          return {};
+        }
+        BorrowGuard<Access::shared> borrow;
+        if (!borrow.take(other)) {
+          return {};
+        }
+        instance.diff.merge(reinterpret_cast<GraphDiffObject*>(other)->diff);
+        return none_result();
+      });
 }
 
 }  // namespace quorl::python

@@ -128,7 +128,9 @@ PyMethodDef methods[] = {
      "new_or_updated_edge_arrays($self)\n--\n\n"},
     {"deleted_edge_arrays", deleted_edge_arrays, kNoArgs, "deleted_edge_arrays($self)\n--\n\n"},
     {"deleted_node_ids", deleted_node_ids, kNoArgs, "deleted_node_ids($self)\n--\n\n"},
+    {"merge", as_table_entry(merge), kFastCall, "merge($self, other)\n--\n\n"},
     {"__reduce_ex__", reduce_ex, METH_O, "__reduce_ex__($self, protocol, /)\n--\n\n"},
+    {"__sizeof__", size_of, kNoArgs, "__sizeof__($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

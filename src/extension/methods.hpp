@@ -24,6 +24,13 @@ PyObject* to_bytes(PyObject* self, PyObject* unused);
 PyObject* from_bytes(PyObject* no_self, PyObject* const* args, Py_ssize_t positional_count,
                      PyObject* keyword_names);
 PyObject* reduce_ex(PyObject* self, PyObject* protocol);
+PyObject* merge(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,
+                PyObject* keyword_names);
+PyObject* size_of(PyObject* self, PyObject* unused);
+
+// The module-level function that pickles name to rebuild a diff from its
+// byte form, in any buffer.
+PyObject* graph_diff_from_buffer(PyObject* module, PyObject* buffer);
 
 // Bulk editing and columnar readings.
 PyObject* add_edges(PyObject* self, PyObject* const* args, Py_ssize_t positional_count,

@@ -15,6 +15,7 @@
 #include <Python.h>
 
 #include "errors.hpp"
+#include "methods.hpp"
 #include "module.hpp"
 #include "py_ref.hpp"
 
@@ -24,12 +25,19 @@ namespace {
 
 PyObject* the_module = nullptr;
 
+// Private: what pickles name to rebuild a diff (see pickling.cpp).
+PyMethodDef module_functions[] = {
+    {"_graph_diff_from_buffer", graph_diff_from_buffer, METH_O,
+     "_graph_diff_from_buffer(buffer, /)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "quorl_api",
-    "",       // doc
-    0,        // no per-module state
-    nullptr,  // no module-level functions
+    "",  // doc
+    0,   // no per-module state
+    module_functions,
     nullptr,
     nullptr,
     nullptr,

@@ -19,6 +19,7 @@
 #include "diff_text.hpp"
 #include "heap_probe.hpp"
 #include "node_fields.hpp"
+#include "random_history.hpp"
 
 namespace quorl {
 namespace {
@@ -33,13 +34,6 @@ struct Items {
   std::vector<float> weights;
   std::vector<NodeUpdate> updates;
 };
-
-NodeId pool_id(std::mt19937& random, int pool) {
-  NodeId id{};
-  id[0] = static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, pool - 1)(random));
-  id[15] = 0x5a;
-  return id;
-}
 
 Items random_items(std::mt19937& random, int pool, std::size_t count) {
   Items items;
@@ -57,29 +51,6 @@ Items random_items(std::mt19937& random, int pool, std::size_t count) {
     items.updates.push_back(update);
   }
   return items;
-}
-
-// A diff with a random history of single operations, every kind included.
-Diff random_history(std::mt19937& random, int pool, int steps) {
-  Diff diff;
-  for (int step = 0; step < steps; ++step) {
-    const NodeId a = pool_id(random, pool);
-    const NodeId b = pool_id(random, pool);
-    switch (random() % 8) {
-      case 0:
-        diff.delete_node(a);
-        break;
-      case 1:
-        diff.add_or_update_node(a, testing::make_update({.size = 1.0F}));
-        break;
-      case 2:
-        diff.delete_edge(a, b);
-        break;
-      default:
-        static_cast<void>(diff.add_edge(a, b, static_cast<float>(step)));
-    }
-  }
-  return diff;
 }
 
 std::size_t run_batch(Batch batch, Diff& diff, Items items) {

@@ -50,5 +50,11 @@ def copy(diff: PyGraphDiff) -> PyGraphDiff:
     return PyGraphDiff.from_bytes(encoded)
 
 
+def coalesce(pending: PyGraphDiff, batch: PyGraphDiff) -> PyGraphDiff:
+    pending.merge(batch)
+    pending.merge(other=batch)
+    return pending
+
+
 if __name__ == "__main__":
     print(summarise(build()))

@@ -2,6 +2,7 @@
 conversions whose Python code changes what is being converted."""
 
 import gc
+import pickle
 import platform
 import threading
 import time
@@ -21,6 +22,8 @@ READING_CALLS = {
     "deleted_edges": lambda d: d.deleted_edges(),
     "num_nodes": lambda d: d.num_nodes(),
     "num_edges": lambda d: d.num_edges(),
+    "merge_from": lambda d: PyGraphDiff().merge(d),
+    "pickle": lambda d: pickle.dumps(d),
 }
 MUTATING_CALLS = {
     "add_node": lambda d: d.add_node(B, {}),
@@ -28,6 +31,8 @@ MUTATING_CALLS = {
     "add_edge": lambda d: d.add_edge(B, B, 1.0),
     "delete_edge": lambda d: d.delete_edge(B, B),
     "clear": lambda d: d.clear(),
+    "merge": lambda d: d.merge(PyGraphDiff()),
+    "merge_itself": lambda d: d.merge(d),
 }
 INNER_CALLS = [
     pytest.param(call, "Already mutably borrowed", id=name) for name, call in READING_CALLS.items()

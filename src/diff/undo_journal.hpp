@@ -1,0 +1,219 @@
+// UndoJournal: the rollback of an all-or-nothing operation, written once.
+//
+// An operation that must leave the diff as it was when memory runs out is
+// written in three steps:
+//   1. a first pass that makes every change that can allocate, each one
+//      through the journal;
+//   2. journal.commit();
+//   3. a second pass of the changes that cannot fail (erasures, merges,
+//      values updated in place).
+// If the first pass throws, the journal's destructor undoes what it
+// recorded, newest first, and the exception goes on: every container then
+// lists the entries it listed before, in the same order.
+//
+//   UndoJournal journal;
+//   const auto group = journal.insert(edges, source).first;
+//   const auto [pair, added] = journal.open_group(edges, group).insert(target, weight);
+//   journal.commit();
+//   if (!added) pair->second = weight;
+//
+// The first pass may insert and, through a group, overwrite small values;
+// it must not remove anything. The containers (IdMap and IdSet) append each
+// new entry and move none while nothing is removed, so the journal keeps no
+// keys: insertions are undone by removing a container's newest entries, and
+// a container held in an entry of another (an edge group) is named by the
+// outer container and the entry's position, which growth does not change.
+// A container is recorded once per operation, a group once each time it is
+// opened, and a group the operation itself created not at all (removing its
+// entry undoes it); recording never allocates for the first few steps.
+//
+// Allocation failure can leave more capacity behind than before (a grown
+// block is not shrunk back); contents and order are restored exactly.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+#include <utility>
+
+#include <boost/container/small_vector.hpp>
+
+namespace quorl {
+
+class UndoJournal {
+  struct Step;
+
+ public:
+  UndoJournal() noexcept = default;
+  UndoJournal(const UndoJournal&) = delete;
+  UndoJournal& operator=(const UndoJournal&) = delete;
+  UndoJournal(UndoJournal&&) = delete;
+  UndoJournal& operator=(UndoJournal&&) = delete;
+
+  // Undoes every recorded change unless the operation committed.
+  ~UndoJournal() {
+    if (!committed_) {
+      roll_back();
+    }
+  }
+
+  // Keeps every change: from here on the operation makes only changes that
+  // cannot fail.
+  void commit() noexcept { committed_ = true; }
+
+  // Inserts `key` into `container` unless it is there, as the container's
+  // try_emplace(key, arguments...) does for a map and insert(key) for a
+  // set, and returns what that returns. `container` must stay where it is
+  // for the whole operation (a member of the diff, not an entry of another
+  // container: see open_group).
+  template <class Container, class Key, class... Arguments>
+  auto insert(Container& container, const Key& key, Arguments&&... arguments) {
+    remember_size(container);
+    return insert_member(container, key, std::forward<Arguments>(arguments)...);
+  }
+
+  // The container held in one entry of `groups` (an edge group), open for
+  // insertions and overwrites that the journal undoes. The handle names the
+  // group by its position, so it stays valid while `groups` grows.
+  template <class Groups>
+  class Group {
+   public:
+    using Inner = typename Groups::mapped_type;
+
+    [[nodiscard]] Inner& container() const noexcept { return groups_->begin()[position_].second; }
+
+    // As UndoJournal::insert, into the group.
+    template <class Key, class... Arguments>
+    auto insert(const Key& key, Arguments&&... arguments) const {
+      return insert_member(container(), key, std::forward<Arguments>(arguments)...);
+    }
+
+    // Sets the value of `member`, an entry of the group, to `value`; rollback
+    // restores the former value. For values of at most eight bytes that
+    // copy as bytes (weights).
+    template <class Value>
+    void assign(typename Inner::iterator member, const Value& value) const {
+      using Stored = typename Inner::mapped_type;
+      static_assert(std::is_trivially_copyable_v<Stored> &&
+                    sizeof(Stored) <= sizeof(std::uint64_t));
+      if (recorded_) {
+        Step step{&restore_value<Groups>, groups_, position_,
+                  static_cast<std::uint32_t>(member - container().begin()), 0};
+        std::memcpy(&step.saved, &member->second, sizeof(Stored));
+        journal_->steps_.push_back(step);
+      }
+      member->second = value;
+    }
+
+   private:
+    friend class UndoJournal;
+    Group(UndoJournal& journal, Groups& groups, std::uint32_t position, bool recorded) noexcept
+        : journal_(&journal), groups_(&groups), position_(position), recorded_(recorded) {}
+
+    UndoJournal* journal_;
+    Groups* groups_;
+    std::uint32_t position_;
+    bool recorded_;  // false for a group that this operation created
+  };
+
+  // Opens the group held in `group`, an entry of `groups`.
+  template <class Groups>
+  Group<Groups> open_group(Groups& groups, typename Groups::iterator group) {
+    const auto position = static_cast<std::uint32_t>(group - groups.begin());
+    const bool created_here = position >= remembered_size(&groups);
+    if (!created_here) {
+      steps_.push_back(Step{&shrink_group<Groups>, &groups, position,
+                            static_cast<std::uint32_t>(group->second.size()), 0});
+    }
+    return Group<Groups>(*this, groups, position, !created_here);
+  }
+
+ private:
+  static constexpr std::uint32_t kWhole = std::numeric_limits<std::uint32_t>::max();
+
+  // One recorded change and how to undo it.
+  struct Step {
+    void (*undo)(const Step&) noexcept;
+    void* container;
+    std::uint32_t group;  // position of the group's entry, or kWhole
+    std::uint32_t place;  // the size to shrink back to, or the position of a value
+    std::uint64_t saved;  // the former value's bytes
+  };
+
+  template <class Container, class Key, class... Arguments>
+  static auto insert_member(Container& container, const Key& key, Arguments&&... arguments) {
+    if constexpr (requires { typename Container::mapped_type; }) {
+      return container.try_emplace(key, std::forward<Arguments>(arguments)...);
+    } else {
+      static_assert(sizeof...(Arguments) == 0, "a set takes its key alone");
+      return container.insert(key);
+    }
+  }
+
+  template <class Container>
+  static void shrink_whole(const Step& step) noexcept {
+    static_cast<Container*>(step.container)->truncate(step.place);
+  }
+
+  template <class Groups>
+  static void shrink_group(const Step& step) noexcept {
+    static_cast<Groups*>(step.container)->begin()[step.group].second.truncate(step.place);
+  }
+
+  template <class Groups>
+  static void restore_value(const Step& step) noexcept {
+    auto& group = static_cast<Groups*>(step.container)->begin()[step.group].second;
+    std::memcpy(&group.begin()[step.place].second, &step.saved,
+                sizeof(typename Groups::mapped_type::mapped_type));
+  }
+
+  // Records the size of `container` before its first insertion of this
+  // operation. The few containers an operation touches are remembered, so
+  // that later insertions record nothing.
+  template <class Container>
+  void remember_size(Container& container) {
+    for (std::size_t index = 0; index < remembered_count_; ++index) {
+      if (remembered_[index].container == &container) {
+        return;
+      }
+    }
+    const auto size = static_cast<std::uint32_t>(container.size());
+    steps_.push_back(Step{&shrink_whole<Container>, &container, kWhole, size, 0});
+    if (remembered_count_ < remembered_.size()) {
+      remembered_[remembered_count_++] = {&container, size};
+    }
+  }
+
+  // The size `groups` had before this operation inserted into it; entries
+  // from there on are the operation's own. Without a record, every entry
+  // counts as older.
+  [[nodiscard]] std::uint32_t remembered_size(const void* groups) const noexcept {
+    for (std::size_t index = 0; index < remembered_count_; ++index) {
+      if (remembered_[index].container == groups) {
+        return remembered_[index].size;
+      }
+    }
+    return kWhole;
+  }
+
+  void roll_back() noexcept {
+    for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {
+      step->undo(*step);
+    }
+  }
+
+  struct Remembered {
+    const void* container;
+    std::uint32_t size;
+  };
+
+  boost::container::small_vector<Step, 4> steps_;
+  std::array<Remembered, 4> remembered_{};
+  std::size_t remembered_count_ = 0;
+  bool committed_ = false;
+};
+
+}  // namespace quorl

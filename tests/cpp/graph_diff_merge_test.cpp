@@ -1,0 +1,166 @@
+// merge against replaying the other diff through the single operations:
+// the same contents in the same listing order (compared through the byte
+// form), on random pairs of histories and on contents that break the
+// editing invariants as a decoded diff may; and all or nothing when an
+// allocation fails anywhere inside it.
+#include <cstddef>
+#include <new>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "bytes/graph_diff_bytes_detail.hpp"
+#include "diff/graph_diff.hpp"
+#include "heap_probe.hpp"
+#include "node_fields.hpp"
+#include "random_history.hpp"
+
+namespace quorl {
+namespace {
+
+ByteString bytes_of(const Diff& diff) { return graph_diff_to_bytes(diff).value(); }
+
+void replay(Diff& diff, const Diff& other) {
+  const Diff copy = other;  // `other` may be `diff`
+  for (const NodeId& id : copy.deleted_nodes()) {
+    diff.delete_node(id);
+  }
+  for (const auto& [source, targets] : copy.edges().deleted) {
+    for (const NodeId& target : targets) {
+      diff.delete_edge(source, target);
+    }
+  }
+  for (const auto& [id, record] : copy.new_or_updated_nodes()) {
+    diff.add_or_update_node(id, record);
+  }
+  for (const auto& [source, targets] : copy.edges().new_or_updated) {
+    for (const auto& [target, weight] : targets) {
+      static_cast<void>(diff.add_edge(source, target, weight));
+    }
+  }
+}
+
+// A random history with records of several fields, so that merging
+// records shows which fields win.
+Diff history_with_records(std::mt19937& random, int pool, int steps) {
+  Diff diff = random_history(random, pool, steps);
+  for (int step = 0; step < steps / 4; ++step) {
+    NodeUpdate update;
+    update.set<Field::label>("label " + std::to_string(random() % 7));
+    if (random() % 2 == 0) {
+      update.set<Field::red>(static_cast<std::uint8_t>(random()));
+    }
+    diff.add_or_update_node(pool_id(random, pool), update);
+  }
+  return diff;
+}
+
+// Contents no sequence of edits makes: a node both updated and deleted, a
+// pair both set and deleted, edges at deleted nodes, empty groups.
+Diff contradicting(std::mt19937& random, int pool) {
+  Diff::NodeMap nodes;
+  Diff::NodeSet deleted;
+  Diff::Edges edges;
+  for (int item = 0; item < 12; ++item) {
+    nodes.try_emplace(pool_id(random, pool), testing::make_update({.label = "x", .green = 4}));
+    deleted.insert(pool_id(random, pool));
+    const NodeId source = pool_id(random, pool);
+    const NodeId target = pool_id(random, pool);
+    edges.new_or_updated[source].insert_or_assign(target, static_cast<float>(item));
+    if (item % 3 == 0) {
+      edges.deleted[source].insert(target);
+    }
+    static_cast<void>(edges.new_or_updated[pool_id(random, pool)]);
+    static_cast<void>(edges.deleted[pool_id(random, pool)]);
+  }
+  return Diff(std::move(nodes), std::move(deleted), std::move(edges));
+}
+
+// Deleting ids that were never seen builds the index of sources by target.
+void build_index(Diff& diff) {
+  for (int repeat = 0; repeat < 30; ++repeat) {
+    diff.delete_node(NodeId{static_cast<std::uint8_t>(repeat), 1});
+  }
+}
+
+TEST(Merge, ListsExactlyWhatTheReplayLists) {
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 400; ++round) {
+    const int pool = 2 + round % 30;
+    const auto make = [&](int kind) {
+      return kind == 0 ? contradicting(random, pool)
+                       : history_with_records(random, pool, round % 90);
+    };
+    const Diff start = make(round % 5 == 0 ? 0 : 1);
+    const Diff other = make(round % 3 == 0 ? 0 : 1);
+    const ByteString other_bytes = bytes_of(other);
+    Diff merged = start;
+    Diff replayed = start;
+    if (round % 4 == 1) {
+      build_index(merged);
+      build_index(replayed);
+    }
+    merged.merge(other);
+    replay(replayed, other);
+    ASSERT_EQ(bytes_of(merged), bytes_of(replayed)) << "round " << round;
+    ASSERT_EQ(bytes_of(other), other_bytes);
+    // Later edits still agree (the index, if any, kept up).
+    for (const auto& entry : other.new_or_updated_nodes()) {
+      merged.delete_node(entry.first);
+      replayed.delete_node(entry.first);
+    }
+    ASSERT_EQ(bytes_of(merged), bytes_of(replayed)) << "round " << round;
+  }
+}
+
+TEST(Merge, IntoItselfIsMergingACopy) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 100; ++round) {
+    Diff diff = round % 2 == 0 ? history_with_records(random, 12, 60) : contradicting(random, 12);
+    Diff expected = diff;
+    const Diff copy = diff;
+    expected.merge(copy);
+    diff.merge(diff);
+    ASSERT_EQ(bytes_of(diff), bytes_of(expected)) << "round " << round;
+  }
+}
+
+TEST(Merge, LeavesTheDiffAsItWasWhenAnAllocationFails) {
+  std::mt19937 random(8);
+  for (int round = 0; round < 8; ++round) {
+    const Diff start = round % 4 == 0 ? Diff() : history_with_records(random, 40, 40 * round);
+    const Diff other =
+        round % 3 == 2 ? contradicting(random, 40) : history_with_records(random, 40, 120);
+    Diff expected = start;
+    replay(expected, other);
+    for (long failing = 0;; ++failing) {
+      Diff diff = start;
+      if (round % 2 == 1) {
+        build_index(diff);
+      }
+      const ByteString before = bytes_of(diff);
+      testing_support::fail_allocation_after(failing);
+      bool failed = false;
+      try {
+        diff.merge(other);
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+      const bool reached = testing_support::stop_failing_allocations();
+      if (failed) {
+        ASSERT_EQ(bytes_of(diff), before) << "allocation " << failing;
+        diff.merge(other);
+      }
+      if (round % 2 == 0) {
+        ASSERT_EQ(bytes_of(diff), bytes_of(expected)) << "allocation " << failing;
+      }
+      if (!reached) {
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorl

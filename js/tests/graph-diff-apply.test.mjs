@@ -5,7 +5,7 @@ import { test } from "node:test";
 
 import Graph from "graphology";
 
-import { applyGraphDiff, decodeGraphDiff, defaultNodeAttributes, encodeGraphDiff } from "../graph-diff.mjs";
+import { applyGraphDiff, decodeGraphDiff, defaultNodeAttributes, encodeGraphDiff, mergeGraphDiffs } from "../graph-diff.mjs";
 import { randomDiff, randomFloat32, randomId, seededRandom } from "./random-diff.mjs";
 
 // The changes one call at a time, in the order the diff says, with every
@@ -48,10 +48,13 @@ function assertPositioned(graph) {
 
 // A graph over the same small id pool as the random diffs, so that drops
 // and updates meet existing nodes and edges.
-function randomGraph(random) {
+function randomGraph(random, everyId = false) {
   const graph = new Graph({ type: "directed" });
-  for (let index = Math.floor(random() * 10); index > 0; index--) {
-    graph.mergeNode(randomId(random), { x: random() * 100, y: random() * 100, red: 1, green: 2, label: "old" });
+  const ids = everyId
+    ? Array.from({ length: 12 }, (_, index) => randomId(() => (index + 0.5) / 12))
+    : Array.from({ length: Math.floor(random() * 10) }, () => randomId(random));
+  for (const node of ids) {
+    graph.mergeNode(node, { x: random() * 100, y: random() * 100, red: 1, green: 2, label: "old" });
   }
   const nodes = graph.nodes();
   for (let index = nodes.length * 2; index > 0 && nodes.length > 0; index--) {
@@ -73,6 +76,53 @@ test("a random diff applied to a random graph gives what single calls in order g
     applyGraphDiff(graph, diff);
     assert.deepEqual(content(graph), content(expected));
     assertPositioned(graph);
+  }
+});
+
+// A random diff as a history of single calls can leave it: no node both
+// updated and deleted, no edge both set and deleted, none set at a deleted
+// node; and none of `avoid` named anywhere.
+function recordableDiff(random, avoid = new Set()) {
+  const diff = randomDiff(random, 6);
+  const deleted = new Set(diff.deletedNodes.filter((node) => !avoid.has(node)));
+  const named = (node) => !avoid.has(node);
+  const kept = (node) => named(node) && !deleted.has(node);
+  const edges = new Map();
+  for (const [source, targets] of diff.edges) {
+    if (kept(source)) edges.set(source, new Map([...targets].filter(([target]) => kept(target))));
+  }
+  const deletedEdges = new Map();
+  for (const [source, targets] of diff.deletedEdges) {
+    if (!named(source)) continue;
+    deletedEdges.set(source, targets.filter((target) => named(target) && !edges.get(source)?.has(target)));
+  }
+  const nodes = new Map([...diff.nodes].filter(([node]) => kept(node)));
+  return decodeGraphDiff(encodeGraphDiff({ nodes, deletedNodes: [...deleted], edges, deletedEdges }));
+}
+
+// Content regardless of the order in which nodes and edges were created.
+function sortedContent(graph) {
+  const { nodes, edges } = content(graph);
+  const byKey = (a, b) => (a[0] + a[1] < b[0] + b[1] ? -1 : 1);
+  return { nodes: nodes.sort(byKey), edges: edges.sort(byKey) };
+}
+
+test("applying d1 then d2 gives what applying mergeGraphDiffs(d1, d2) gives", () => {
+  const random = seededRandom(29);
+  for (let round = 0; round < 1000; round++) {
+    const first = recordableDiff(random);
+    // Merging cannot say that a node deleted in d1 comes back in d2 (a diff
+    // holds a node as updated or deleted, never both), nor that an edge
+    // created a node that a later deletion of its other end leaves behind:
+    // so d2 names no node that d1 deletes, and the graph has every node.
+    const second = recordableDiff(random, new Set(first.deletedNodes));
+    const start = randomGraph(random, true);
+    const stepwise = start.copy();
+    applyGraphDiff(stepwise, first);
+    applyGraphDiff(stepwise, second);
+    const merged = start.copy();
+    applyGraphDiff(merged, mergeGraphDiffs(first, second));
+    assert.deepEqual(sortedContent(merged), sortedContent(stepwise));
   }
 });
 

@@ -6,7 +6,10 @@ import Sigma from "sigma";
 import { applyGraphDiff, decodeGraphDiff, encodeGraphDiff } from "../js/graph-diff.mjs";
 import { seededRandom } from "../js/tests/random-diff.mjs";
 
-const nextFrame = () => new Promise((resolve) => requestAnimationFrame(resolve));
+const nextFrame = () =>
+  new Promise((resolve) => {
+    requestAnimationFrame(resolve);
+  });
 
 function idOf(index) {
   return `00000000-0000-4000-8000-${index.toString(16).padStart(12, "0")}`;
@@ -15,7 +18,13 @@ function idOf(index) {
 function buildGraph(random, nodes, edges) {
   const graph = new Graph({ type: "directed" });
   for (let index = 0; index < nodes; index++) {
-    graph.addNode(idOf(index), { x: random(), y: random(), size: 2, color: "#4477aa", label: index % 100 ? undefined : `n${index}` });
+    graph.addNode(idOf(index), {
+      x: random(),
+      y: random(),
+      size: 2,
+      color: "#4477aa",
+      label: index % 100 ? undefined : `n${index}`,
+    });
   }
   while (graph.size < edges) {
     graph.mergeDirectedEdge(idOf(Math.floor(random() * nodes)), idOf(Math.floor(random() * nodes)), { weight: 1 });
@@ -40,7 +49,7 @@ function benchmarkDiff(graph, random, { nodeDrops, edgeDrops, updates }) {
   const deletedNodes = Array.from({ length: nodeDrops }, pickFresh);
   const deletedEdges = new Map();
   const edges = graph.edges();
-  for (let count = 0; count < edgeDrops; ) {
+  for (let count = 0; count < edgeDrops;) {
     const edge = edges[Math.floor(random() * edges.length)];
     const [source, target] = [graph.source(edge), graph.target(edge)];
     if (chosen.has(source) || chosen.has(target) || deletedEdges.get(source)?.includes(target)) continue;
@@ -83,7 +92,10 @@ function naiveLoop(graph, diff, limit) {
   const perEdgeDrop = (afterEdges - afterNodes) / edgeDrops;
   return {
     measuredDrops: nodeDrops + edgeDrops,
-    extrapolated: perNodeDrop * diff.deletedNodes.length + perEdgeDrop * [...diff.deletedEdges.values()].flat().length + (afterUpdates - afterEdges),
+    extrapolated:
+      perNodeDrop * diff.deletedNodes.length +
+      perEdgeDrop * [...diff.deletedEdges.values()].flat().length +
+      (afterUpdates - afterEdges),
   };
 }
 

@@ -35,15 +35,23 @@ try {
   const { setup, results, naive } = await page.evaluate((options) => window.runApplyBench(options), settings);
   page.assertNoErrors();
   const ms = (value) => `${value.toFixed(1)} ms`;
-  console.log(`graph: ${settings.nodes} nodes, ${settings.edges} edges; sigma's first draw ${ms(setup.sigmaFirstDraw)}, one full refresh ${ms(setup.fullReindexAndDraw)}`);
+  console.log(
+    `graph: ${settings.nodes} nodes, ${settings.edges} edges; sigma's first draw ${ms(setup.sigmaFirstDraw)}, one full refresh ${ms(setup.fullReindexAndDraw)}`,
+  );
   console.log("round  no renderer  sigma bound  ratio");
   results.forEach((row, index) => {
-    console.log(`${String(index + 1).padStart(5)}  ${ms(row.noRenderer).padStart(11)}  ${ms(row.withSigma).padStart(11)}  ${row.ratio.toFixed(2).padStart(4)}x`);
+    console.log(
+      `${String(index + 1).padStart(5)}  ${ms(row.noRenderer).padStart(11)}  ${ms(row.withSigma).padStart(11)}  ${row.ratio.toFixed(2).padStart(4)}x`,
+    );
   });
   console.log(`the frame after the rounds (sigma processes the graph once): ${ms(setup.nextFrame)}`);
   const ratios = results.map((row) => row.ratio);
-  console.log(`ratio sigma bound / no renderer: ${Math.min(...ratios).toFixed(2)}x to ${Math.max(...ratios).toFixed(2)}x (target: at most 3x)`);
-  console.log(`naive loop with sigma bound: ${(naive.extrapolated / 1000).toFixed(1)} s for the diff, extrapolated from its first ${naive.measuredDrops} drops`);
+  console.log(
+    `ratio sigma bound / no renderer: ${Math.min(...ratios).toFixed(2)}x to ${Math.max(...ratios).toFixed(2)}x (target: at most 3x)`,
+  );
+  console.log(
+    `naive loop with sigma bound: ${(naive.extrapolated / 1000).toFixed(1)} s for the diff, extrapolated from its first ${naive.measuredDrops} drops`,
+  );
 } finally {
   await browser.close();
 }

@@ -31,7 +31,9 @@ function checkGraph(graph) {
     throw new TypeError("applyGraphDiff takes a graphology Graph");
   }
   if (graph.multi || graph.type === "undirected") {
-    throw new TypeError(`applyGraphDiff needs a graph that is directed and not multi, not a ${graph.multi ? "multi " : ""}${graph.type} one`);
+    throw new TypeError(
+      `applyGraphDiff needs a graph that is directed and not multi, not a ${graph.multi ? "multi " : ""}${graph.type} one`,
+    );
   }
 }
 
@@ -135,7 +137,8 @@ export function applyGraphDiff(graph, diff, options = {}) {
   checkGraph(graph);
   const nodeAttributes = options.nodeAttributes ?? defaultNodeAttributes;
   const placeDefault = options.place === undefined ? defaultPlacement(graph) : null;
-  const place = (node, neighbour) => (placeDefault ? placeDefault(node, neighbour) : options.place(node, neighbour, graph));
+  const place = (node, neighbour) =>
+    placeDefault ? placeDefault(node, neighbour) : options.place(node, neighbour, graph);
   const restore = batchRefreshes(options.renderer, graph);
   try {
     dropDeleted(graph, diff);

@@ -60,7 +60,10 @@ function showCounts() {
   show("nodes", graph.order.toLocaleString("en"));
   show("edges", graph.size.toLocaleString("en"));
   show("messages-per-second", (recent.length / seconds).toFixed(1));
-  show("bytes-per-second", Math.round(recent.reduce((sum, [, bytes]) => sum + bytes, 0) / seconds).toLocaleString("en"));
+  show(
+    "bytes-per-second",
+    Math.round(recent.reduce((sum, [, bytes]) => sum + bytes, 0) / seconds).toLocaleString("en"),
+  );
 }
 setInterval(showCounts, 250);
 
@@ -89,7 +92,11 @@ function connect() {
   };
   socket.onmessage = ({ data }) => {
     queue = queue.then(async () => {
-      if (delay > 0) await new Promise((resolve) => setTimeout(resolve, delay));
+      if (delay > 0) {
+        await new Promise((resolve) => {
+          setTimeout(resolve, delay);
+        });
+      }
       applyMessage(new Uint8Array(data));
       if (socket.readyState === WebSocket.OPEN) socket.send(APPLIED);
     });

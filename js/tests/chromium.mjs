@@ -59,6 +59,13 @@ export async function newPage(browser) {
 
 /** The entry module and everything it imports as one classic script's text. */
 export async function bundle(entry, { minify = false } = {}) {
-  const result = await build({ entryPoints: [entry], bundle: true, format: "iife", write: false, minify, logLevel: "error" });
+  const result = await build({
+    entryPoints: [entry],
+    bundle: true,
+    format: "iife",
+    write: false,
+    minify,
+    logLevel: "error",
+  });
   return result.outputFiles[0].text;
 }

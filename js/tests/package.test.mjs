@@ -43,7 +43,23 @@ test("npm pack of js/ installs into a new project and imports there, with its ty
   const edges = [["00000000-0000-4000-8000-000000000001", [["00000000-0000-4000-8000-000000000002", 0.5]]]];
   assert.equal(printed.trim(), JSON.stringify(edges));
   writeFileSync(join(scratch, "usage.mts"), TYPED_USAGE);
-  execFileSync("tsc", ["--noEmit", "--strict", "--module", "nodenext", "--moduleResolution", "nodenext", "--target", "es2022", "--lib", "es2022,dom", "usage.mts"], quiet);
+  execFileSync(
+    "tsc",
+    [
+      "--noEmit",
+      "--strict",
+      "--module",
+      "nodenext",
+      "--moduleResolution",
+      "nodenext",
+      "--target",
+      "es2022",
+      "--lib",
+      "es2022,dom",
+      "usage.mts",
+    ],
+    quiet,
+  );
   const installed = JSON.parse(readFileSync(join(scratch, "node_modules", name, "package.json"), "utf8"));
   assert.equal(installed.dependencies, undefined);
 });

@@ -6,7 +6,10 @@ import Sigma from "sigma";
 import { applyGraphDiff, decodeGraphDiff, encodeGraphDiff } from "../graph-diff.mjs";
 import { seededRandom } from "./random-diff.mjs";
 
-const nextFrame = () => new Promise((resolve) => requestAnimationFrame(() => requestAnimationFrame(resolve)));
+const nextFrame = () =>
+  new Promise((resolve) => {
+    requestAnimationFrame(() => requestAnimationFrame(resolve));
+  });
 
 function idOf(index) {
   const hex = index.toString(16).padStart(12, "0");
@@ -28,7 +31,14 @@ function randomChanges(graph, random, size) {
   const updates = new Map();
   for (let index = 0; index < size * 2; index++) {
     const node = random() < 0.8 ? pick() : idOf(1e6 + Math.floor(random() * 1e6));
-    updates.set(node, { size: 1 + random() * 5, red: 200, green: 10, blue: 10, showLabel: random() < 0.2, label: `n${index}` });
+    updates.set(node, {
+      size: 1 + random() * 5,
+      red: 200,
+      green: 10,
+      blue: 10,
+      showLabel: random() < 0.2,
+      label: `n${index}`,
+    });
   }
   const newEdges = new Map();
   for (let index = 0; index < size; index++) {
@@ -47,7 +57,10 @@ function sigmaState(renderer, graph) {
   const outdated = graph.filterNodes((node, { color, size, forceLabel }) => {
     const data = renderer.getNodeDisplayData(node);
     const drawn = [data.color, data.size, renderer.nodesWithForcedLabels.has(node)];
-    return JSON.stringify(drawn) !== JSON.stringify([color ?? renderer.getSetting("defaultNodeColor"), size || 2, Boolean(forceLabel)]);
+    return (
+      JSON.stringify(drawn) !==
+      JSON.stringify([color ?? renderer.getSetting("defaultNodeColor"), size || 2, Boolean(forceLabel)])
+    );
   }).length;
   return { cached: cached.length, nodes: graph.order, stale, staleEdges, staleLabels, outdated };
 }
@@ -57,7 +70,13 @@ window.runSigmaCheck = async ({ nodes, edges, rounds, size, batched }) => {
   const random = seededRandom(5);
   const graph = new Graph({ type: "directed" });
   for (let index = 0; index < nodes; index++) {
-    graph.addNode(idOf(index), { x: random(), y: random(), size: 2, label: index % 20 ? undefined : `n${index}`, forceLabel: index % 40 === 0 });
+    graph.addNode(idOf(index), {
+      x: random(),
+      y: random(),
+      size: 2,
+      label: index % 20 ? undefined : `n${index}`,
+      forceLabel: index % 40 === 0,
+    });
   }
   while (graph.size < edges) {
     graph.mergeDirectedEdge(idOf(Math.floor(random() * nodes)), idOf(Math.floor(random() * nodes)), { weight: 1 });
@@ -79,7 +98,12 @@ window.runSigmaCheck = async ({ nodes, edges, rounds, size, batched }) => {
     applyGraphDiff(graph, diff, batched ? { renderer } : {});
     const during = reindexes;
     await nextFrame();
-    report.push({ reindexes: during, hovered: renderer.hoveredNode, drops: diff.deletedNodes.length, ...sigmaState(renderer, graph) });
+    report.push({
+      reindexes: during,
+      hovered: renderer.hoveredNode,
+      drops: diff.deletedNodes.length,
+      ...sigmaState(renderer, graph),
+    });
   }
   renderer.kill();
   return report;

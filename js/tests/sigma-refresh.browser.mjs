@@ -17,13 +17,25 @@ try {
   await page.setContent('<div id="graph" style="width: 600px; height: 400px"></div>');
   await page.addScriptTag({ content: script });
   const shape = { nodes: 3000, edges: 12000, size: 40 };
-  const batched = await page.evaluate((options) => window.runSigmaCheck(options), { ...shape, rounds: 5, batched: true });
-  const naive = await page.evaluate((options) => window.runSigmaCheck(options), { ...shape, rounds: 1, batched: false });
+  const batched = await page.evaluate((options) => window.runSigmaCheck(options), {
+    ...shape,
+    rounds: 5,
+    batched: true,
+  });
+  const naive = await page.evaluate((options) => window.runSigmaCheck(options), {
+    ...shape,
+    rounds: 1,
+    batched: false,
+  });
   page.assertNoErrors();
   for (const round of batched) {
     assert.ok(round.reindexes <= 1, `a diff cost ${round.reindexes} full re-indexes: ${JSON.stringify(round)}`);
     assert.equal(round.hovered, null, "the dropped hovered node is still hovered");
-    assert.deepEqual([round.stale, round.staleEdges, round.staleLabels, round.outdated], [0, 0, 0, 0], JSON.stringify(round));
+    assert.deepEqual(
+      [round.stale, round.staleEdges, round.staleLabels, round.outdated],
+      [0, 0, 0, 0],
+      JSON.stringify(round),
+    );
     assert.equal(round.cached, round.nodes);
   }
   assert.ok(naive[0].reindexes > shape.size, `the naive count saw only ${naive[0].reindexes} re-indexes`);

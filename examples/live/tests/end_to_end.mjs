@@ -29,10 +29,25 @@ const changes = Number(option("changes", 4000));
 const rate = Number(option("rate", 400));
 const screenshot = option("screenshot", null);
 
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const sleep = (ms) =>
+  new Promise((resolve) => {
+    setTimeout(resolve, ms);
+  });
 
 function startServer() {
-  const args = [SERVER, "--port", "0", "--rate", String(rate), "--changes", String(changes), "--seed", "7", "--check-bound", "--wait-for-client"];
+  const args = [
+    SERVER,
+    "--port",
+    "0",
+    "--rate",
+    String(rate),
+    "--changes",
+    String(changes),
+    "--seed",
+    "7",
+    "--check-bound",
+    "--wait-for-client",
+  ];
   const server = spawn(python, args, { stdio: ["ignore", "pipe", "inherit"] });
   const address = new Promise((resolve, reject) => {
     let output = "";
@@ -70,7 +85,8 @@ function pageGraph(page) {
     const nodes = {};
     graph.forEachNode((node, { x, y, color, forceLabel, ...attributes }) => {
       if (!Number.isFinite(x) || !Number.isFinite(y)) problems.push(`${node} has no position`);
-      if (color !== `#${hex(attributes.red)}${hex(attributes.green)}${hex(attributes.blue)}`) problems.push(`${node} colour ${color}`);
+      if (color !== `#${hex(attributes.red)}${hex(attributes.green)}${hex(attributes.blue)}`)
+        problems.push(`${node} colour ${color}`);
       if (forceLabel !== attributes.showLabel) problems.push(`${node} forceLabel ${forceLabel}`);
       nodes[node] = attributes;
     });
@@ -131,7 +147,10 @@ try {
         `${median(stream.map((row) => row[1])).toFixed(1)} ms; largest message ${largest[0]} changes in ${largest[1].toFixed(1)} ms`,
     );
   }
-  assert.ok(slowClient.messages < fastClient.messages, `slow client: ${slowClient.messages} messages, fast: ${fastClient.messages}`);
+  assert.ok(
+    slowClient.messages < fastClient.messages,
+    `slow client: ${slowClient.messages} messages, fast: ${fastClient.messages}`,
+  );
   for (const client of state.clients) {
     assert.ok(client.largestShare <= 1, `a pending diff named ${client.largestShare}x the elements changed`);
   }

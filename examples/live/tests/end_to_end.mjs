@@ -8,7 +8,7 @@
 // changed since the client's last message.
 //
 //   node examples/live/tests/end_to_end.mjs [--python PYTHON] [--changes N]
-//       [--rate N] [--screenshot FILE]
+//       [--rate N] [--ticks N] [--screenshot FILE]
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
 import { fileURLToPath } from "node:url";
@@ -27,6 +27,7 @@ function option(name, fallback) {
 const python = option("python", "python3");
 const changes = Number(option("changes", 4000));
 const rate = Number(option("rate", 400));
+const ticks = Number(option("ticks", 20));
 const screenshot = option("screenshot", null);
 
 const sleep = (ms) =>
@@ -41,6 +42,8 @@ function startServer() {
     "0",
     "--rate",
     String(rate),
+    "--ticks",
+    String(ticks),
     "--changes",
     String(changes),
     "--seed",

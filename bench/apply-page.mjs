@@ -1,41 +1,18 @@
 // The page half of bench_apply.mjs (bundled by it): one large graph drawn
 // by sigma, and diffs of the benchmark's shape applied to it three ways.
-import Graph from "graphology";
 import Sigma from "sigma";
 
 import { applyGraphDiff, decodeGraphDiff, encodeGraphDiff } from "../js/graph-diff.mjs";
+import { frames, randomGraph } from "../js/tests/page-graphs.mjs";
 import { seededRandom } from "../js/tests/random-diff.mjs";
-
-const nextFrame = () =>
-  new Promise((resolve) => {
-    requestAnimationFrame(resolve);
-  });
-
-function idOf(index) {
-  return `00000000-0000-4000-8000-${index.toString(16).padStart(12, "0")}`;
-}
-
-function buildGraph(random, nodes, edges) {
-  const graph = new Graph({ type: "directed" });
-  for (let index = 0; index < nodes; index++) {
-    graph.addNode(idOf(index), {
-      x: random(),
-      y: random(),
-      size: 2,
-      color: "#4477aa",
-      label: index % 100 ? undefined : `n${index}`,
-    });
-  }
-  while (graph.size < edges) {
-    graph.mergeDirectedEdge(idOf(Math.floor(random() * nodes)), idOf(Math.floor(random() * nodes)), { weight: 1 });
-  }
-  return graph;
-}
 
 // Distinct node drops, edge drops of edges that stay otherwise, and updates
 // of nodes that stay: every change of the diff does something.
 function benchmarkDiff(graph, random, { nodeDrops, edgeDrops, updates }) {
   const nodes = graph.nodes();
+  if (nodeDrops + updates > nodes.length / 2) {
+    throw new RangeError(`a graph of ${nodes.length} nodes is too small for ${nodeDrops} drops and ${updates} updates`);
+  }
   const chosen = new Set();
   const pickFresh = () => {
     for (;;) {
@@ -101,12 +78,13 @@ function naiveLoop(graph, diff, limit) {
 
 window.runApplyBench = async ({ nodes, edges, rounds, shape, naiveLimit }) => {
   const random = seededRandom(11);
-  const graph = buildGraph(seededRandom(3), nodes, edges);
+  const shapeOfGraph = { nodes, edges, labelEvery: 100 };
+  const graph = randomGraph(seededRandom(3), shapeOfGraph);
   // The same graph again, with no renderer; the same diffs keep it the same.
-  const plain = buildGraph(seededRandom(3), nodes, edges);
+  const plain = randomGraph(seededRandom(3), shapeOfGraph);
   let started = performance.now();
   const renderer = new Sigma(graph, document.getElementById("graph"));
-  await nextFrame();
+  await frames(1);
   const setup = { sigmaFirstDraw: performance.now() - started };
   started = performance.now();
   renderer.refresh();
@@ -130,7 +108,7 @@ window.runApplyBench = async ({ nodes, edges, rounds, shape, naiveLimit }) => {
   // Frames are held back while the rounds run; the next one processes the
   // graph once for all of them, as it would for one.
   started = performance.now();
-  await nextFrame();
+  await frames(1);
   setup.nextFrame = performance.now() - started;
   const naive = naiveLoop(graph, benchmarkDiff(graph, random, shape), naiveLimit);
   renderer.kill();

@@ -1,20 +1,10 @@
 // The page half of sigma-refresh.browser.mjs: a graph drawn by sigma,
 // changed by random diffs, with sigma's full re-indexes counted.
-import Graph from "graphology";
 import Sigma from "sigma";
 
 import { applyGraphDiff, decodeGraphDiff, encodeGraphDiff } from "../graph-diff.mjs";
+import { frames, idOf, randomGraph } from "./page-graphs.mjs";
 import { seededRandom } from "./random-diff.mjs";
-
-const nextFrame = () =>
-  new Promise((resolve) => {
-    requestAnimationFrame(() => requestAnimationFrame(resolve));
-  });
-
-function idOf(index) {
-  const hex = index.toString(16).padStart(12, "0");
-  return `00000000-0000-4000-8000-${hex}`;
-}
 
 // A diff that drops, updates and creates: drawn from the graph as it is, so
 // that most of its drops meet something.
@@ -68,19 +58,7 @@ function sigmaState(renderer, graph) {
 /** Applies `rounds` random diffs and reports sigma's re-indexes for each. */
 window.runSigmaCheck = async ({ nodes, edges, rounds, size, batched }) => {
   const random = seededRandom(5);
-  const graph = new Graph({ type: "directed" });
-  for (let index = 0; index < nodes; index++) {
-    graph.addNode(idOf(index), {
-      x: random(),
-      y: random(),
-      size: 2,
-      label: index % 20 ? undefined : `n${index}`,
-      forceLabel: index % 40 === 0,
-    });
-  }
-  while (graph.size < edges) {
-    graph.mergeDirectedEdge(idOf(Math.floor(random() * nodes)), idOf(Math.floor(random() * nodes)), { weight: 1 });
-  }
+  const graph = randomGraph(random, { nodes, edges, labelEvery: 20, forceLabelEvery: 40 });
   const renderer = new Sigma(graph, document.getElementById("graph"));
   let reindexes = 0;
   const clearNodeIndices = renderer.clearNodeIndices;
@@ -88,7 +66,7 @@ window.runSigmaCheck = async ({ nodes, edges, rounds, size, batched }) => {
     reindexes++;
     return clearNodeIndices.call(this);
   };
-  await nextFrame();
+  await frames(2);
   const report = [];
   for (let round = 0; round < rounds; round++) {
     const diff = randomChanges(graph, random, size);
@@ -97,7 +75,7 @@ window.runSigmaCheck = async ({ nodes, edges, rounds, size, batched }) => {
     reindexes = 0;
     applyGraphDiff(graph, diff, batched ? { renderer } : {});
     const during = reindexes;
-    await nextFrame();
+    await frames(2);
     report.push({
       reindexes: during,
       hovered: renderer.hoveredNode,

@@ -11,7 +11,7 @@
 // drop: it is timed on its first few drops and extrapolated to the diff.
 import { fileURLToPath } from "node:url";
 
-import { bundle, launchChromium, newPage } from "../js/tests/chromium.mjs";
+import { graphPage, launchChromium } from "../js/tests/chromium.mjs";
 
 function option(name, fallback) {
   const index = process.argv.indexOf(`--${name}`);
@@ -26,12 +26,12 @@ const settings = {
   naiveLimit: option("naive-drops", 3),
 };
 
-const script = await bundle(fileURLToPath(new URL("apply-page.mjs", import.meta.url)));
 const browser = await launchChromium();
 try {
-  const page = await newPage(browser);
-  await page.setContent('<div id="graph" style="width: 800px; height: 600px"></div>');
-  await page.addScriptTag({ content: script });
+  const page = await graphPage(browser, fileURLToPath(new URL("apply-page.mjs", import.meta.url)), {
+    width: 800,
+    height: 600,
+  });
   const { setup, results, naive } = await page.evaluate((options) => window.runApplyBench(options), settings);
   page.assertNoErrors();
   const ms = (value) => `${value.toFixed(1)} ms`;

@@ -1,7 +1,8 @@
 // Headless Chromium for the page tests and benchmarks: Debian's build,
 // driven by playwright-core, with WebGL through SwiftShader (there is no
 // GPU) and every background connection off, as the machine has no network
-// beyond its own servers. Also bundles a page's script with esbuild.
+// beyond its own servers. Also makes pages that run a module bundled by
+// esbuild.
 import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -57,15 +58,11 @@ export async function newPage(browser) {
   return page;
 }
 
-/** The entry module and everything it imports as one classic script's text. */
-export async function bundle(entry, { minify = false } = {}) {
-  const result = await build({
-    entryPoints: [entry],
-    bundle: true,
-    format: "iife",
-    write: false,
-    minify,
-    logLevel: "error",
-  });
-  return result.outputFiles[0].text;
+/** A page with a div#graph of the given size that runs the entry module, bundled by esbuild. */
+export async function graphPage(browser, entry, { width, height }) {
+  const bundled = await build({ entryPoints: [entry], bundle: true, format: "iife", write: false, logLevel: "error" });
+  const page = await newPage(browser);
+  await page.setContent(`<div id="graph" style="width: ${width}px; height: ${height}px"></div>`);
+  await page.addScriptTag({ content: bundled.outputFiles[0].text });
+  return page;
 }

@@ -8,14 +8,14 @@
 import assert from "node:assert/strict";
 import { fileURLToPath } from "node:url";
 
-import { bundle, launchChromium, newPage } from "./chromium.mjs";
+import { graphPage, launchChromium } from "./chromium.mjs";
 
-const script = await bundle(fileURLToPath(new URL("sigma-page.mjs", import.meta.url)));
 const browser = await launchChromium();
 try {
-  const page = await newPage(browser);
-  await page.setContent('<div id="graph" style="width: 600px; height: 400px"></div>');
-  await page.addScriptTag({ content: script });
+  const page = await graphPage(browser, fileURLToPath(new URL("sigma-page.mjs", import.meta.url)), {
+    width: 600,
+    height: 400,
+  });
   const shape = { nodes: 3000, edges: 12000, size: 40 };
   const batched = await page.evaluate((options) => window.runSigmaCheck(options), {
     ...shape,

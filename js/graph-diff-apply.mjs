@@ -53,6 +53,10 @@ function defaultPlacement(graph) {
     if (box.count === 0) {
       box = { minX: 0, minY: 0, maxX: 1, maxY: 1, count: 0 };
     }
+    // Nodes placed on one point would meet there, and a layout's repulsion
+    // divides by their distance.
+    if (!(box.maxX > box.minX)) [box.minX, box.maxX] = [box.minX - 0.5, box.maxX + 0.5];
+    if (!(box.maxY > box.minY)) [box.minY, box.maxY] = [box.minY - 0.5, box.maxY + 0.5];
   };
   const widen = (x, y) => {
     box.minX = Math.min(box.minX, x);

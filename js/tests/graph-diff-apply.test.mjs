@@ -272,9 +272,16 @@ test("default placement: near a neighbour in the diff, else inside the bounding 
   }
   const distance = (p, q) => Math.hypot(p.x - q.x, p.y - q.y);
   assert.ok(distance(graph.getNodeAttributes(C), graph.getNodeAttributes(B)) < 10);
-  const empty = new Graph({ type: "directed" });
-  applyGraphDiff(empty, diffOf({ nodes: [[A, {}]] }));
-  assertPositioned(empty);
+  // An empty graph, and one whose nodes stand on one point, still spread
+  // new nodes apart.
+  for (const start of [[], [[A, { x: 5, y: 5 }]]]) {
+    const small = new Graph({ type: "directed" });
+    for (const [node, attributes] of start) small.addNode(node, attributes);
+    applyGraphDiff(small, diffOf({ nodes: lonely.slice(0, 20).map((node) => [node, {}]) }));
+    assertPositioned(small);
+    const places = new Set(small.mapNodes((_, { x, y }) => `${x} ${y}`));
+    assert.equal(places.size, small.order);
+  }
 });
 
 test("a graph that is undirected or multi is refused before anything changes", () => {

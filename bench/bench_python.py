@@ -523,6 +523,81 @@ def bench_bulk(size, repeats):
     return rows
 
 
+# merge and pickling, on a diff of `edges` edges over `sources` sources and
+# `nodes` labelled nodes, beside decoding the same diff's bytes.
+
+
+def merge_input(edges, sources, nodes, salt):
+    source_ids = make_ids(sources, salt=salt)
+    target_ids = make_ids(sources, salt=salt + 1)
+    diff = PyGraphDiff()
+    per_source = edges // sources
+    diff.add_edges(
+        b"".join(source for source in source_ids for _ in range(per_source)),
+        b"".join(target_ids[(index * 7 + step) % sources] for index in range(sources) for step in range(per_source)),
+        array.array("f", [0.5] * (per_source * sources)),
+    )
+    node_ids = (source_ids + target_ids)[:nodes]
+    diff.add_nodes(node_ids, [{"label": f"node {index}", "red": index % 256} for index in range(nodes)])
+    return diff
+
+
+def replay_readings(diff, other):
+    for node in other.deleted_nodes():
+        diff.delete_node(bytes.fromhex(node.replace("-", "")))
+    for source, targets in other.deleted_edges().items():
+        for target in targets:
+            diff.delete_edge(bytes.fromhex(source.replace("-", "")), bytes.fromhex(target.replace("-", "")))
+    for node, record in other.new_or_updated_nodes().items():
+        diff.add_node(bytes.fromhex(node.replace("-", "")), record)
+    for source, targets in other.new_or_updated_edges().items():
+        source_id = bytes.fromhex(source.replace("-", ""))
+        for target, weight in targets.items():
+            diff.add_edge(source_id, bytes.fromhex(target.replace("-", "")), weight)
+
+
+def bench_merge(edges, sources, nodes, repeats):
+    """(figure, seconds, baseline name, baseline seconds, target) rows."""
+    import pickle
+
+    other = merge_input(edges, sources, nodes, salt=11)
+    data = other.to_bytes()
+    equal_bytes = merge_input(edges, sources, nodes, salt=21).to_bytes()
+    decode = cpu_best_of(repeats, lambda _: PyGraphDiff.from_bytes(data))
+    encode = cpu_best_of(repeats, lambda _: other.to_bytes())
+
+    def out_of_band(_):
+        buffers = []
+        payload = pickle.dumps(other, protocol=5, buffer_callback=buffers.append)
+        pickle.loads(payload, buffers=buffers)
+
+    def in_band(_):
+        pickle.loads(pickle.dumps(other, protocol=5))
+
+    return [
+        ("`merge` into an empty diff", cpu_best_of(repeats, lambda d: d.merge(other), PyGraphDiff),
+         "`from_bytes` of the other's bytes", decode, "≤ 1.5x"),
+        ("`merge` into a diff of equal size with other ids",
+         cpu_best_of(repeats, lambda d: d.merge(other), lambda: PyGraphDiff.from_bytes(equal_bytes)),
+         "`from_bytes` of the other's bytes", decode, "≤ 2.5x"),
+        ("replaying the other's readings in Python",
+         cpu_best_of(1, lambda d: replay_readings(d, other), PyGraphDiff),
+         "`merge` into an empty diff", cpu_best_of(repeats, lambda d: d.merge(other), PyGraphDiff),
+         "≥ 50x"),
+        ("pickle round trip, protocol 5, buffers out of band", cpu_best_of(repeats, out_of_band),
+         "`to_bytes` + `from_bytes`", encode + decode, "≤ 1.3x"),
+        ("pickle round trip, protocol 5, in band", cpu_best_of(repeats, in_band),
+         "`to_bytes` + `from_bytes`", encode + decode, ""),
+    ]
+
+
+def merge_table(rows):
+    lines = ["| figure | time | ÷ baseline | baseline | target |", "|---|---|---|---|---|"]
+    for figure, seconds, baseline, base_seconds, target in rows:
+        lines.append(f"| {figure} | {seconds * 1e3:,.1f} ms | {seconds / base_seconds:.2f}x | {baseline} | {target} |")
+    return "\n".join(lines)
+
+
 BULK_HEADER = ["figure", "bulk, per item", "loop ÷ bulk", "pure-Python loop ÷ bulk", "bulk ÷ floor"]
 
 
@@ -537,6 +612,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="small sizes, for a smoke run")
     parser.add_argument("--bulk-only", action="store_true", help="only the bulk methods")
+    parser.add_argument("--merge-only", action="store_true", help="only merge and pickling")
     args = parser.parse_args()
     size = 20_000 if args.quick else 1_000_000
     edit_size = 10_000 if args.quick else 200_000
@@ -544,6 +620,11 @@ def main():
 
     print(f"{platform.python_implementation()} {platform.python_version()} on {platform.machine()}")
     print()
+    merge_sizes = (20_000, 2_000, 1_000) if args.quick else (500_000, 50_000, 20_000)
+    print(merge_table(bench_merge(*merge_sizes, repeats)))
+    print()
+    if args.merge_only:
+        return
     print(markdown_table(bench_bulk(size, repeats), BULK_HEADER))
     print()
     if args.bulk_only:

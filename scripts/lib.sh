@@ -21,10 +21,11 @@ APT_PACKAGES=(
 APT_COMMANDS=(node:nodejs chromium:chromium tsc:node-typescript)
 
 # Test requirements per interpreter; mypy checks the type stubs, numpy
-# feeds its own scalar types to the conversions, and websockets serves the
-# live view that the end-to-end test drives (CPython only: none of them is
-# needed to exercise PyPy's C-API layer).
-CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy "websockets>=14")
+# feeds its own scalar types to the conversions, Dask runs the sharded
+# build example, and websockets serves the live view that the end-to-end
+# test drives (CPython only: none of them is needed to exercise PyPy's
+# C-API layer).
+CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy "dask[distributed]" "websockets>=14")
 PYPY_TEST_REQUIREMENTS=(pytest hypothesis)
 
 # Prints a header line for the step that follows.

@@ -24,19 +24,12 @@ void GraphDiff<Id, T, W, Hash>::merge(const GraphDiff& other) {
     merge(copy);
     return;
   }
-  // The steps are each all or nothing, but not together: they run on this
-  // diff only when emptying it undoes them, and otherwise on a copy that
-  // replaces the diff once they all succeeded.
-  if (num_nodes() == 0 && num_edges() == 0) {
-    try {
-      merge_steps(other);
-    } catch (...) {
-      clear();
-      throw;
-    }
-    return;
-  }
-  GraphDiff merged(*this);
+  // The steps are each all or nothing, but not together, and one journal
+  // cannot hold them: a later step appends to the containers that an
+  // earlier one removes from, and the order must be the replay's. So they
+  // run on a copy (of nothing, for an empty diff), which replaces the diff
+  // once they all succeeded.
+  GraphDiff merged = num_nodes() == 0 && num_edges() == 0 ? GraphDiff() : GraphDiff(*this);
   merged.merge_steps(other);
   *this = std::move(merged);
 }
@@ -74,6 +67,9 @@ void GraphDiff<Id, T, W, Hash>::merge_steps(const GraphDiff& other) {
     }
     add_or_update_nodes(ids, updates);
   }
+  // Room for every group at once, as for a new source each: growing step
+  // by step would rehash the sources at every growth.
+  edges_.new_or_updated.reserve_more(other.edges_.new_or_updated.size());
   for (const auto& [source, targets] : other.edges_.new_or_updated) {
     if (targets.empty()) {
       continue;

@@ -61,14 +61,20 @@ function seconds(run) {
 let decodeTime = Infinity;
 let parseTime = Infinity;
 for (let round = 0; round < rounds; round++) {
-  decodeTime = Math.min(decodeTime, seconds(() => decodeGraphDiff(bytes)));
-  parseTime = Math.min(parseTime, seconds(() => JSON.parse(json)));
+  decodeTime = Math.min(
+    decodeTime,
+    seconds(() => decodeGraphDiff(bytes)),
+  );
+  parseTime = Math.min(
+    parseTime,
+    seconds(() => JSON.parse(json)),
+  );
 }
 
-const megabytes = (size, seconds) => (size / 1e6 / seconds).toFixed(0);
+const megabytes = (size, time) => (size / 1e6 / time).toFixed(0);
 console.log(`diff: ${edgeCount} edges over ${sourceCount} sources; node ${process.version}`);
-const line = (name, seconds, size) =>
-  `${name} ${(seconds * 1e3).toFixed(0)} ms for ${size} bytes, ${megabytes(size, seconds)} MB/s`;
+const line = (name, time, size) =>
+  `${name} ${(time * 1e3).toFixed(0)} ms for ${size} bytes, ${megabytes(size, time)} MB/s`;
 console.log(line("decodeGraphDiff:", decodeTime, bytes.length));
 console.log(line("JSON.parse:     ", parseTime, jsonBytes));
 console.log(`decodeGraphDiff is ${(parseTime / decodeTime).toFixed(2)}x as fast as JSON.parse`);

@@ -12,6 +12,11 @@ import { fileURLToPath } from "node:url";
 
 // In dependency order: each file may use what the files before it define.
 const SOURCES = [
+  "byte-layout.mjs",
+  "node-text-fields.mjs",
+  "json-cursor.mjs",
+  "json-scanner.mjs",
+  "json-number.mjs",
   "node-text-reader.mjs",
   "node-text-writer.mjs",
   "graph-diff-decoder.mjs",
@@ -27,9 +32,7 @@ export function classicScript() {
     const exported = [...source.matchAll(/^export (?:const|function|class) (\w+)/gm)].map((match) => match[1]);
     // Each module keeps its own scope; its exports become constants of the
     // script's scope, under the names that the later modules import.
-    const body = source
-      .replace(/^import [^;]+;\n/gm, "")
-      .replace(/^export (const|function|class) /gm, "$1 ");
+    const body = source.replace(/^import [^;]+;\n/gm, "").replace(/^export (const|function|class) /gm, "$1 ");
     if (/^\s*(import|export)\b/m.test(body)) {
       throw new Error(`${name}: an import or export this build does not handle`);
     }

@@ -10,7 +10,9 @@
 // after all four sections have been read, so a cut-off input always fails
 // as cut off, whatever its texts hold.
 
-import { NodeTextError, readNodeText } from "./node-text-reader.mjs";
+import { COUNT_SIZE, ID_FIELD_SIZE, ID_LENGTH, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
+import { NodeTextError } from "./json-cursor.mjs";
+import { readNodeText } from "./node-text-reader.mjs";
 
 /** A byte string that is not the byte form of a diff. */
 export class GraphDiffDecodeError extends Error {
@@ -30,7 +32,6 @@ export class GraphDiffDecodeError extends Error {
 }
 
 const TWO_POW_32 = 4294967296;
-const ID_FIELD = 24;
 
 // Lower-case hex digits as char codes, for building id texts in one call.
 const HEX = new Uint8Array(16);
@@ -40,6 +41,7 @@ for (let digit = 0; digit < 16; digit++) {
 
 function idText(b, p) {
   const h = HEX;
+  // prettier-ignore
   return String.fromCharCode(
     h[b[p] >> 4], h[b[p] & 15], h[b[p + 1] >> 4], h[b[p + 1] & 15],
     h[b[p + 2] >> 4], h[b[p + 2] & 15], h[b[p + 3] >> 4], h[b[p + 3] & 15], 45,
@@ -117,22 +119,18 @@ class ByteReader {
 
   prematureEnd(needed, what) {
     const remaining = this.end - this.pos;
-    throw new GraphDiffDecodeError(
-      "premature-end",
-      `${what} needs ${needed} bytes but ${remaining} remain`,
-      this.pos,
-    );
+    throw new GraphDiffDecodeError("premature-end", `${what} needs ${needed} bytes but ${remaining} remain`, this.pos);
   }
 
   // A count as a number; one beyond 2^53 becomes Infinity, which compares
   // as larger than any input and ends any loop at the input's end.
   count(what) {
-    if (this.end - this.pos < 8) {
-      this.prematureEnd(8, what);
+    if (this.end - this.pos < COUNT_SIZE) {
+      this.prematureEnd(COUNT_SIZE, what);
     }
     const low = this.view.getUint32(this.pos, true);
     const high = this.view.getUint32(this.pos + 4, true);
-    this.pos += 8;
+    this.pos += COUNT_SIZE;
     return high === 0 ? low : high < 0x200000 ? high * TWO_POW_32 + low : Infinity;
   }
 
@@ -140,15 +138,15 @@ class ByteReader {
   id(what) {
     const p = this.pos;
     const view = this.view;
-    if (this.end - p >= ID_FIELD && view.getUint32(p, true) === 16 && view.getUint32(p + 4, true) === 0) {
-      this.pos = p + ID_FIELD;
-      return idText(this.bytes, p + 8);
+    if (this.end - p >= ID_FIELD_SIZE && view.getUint32(p, true) === ID_LENGTH && view.getUint32(p + 4, true) === 0) {
+      this.pos = p + ID_FIELD_SIZE;
+      return idText(this.bytes, p + COUNT_SIZE);
     }
     const length = this.count(`the length of ${what}`);
     if (length > this.end - this.pos) {
       this.prematureEnd(this.exactCount(p), what);
     }
-    throw new GraphDiffDecodeError("wrong-id-length", `${what} has length ${length}, not 16`, p);
+    throw new GraphDiffDecodeError("wrong-id-length", `${what} has length ${length}, not ${ID_LENGTH}`, p);
   }
 
   // The count at `p` in full, for messages.
@@ -209,18 +207,18 @@ export function decodeGraphDiff(input) {
     // check, read straight from the bytes.
     let p = reader.pos;
     for (let index = 0; index < targetCount; index++) {
-      if (end - p >= ID_FIELD + 4 && view.getUint32(p, true) === 16 && view.getUint32(p + 4, true) === 0) {
-        targets.set(idText(bytes, p + 8), view.getFloat32(p + ID_FIELD, true));
-        p += ID_FIELD + 4;
+      if (end - p >= TARGET_ENTRY_SIZE && view.getUint32(p, true) === ID_LENGTH && view.getUint32(p + 4, true) === 0) {
+        targets.set(idText(bytes, p + COUNT_SIZE), view.getFloat32(p + ID_FIELD_SIZE, true));
+        p += TARGET_ENTRY_SIZE;
         continue;
       }
       reader.pos = p;
       const target = reader.id("an edge target id");
-      if (end - reader.pos < 4) {
-        reader.prematureEnd(4, "an edge weight");
+      if (end - reader.pos < WEIGHT_SIZE) {
+        reader.prematureEnd(WEIGHT_SIZE, "an edge weight");
       }
       targets.set(target, view.getFloat32(reader.pos, true));
-      p = reader.pos + 4;
+      p = reader.pos + WEIGHT_SIZE;
     }
     reader.pos = p;
     edges.set(source, targets);

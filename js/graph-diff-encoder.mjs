@@ -2,7 +2,16 @@
 // module writes for the same containers, and refuses, before writing
 // anything, what the module could not hold.
 
-import { NODE_TEXT_KEYS } from "./node-text-reader.mjs";
+import {
+  COUNT_SIZE,
+  EMPTY_DIFF_SIZE,
+  GROUP_HEADER_SIZE,
+  ID_FIELD_SIZE,
+  ID_LENGTH,
+  TARGET_ENTRY_SIZE,
+  WEIGHT_SIZE,
+} from "./byte-layout.mjs";
+import { NODE_FIELDS } from "./node-text-fields.mjs";
 import { writeNodeText } from "./node-text-writer.mjs";
 
 /** A diff holding a value that the byte form (or the module) cannot hold. */
@@ -42,7 +51,16 @@ const isWellFormed =
     ? (text) => text.isWellFormed()
     : (text) => !/[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/.test(text);
 
-const COLOUR_KEYS = new Set(["red", "green", "blue"]);
+// For each kind of field, what a present value must be, or undefined when
+// the value is one.
+const VALUE_FAULT = {
+  text: (value) =>
+    typeof value !== "string" ? "a string" : isWellFormed(value) ? undefined : "a string without lone surrogates",
+  size: (value) => (typeof value === "number" ? undefined : "a number"),
+  colour: (value) => (Number.isInteger(value) && value >= 0 && value <= 255 ? undefined : "an integer 0..255"),
+  flag: (value) => (typeof value === "boolean" ? undefined : "true or false"),
+};
+const FIELD_FAULT = new Map(NODE_FIELDS.map(({ key, kind }) => [key, VALUE_FAULT[kind]]));
 
 // The attributes with only their present keys, each checked.
 function checkAttributes(attributes, where) {
@@ -52,24 +70,16 @@ function checkAttributes(attributes, where) {
   const checked = {};
   for (const key of Object.keys(attributes)) {
     const value = attributes[key];
-    if (!NODE_TEXT_KEYS.includes(key)) {
+    const fault = FIELD_FAULT.get(key);
+    if (fault === undefined) {
       throw new GraphDiffEncodeError(`unknown attribute "${key}"`, where);
     }
     if (value === undefined || value === null) {
       continue;
     }
-    const fail = (what) => {
-      throw new GraphDiffEncodeError(`${key} must be ${what}`, where);
-    };
-    if (key === "label" || key === "url") {
-      if (typeof value !== "string") fail("a string");
-      if (!isWellFormed(value)) fail("a string without lone surrogates");
-    } else if (key === "size") {
-      if (typeof value !== "number") fail("a number");
-    } else if (COLOUR_KEYS.has(key)) {
-      if (!Number.isInteger(value) || value < 0 || value > 255) fail("an integer 0..255");
-    } else if (typeof value !== "boolean") {
-      fail("true or false");
+    const wrong = fault(value);
+    if (wrong !== undefined) {
+      throw new GraphDiffEncodeError(`${key} must be ${wrong}`, where);
     }
     checked[key] = value;
   }
@@ -114,23 +124,23 @@ class ByteWriter {
   count(value) {
     this.view.setUint32(this.pos, value % TWO_POW_32, true);
     this.view.setUint32(this.pos + 4, Math.floor(value / TWO_POW_32), true);
-    this.pos += 8;
+    this.pos += COUNT_SIZE;
   }
 
   id(text) {
     const b = this.bytes;
-    this.count(16);
+    this.count(ID_LENGTH);
     const p = this.pos;
-    for (let index = 0; index < 16; index++) {
+    for (let index = 0; index < ID_LENGTH; index++) {
       const at = ID_TEXT_POSITIONS[index];
       b[p + index] = (HEX_VALUE[text.charCodeAt(at)] << 4) | HEX_VALUE[text.charCodeAt(at + 1)];
     }
-    this.pos = p + 16;
+    this.pos = p + ID_LENGTH;
   }
 
   weight(value) {
     this.view.setFloat32(this.pos, value, true);
-    this.pos += 4;
+    this.pos += WEIGHT_SIZE;
   }
 }
 
@@ -147,19 +157,19 @@ export function encodeGraphDiff(diff) {
   if (diff === null || typeof diff !== "object") {
     throw new GraphDiffEncodeError("must be an object", "diff");
   }
-  let length = 32;
+  let length = EMPTY_DIFF_SIZE;
   const nodes = [];
   for (const [id, attributes] of entriesOf(diff.nodes ?? new Map(), "nodes")) {
     const where = `nodes[${JSON.stringify(id)}]`;
     const text = utf8Encoder.encode(writeNodeText(checkAttributes(attributes, where)));
     nodes.push([checkId(id, where), text]);
-    length += 32 + text.length;
+    length += GROUP_HEADER_SIZE + text.length;
   }
   const deletedNodes = new Set();
   for (const id of valuesOf(diff.deletedNodes, "deletedNodes")) {
     deletedNodes.add(checkId(id, "deletedNodes"));
   }
-  length += 24 * deletedNodes.size;
+  length += ID_FIELD_SIZE * deletedNodes.size;
   const edges = [];
   for (const [source, targets] of entriesOf(diff.edges ?? new Map(), "edges")) {
     const where = `edges[${JSON.stringify(source)}]`;
@@ -169,7 +179,7 @@ export function encodeGraphDiff(diff) {
       checked.push(checkId(target, where), checkWeight(weight, `${where}[${JSON.stringify(target)}]`));
     }
     edges.push([source, checked]);
-    length += 32 + 14 * checked.length;
+    length += GROUP_HEADER_SIZE + TARGET_ENTRY_SIZE * (checked.length / 2);
   }
   const deletedEdges = [];
   for (const [source, targets] of entriesOf(diff.deletedEdges ?? new Map(), "deletedEdges")) {
@@ -180,7 +190,7 @@ export function encodeGraphDiff(diff) {
       checked.add(checkId(target, where));
     }
     deletedEdges.push([source, checked]);
-    length += 32 + 24 * checked.size;
+    length += GROUP_HEADER_SIZE + ID_FIELD_SIZE * checked.size;
   }
 
   const writer = new ByteWriter(length);

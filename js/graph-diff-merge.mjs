@@ -85,9 +85,7 @@ class DiffModel {
   constructor(diff) {
     this.nodes = new OrderedTable(Array.from(diff.nodes, ([id, record]) => [id, { ...record }]));
     this.deletedNodes = targetTable(diff.deletedNodes);
-    this.edges = new OrderedTable(
-      Array.from(diff.edges, ([source, targets]) => [source, new OrderedTable(targets)]),
-    );
+    this.edges = new OrderedTable(Array.from(diff.edges, ([source, targets]) => [source, new OrderedTable(targets)]));
     this.deletedEdges = new OrderedTable(
       Array.from(diff.deletedEdges, ([source, targets]) => [source, targetTable(targets)]),
     );

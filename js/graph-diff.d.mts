@@ -39,11 +39,7 @@ export interface GraphDiffInput {
   deletedEdges?: Map<NodeId, Iterable<NodeId>> | Record<NodeId, Iterable<NodeId>>;
 }
 
-export type GraphDiffDecodeErrorKind =
-  | "premature-end"
-  | "wrong-id-length"
-  | "invalid-utf8"
-  | "invalid-node-text";
+export type GraphDiffDecodeErrorKind = "premature-end" | "wrong-id-length" | "invalid-utf8" | "invalid-node-text";
 
 /** Thrown by decodeGraphDiff for bytes that are not the byte form of a diff. */
 export class GraphDiffDecodeError extends Error {

@@ -1,105 +1,22 @@
 // The reader of the JSON text in which one node's attributes travel inside
-// the byte form.
+// the byte form: the field schema over the token scanner.
 //
-// It works on the UTF-8 bytes (already validated) rather than on a
-// decoded string, so that its offsets are byte offsets and a label costs one
-// decode of its own bytes. It accepts exactly what the Python module's
-// reader accepts: an object or an array of seven elements; whitespace is
-// only space, tab, LF and CR; a known key twice fails, even after null;
-// unknown keys may repeat and their values, of any depth, are skipped with
-// an explicit stack instead of recursion; size numbers that are integers
-// fitting 64 bits round to float32 once, every other number goes through
-// double first, and a magnitude beyond double fails.
+// It accepts exactly what the Python module's reader accepts: an object or
+// an array of seven elements in field order; a known key twice fails, even
+// after null; unknown keys may repeat and their values, of any depth, are
+// skipped without recursion; size numbers round to float32 as
+// json-number.mjs says, and a magnitude beyond double fails.
 
-const KEYS = ["label", "size", "url", "red", "green", "blue", "showLabel"];
-const LABEL = 0;
-const SIZE = 1;
-const URL = 2;
-const SHOW_LABEL = 6;
+import { JsonScanner } from "./json-scanner.mjs";
+import { sizeFromNumber } from "./json-number.mjs";
+import { NODE_FIELDS, NODE_TEXT_KEYS } from "./node-text-fields.mjs";
 
-// The literals, as the bytes that spell them.
-const TRUE = [0x74, 0x72, 0x75, 0x65];
-const FALSE = [0x66, 0x61, 0x6c, 0x73, 0x65];
-const NULL = [0x6e, 0x75, 0x6c, 0x6c];
+const FIELD_KINDS = NODE_FIELDS.map((field) => field.kind);
 
-const QUOTE = 0x22;
-const BACKSLASH = 0x5c;
-
-const utf8 = new TextDecoder("utf-8", { ignoreBOM: true });
-
-/** Thrown inside the reader; `offset` is relative to the text's first byte. */
-export class NodeTextError extends Error {
-  constructor(reason, offset) {
-    super(reason);
-    this.offset = offset;
-  }
-}
-
-// The decoded text of bytes [start, end) that hold no quote, backslash or
-// control byte. Short ASCII runs, the usual case, are built without a
-// decoder (and only short ones: every byte becomes an argument).
-function decodeRun(bytes, start, end, ascii) {
-  if (ascii && end - start <= 64) {
-    return String.fromCharCode.apply(null, bytes.subarray(start, end));
-  }
-  return utf8.decode(bytes.subarray(start, end));
-}
-
-const SIMPLE_ESCAPES = new Map([
-  [0x22, '"'],
-  [0x5c, "\\"],
-  [0x2f, "/"],
-  [0x62, "\b"],
-  [0x66, "\f"],
-  [0x6e, "\n"],
-  [0x72, "\r"],
-  [0x74, "\t"],
-]);
-
-// Value of each byte as a hex digit, or -1.
-const HEX_VALUE = new Int8Array(256).fill(-1);
-for (let digit = 0; digit < 16; digit++) {
-  HEX_VALUE["0123456789abcdef".charCodeAt(digit)] = digit;
-  HEX_VALUE["0123456789ABCDEF".charCodeAt(digit)] = digit;
-}
-
-const TWO_POW_63 = 2n ** 63n;
-const TWO_POW_64 = 2n ** 64n;
-
-// An integer of up to 64 bits rounded to float32 once, to nearest even, as
-// a direct integer-to-float conversion does (going through double could
-// round twice).
-function bigIntToFloat32(value) {
-  const negative = value < 0n;
-  const magnitude = negative ? -value : value;
-  if (magnitude < 2n ** 53n) {
-    return Math.fround(Number(value));
-  }
-  const shift = BigInt(magnitude.toString(2).length - 24);
-  let top = magnitude >> shift;
-  const rest = magnitude - (top << shift);
-  const half = 1n << (shift - 1n);
-  if (rest > half || (rest === half && (top & 1n) === 1n)) {
-    top += 1n;
-  }
-  const rounded = Number(top) * 2 ** Number(shift);
-  return negative ? -rounded : rounded;
-}
-
-class NodeTextReader {
+class NodeTextReader extends JsonScanner {
   constructor(bytes, start, end) {
-    this.bytes = bytes;
-    this.start = start;
-    this.pos = start;
-    this.end = end;
+    super(bytes, start, end);
     this.attributes = {};
-    // Shape of the last number read.
-    this.numberNegative = false;
-    this.numberIntegral = false;
-  }
-
-  fail(reason) {
-    throw new NodeTextError(reason, this.pos - this.start);
   }
 
   read() {
@@ -119,49 +36,6 @@ class NodeTextReader {
     return this.attributes;
   }
 
-  skipWhitespace() {
-    const bytes = this.bytes;
-    let pos = this.pos;
-    while (pos < this.end) {
-      const c = bytes[pos];
-      if (c !== 0x20 && c !== 0x0a && c !== 0x0d && c !== 0x09) {
-        break;
-      }
-      pos++;
-    }
-    this.pos = pos;
-  }
-
-  consume(byte) {
-    if (this.pos < this.end && this.bytes[this.pos] === byte) {
-      this.pos++;
-      return true;
-    }
-    return false;
-  }
-
-  expect(byte, what) {
-    if (!this.consume(byte)) {
-      this.fail(`expected ${what}`);
-    }
-  }
-
-  // Whether the text continues with the whole literal (given as char codes).
-  consumeLiteral(spelling) {
-    const bytes = this.bytes;
-    const pos = this.pos;
-    if (this.end - pos < spelling.length) {
-      return false;
-    }
-    for (let index = 0; index < spelling.length; index++) {
-      if (bytes[pos + index] !== spelling[index]) {
-        return false;
-      }
-    }
-    this.pos = pos + spelling.length;
-    return true;
-  }
-
   readObject() {
     this.pos++;
     this.skipWhitespace();
@@ -175,7 +49,7 @@ class NodeTextReader {
       this.skipWhitespace();
       this.expect(0x3a, "':' after a key");
       this.skipWhitespace();
-      const position = KEYS.indexOf(key);
+      const position = NODE_TEXT_KEYS.indexOf(key);
       if (position >= 0) {
         // A known key counts as seen even when its value is null.
         if ((seen & (1 << position)) !== 0) {
@@ -198,7 +72,7 @@ class NodeTextReader {
 
   readArray() {
     this.pos++;
-    for (let position = 0; position < KEYS.length; position++) {
+    for (let position = 0; position < NODE_FIELDS.length; position++) {
       this.skipWhitespace();
       if (position > 0) {
         this.expect(0x2c, "',': the array form holds exactly seven elements");
@@ -211,51 +85,33 @@ class NodeTextReader {
   }
 
   readField(position) {
-    if (this.consumeLiteral(NULL)) {
+    if (this.consumeNull()) {
       return;
     }
-    const attributes = this.attributes;
-    const key = KEYS[position];
-    if (position === LABEL || position === URL) {
-      attributes[key] = this.readString();
-    } else if (position === SIZE) {
-      attributes.size = this.readSize();
-    } else if (position === SHOW_LABEL) {
-      if (this.consumeLiteral(TRUE)) {
-        attributes.showLabel = true;
-      } else if (this.consumeLiteral(FALSE)) {
-        attributes.showLabel = false;
-      } else {
-        this.fail("showLabel must be true, false or null");
-      }
+    const key = NODE_TEXT_KEYS[position];
+    const kind = FIELD_KINDS[position];
+    let value;
+    if (kind === "text") {
+      value = this.readString();
+    } else if (kind === "size") {
+      value = this.readSize(key);
+    } else if (kind === "colour") {
+      value = this.readColour(key);
     } else {
-      attributes[key] = this.readColour(key);
+      value = this.readBoolean(`${key} must be true, false or null`);
     }
+    this.attributes[key] = value;
   }
 
-  readSize() {
+  readSize(key) {
     const start = this.pos;
-    this.readNumber("size must be a number or null");
-    const text = decodeRun(this.bytes, start, this.pos, true);
-    if (this.numberIntegral) {
-      // Up to 15 digits a double holds the integer exactly, so rounding it
-      // to float32 rounds once; "-0" stays a negative zero, as it does
-      // through a double. Beyond 20 digits no integer fits 64 bits, and a
-      // BigInt of a million digits would take long to make.
-      if (text.length <= 15) {
-        return Math.fround(Number(text));
-      }
-      const value = text.length <= 21 ? BigInt(text) : undefined;
-      if (value !== undefined && (this.numberNegative ? value >= -TWO_POW_63 : value < TWO_POW_64)) {
-        return bigIntToFloat32(value);
-      }
-    }
-    const value = Number(text);
-    if (!Number.isFinite(value)) {
+    this.readNumber(`${key} must be a number or null`);
+    const value = sizeFromNumber(this.tokenText(start), this.numberNegative, this.numberIntegral);
+    if (value === undefined) {
       this.pos = start;
-      this.fail("size is too large for a double");
+      this.fail(`${key} is too large for a double`);
     }
-    return Math.fround(value);
+    return value;
   }
 
   readColour(key) {
@@ -276,228 +132,6 @@ class NodeTextReader {
     }
     return value;
   }
-
-  // A number by the JSON grammar; sets numberNegative and numberIntegral.
-  readNumber(reason) {
-    const bytes = this.bytes;
-    const end = this.end;
-    let pos = this.pos;
-    const negative = pos < end && bytes[pos] === 0x2d;
-    if (negative) {
-      pos++;
-    }
-    if (pos < end && bytes[pos] === 0x30) {
-      // A leading zero stands alone: "01" is "0" and a stray digit, which
-      // whatever reads next refuses.
-      pos++;
-    } else if (pos < end && bytes[pos] >= 0x31 && bytes[pos] <= 0x39) {
-      while (pos < end && bytes[pos] >= 0x30 && bytes[pos] <= 0x39) {
-        pos++;
-      }
-    } else {
-      this.pos = pos;
-      this.fail(reason);
-    }
-    let integral = true;
-    if (pos < end && bytes[pos] === 0x2e) {
-      integral = false;
-      const first = ++pos;
-      while (pos < end && bytes[pos] >= 0x30 && bytes[pos] <= 0x39) {
-        pos++;
-      }
-      if (pos === first) {
-        this.pos = pos;
-        this.fail("a digit must follow the decimal point");
-      }
-    }
-    if (pos < end && (bytes[pos] === 0x65 || bytes[pos] === 0x45)) {
-      integral = false;
-      pos++;
-      if (pos < end && (bytes[pos] === 0x2b || bytes[pos] === 0x2d)) {
-        pos++;
-      }
-      const first = pos;
-      while (pos < end && bytes[pos] >= 0x30 && bytes[pos] <= 0x39) {
-        pos++;
-      }
-      if (pos === first) {
-        this.pos = pos;
-        this.fail("a digit must follow the exponent mark");
-      }
-    }
-    this.pos = pos;
-    this.numberNegative = negative;
-    this.numberIntegral = integral;
-  }
-
-  readHexUnit() {
-    const bytes = this.bytes;
-    const pos = this.pos;
-    if (this.end - pos < 4) {
-      this.fail("\\u needs four hex digits");
-    }
-    const d0 = HEX_VALUE[bytes[pos]];
-    const d1 = HEX_VALUE[bytes[pos + 1]];
-    const d2 = HEX_VALUE[bytes[pos + 2]];
-    const d3 = HEX_VALUE[bytes[pos + 3]];
-    if ((d0 | d1 | d2 | d3) < 0) {
-      this.fail("\\u needs four hex digits");
-    }
-    this.pos = pos + 4;
-    return (d0 << 12) | (d1 << 8) | (d2 << 4) | d3;
-  }
-
-  // Scans a run of plain bytes; returns whether they were all ASCII.
-  scanRun() {
-    const bytes = this.bytes;
-    const end = this.end;
-    let pos = this.pos;
-    let high = 0;
-    while (pos < end) {
-      const c = bytes[pos];
-      if (c === QUOTE || c === BACKSLASH || c < 0x20) {
-        break;
-      }
-      high |= c;
-      pos++;
-    }
-    this.pos = pos;
-    return high < 0x80;
-  }
-
-  // Reads the escape after a backslash into its text; `strict` refuses
-  // unpaired surrogate escapes (a skipped string only needs hex digits).
-  readEscape(strict) {
-    if (this.pos >= this.end) {
-      this.fail("the string is not closed");
-    }
-    const letter = this.bytes[this.pos++];
-    if (letter !== 0x75) {
-      const decoded = SIMPLE_ESCAPES.get(letter);
-      if (decoded === undefined) {
-        this.pos--;
-        this.fail("unknown escape");
-      }
-      return decoded;
-    }
-    const unit = this.readHexUnit();
-    if (!strict) {
-      return "";
-    }
-    if (unit >= 0xdc00 && unit <= 0xdfff) {
-      this.pos -= 6;
-      this.fail("a low surrogate escape without a high one before it");
-    }
-    if (unit < 0xd800 || unit > 0xdbff) {
-      return String.fromCharCode(unit);
-    }
-    if (!this.consume(BACKSLASH) || !this.consume(0x75)) {
-      this.fail("a high surrogate escape must be followed by a low one");
-    }
-    const low = this.readHexUnit();
-    if (low < 0xdc00 || low > 0xdfff) {
-      this.pos -= 6;
-      this.fail("a high surrogate escape must be followed by a low one");
-    }
-    return String.fromCharCode(unit, low);
-  }
-
-  readString() {
-    if (!this.consume(QUOTE)) {
-      this.fail("expected a string");
-    }
-    let text = "";
-    for (;;) {
-      const start = this.pos;
-      const ascii = this.scanRun();
-      if (this.pos > start) {
-        text += decodeRun(this.bytes, start, this.pos, ascii);
-      }
-      if (this.consume(QUOTE)) {
-        return text;
-      }
-      if (!this.consume(BACKSLASH)) {
-        this.fail(this.pos === this.end ? "the string is not closed" : "a raw control character in a string");
-      }
-      text += this.readEscape(true);
-    }
-  }
-
-  skipString() {
-    if (!this.consume(QUOTE)) {
-      this.fail("expected a string");
-    }
-    for (;;) {
-      this.scanRun();
-      if (this.consume(QUOTE)) {
-        return;
-      }
-      if (!this.consume(BACKSLASH)) {
-        this.fail(this.pos === this.end ? "the string is not closed" : "a raw control character in a string");
-      }
-      this.readEscape(false);
-    }
-  }
-
-  skipScalar() {
-    const c = this.pos < this.end ? this.bytes[this.pos] : -1;
-    if (c === QUOTE) {
-      this.skipString();
-    } else if (c === 0x74 || c === 0x66 || c === 0x6e) {
-      if (!this.consumeLiteral(c === 0x74 ? TRUE : c === 0x66 ? FALSE : NULL)) {
-        this.fail("a misspelt literal");
-      }
-    } else {
-      this.readNumber("expected a value");
-    }
-  }
-
-  skipMemberName() {
-    this.skipWhitespace();
-    this.skipString();
-    this.skipWhitespace();
-    this.expect(0x3a, "':' after a key");
-  }
-
-  // Skips one well-formed value of any depth; open containers are kept as
-  // bits of an array (1 for an object), so depth costs no call stack.
-  skipValue() {
-    const open = [];
-    for (;;) {
-      this.skipWhitespace();
-      const c = this.pos < this.end ? this.bytes[this.pos] : -1;
-      if (c === 0x5b || c === 0x7b) {
-        this.pos++;
-        const isObject = c === 0x7b;
-        this.skipWhitespace();
-        if (!this.consume(isObject ? 0x7d : 0x5d)) {
-          open.push(isObject);
-          if (isObject) {
-            this.skipMemberName();
-          }
-          continue;
-        }
-      } else {
-        this.skipScalar();
-      }
-      // A value has ended: close containers until one continues with ','.
-      for (;;) {
-        if (open.length === 0) {
-          return;
-        }
-        this.skipWhitespace();
-        const inObject = open[open.length - 1];
-        if (this.consume(0x2c)) {
-          if (inObject) {
-            this.skipMemberName();
-          }
-          break;
-        }
-        this.expect(inObject ? 0x7d : 0x5d, inObject ? "',' or '}'" : "',' or ']'");
-        open.pop();
-      }
-    }
-  }
 }
 
 /**
@@ -507,6 +141,3 @@ class NodeTextReader {
 export function readNodeText(bytes, start, end) {
   return new NodeTextReader(bytes, start, end).read();
 }
-
-/** The keys in field order, which is also the element order of the array form. */
-export const NODE_TEXT_KEYS = KEYS;

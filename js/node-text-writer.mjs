@@ -4,6 +4,8 @@
 // control characters escaped, and size as the shortest digits that read back
 // to the same float32.
 
+import { NODE_FIELDS } from "./node-text-fields.mjs";
+
 const CONTROL_ESCAPES = [];
 for (let code = 0; code < 0x20; code++) {
   CONTROL_ESCAPES.push(`\\u00${code.toString(16).padStart(2, "0")}`);
@@ -12,6 +14,7 @@ Object.assign(CONTROL_ESCAPES, { 8: "\\b", 9: "\\t", 10: "\\n", 12: "\\f", 13: "
 CONTROL_ESCAPES[0x22] = '\\"';
 CONTROL_ESCAPES[0x5c] = "\\\\";
 
+// eslint-disable-next-line no-control-regex -- control characters are what must be escaped
 const NEEDS_ESCAPE = /["\\\u0000-\u001f]/g;
 
 function jsonString(text) {
@@ -134,19 +137,28 @@ export function sizeText(value) {
   return sign + text;
 }
 
+// Each kind's value as the text that follows its member's key.
+const VALUE_TEXT = {
+  text: jsonString,
+  size: (value) => sizeText(Math.fround(value)),
+  colour: String,
+  flag: String,
+};
+const KEYS = NODE_FIELDS.map((field) => field.key);
+const PREFIXES = NODE_FIELDS.map((field) => `"${field.key}":`);
+const VALUE_TEXTS = NODE_FIELDS.map((field) => VALUE_TEXT[field.kind]);
+
 /**
  * The node text of checked attributes (only present keys, valid values),
  * as a string; the caller encodes it as UTF-8.
  */
 export function writeNodeText(attributes) {
-  const members = [];
-  const { label, size, url, red, green, blue, showLabel } = attributes;
-  if (label !== undefined) members.push(`"label":${jsonString(label)}`);
-  if (size !== undefined) members.push(`"size":${sizeText(Math.fround(size))}`);
-  if (url !== undefined) members.push(`"url":${jsonString(url)}`);
-  if (red !== undefined) members.push(`"red":${red}`);
-  if (green !== undefined) members.push(`"green":${green}`);
-  if (blue !== undefined) members.push(`"blue":${blue}`);
-  if (showLabel !== undefined) members.push(`"showLabel":${showLabel}`);
-  return `{${members.join(",")}}`;
+  let text = "";
+  for (let position = 0; position < KEYS.length; position++) {
+    const value = attributes[KEYS[position]];
+    if (value !== undefined) {
+      text += (text === "" ? "{" : ",") + PREFIXES[position] + VALUE_TEXTS[position](value);
+    }
+  }
+  return text === "" ? "{}" : `${text}}`;
 }

@@ -15,10 +15,11 @@ APT_PACKAGES=(
 )
 
 # Commands that the JavaScript tests and the browser check need (Node.js,
-# Chromium, the TypeScript compiler for the declarations), each with
+# npm for the pinned development tools, Chromium, the TypeScript compiler
+# for the declarations), each with
 # the Debian package that provides it; a package is installed only where the
 # command is missing, so a Node.js installed some other way is kept.
-APT_COMMANDS=(node:nodejs chromium:chromium tsc:node-typescript)
+APT_COMMANDS=(node:nodejs npm:npm chromium:chromium tsc:node-typescript)
 
 # Test requirements per interpreter; mypy checks the type stubs, numpy
 # feeds its own scalar types to the conversions, Dask runs the sharded

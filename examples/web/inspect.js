@@ -6,7 +6,14 @@
 
 (() => {
   const ROW_LIMIT = 1000;
+  // Past this many edges of a kind a picture shows nothing more: the rest
+  // are left out of the drawing, and the legend says so.
   const EDGE_DRAW_LIMIT = 50000;
+  // Arrows per path: a path of many thousand dashed or overlapping pieces
+  // costs the rasterizer far more than its share.
+  const ARROWS_PER_PATH = 1000;
+  // Labels on the canvas are cut to this many UTF-16 code units.
+  const LABEL_LIMIT = 40;
   const BACKGROUND = "#ffffff";
   const $ = (id) => document.getElementById(id);
 
@@ -19,8 +26,10 @@
 
   // graph-diff.js is generated from the modules, not kept in the repository.
   if (typeof GraphDiff === "undefined") {
-    setStatus("graph-diff.js is missing beside this page: run node js/build-classic.mjs " +
-      "in the repository, then reload.", true);
+    setStatus(
+      "graph-diff.js is missing beside this page: run node js/build-classic.mjs " + "in the repository, then reload.",
+      true,
+    );
     document.body.dataset.state = "error";
     return;
   }
@@ -65,7 +74,7 @@
       setStatus(
         fromDisk
           ? `cannot fetch ${src}: a page opened from disk may not read other files. ` +
-            "Open the file with the picker or drop it here, or serve this directory over http."
+              "Open the file with the picker or drop it here, or serve this directory over http."
           : `cannot fetch ${src}: ${error.message}`,
         true,
       );
@@ -133,8 +142,7 @@
       }
     }
     body.replaceChildren(fragment);
-    $(`note-${name}`).textContent =
-      shown < matching ? `first ${shown} of ${matching} matching` : `${matching} shown`;
+    $(`note-${name}`).textContent = shown < matching ? `first ${shown} of ${matching} matching` : `${matching} shown`;
   }
 
   function* edgeRows(edges, withWeights) {
@@ -153,37 +161,57 @@
     const query = $("search").value.trim().toLowerCase();
     const has = (...texts) =>
       query === "" || texts.some((text) => text !== undefined && text.toLowerCase().includes(query));
-    fill("nodes", diff.nodes, ([id, a]) => has(id, a.label, a.url), (tr, [id, a]) => {
-      tr.dataset.id = id;
-      cell(tr, id, "id");
-      cell(tr, a.label ?? "");
-      cell(tr, a.size === undefined ? "" : String(a.size), "number");
-      cell(tr, a.url ?? "");
-      const colour = colourOf(a);
-      const td = cell(tr, colour ?? "", "colour");
-      if (colour) {
-        const swatch = document.createElement("span");
-        swatch.className = "swatch";
-        swatch.style.background = colour;
-        td.prepend(swatch);
-      }
-      cell(tr, a.showLabel === undefined ? "" : String(a.showLabel));
-    });
-    fill("edges", edgeRows(diff.edges, true), ([s, t]) => has(s, t), (tr, [s, t, w]) => {
-      tr.dataset.id = `${s} ${t}`;
-      cell(tr, s, "id");
-      cell(tr, t, "id");
-      cell(tr, String(w), "number");
-    });
-    fill("deleted-nodes", diff.deletedNodes, (id) => has(id), (tr, id) => {
-      tr.dataset.id = id;
-      cell(tr, id, "id");
-    });
-    fill("deleted-edges", edgeRows(diff.deletedEdges, false), ([s, t]) => has(s, t), (tr, [s, t]) => {
-      tr.dataset.id = `${s} ${t}`;
-      cell(tr, s, "id");
-      cell(tr, t, "id");
-    });
+    fill(
+      "nodes",
+      diff.nodes,
+      ([id, a]) => has(id, a.label, a.url),
+      (tr, [id, a]) => {
+        tr.dataset.id = id;
+        cell(tr, id, "id");
+        cell(tr, a.label ?? "");
+        cell(tr, a.size === undefined ? "" : String(a.size), "number");
+        cell(tr, a.url ?? "");
+        const colour = colourOf(a);
+        const td = cell(tr, colour ?? "", "colour");
+        if (colour) {
+          const swatch = document.createElement("span");
+          swatch.className = "swatch";
+          swatch.style.background = colour;
+          td.prepend(swatch);
+        }
+        cell(tr, a.showLabel === undefined ? "" : String(a.showLabel));
+      },
+    );
+    fill(
+      "edges",
+      edgeRows(diff.edges, true),
+      ([s, t]) => has(s, t),
+      (tr, [s, t, w]) => {
+        tr.dataset.id = `${s} ${t}`;
+        cell(tr, s, "id");
+        cell(tr, t, "id");
+        cell(tr, String(w), "number");
+      },
+    );
+    fill(
+      "deleted-nodes",
+      diff.deletedNodes,
+      (id) => has(id),
+      (tr, id) => {
+        tr.dataset.id = id;
+        cell(tr, id, "id");
+      },
+    );
+    fill(
+      "deleted-edges",
+      edgeRows(diff.deletedEdges, false),
+      ([s, t]) => has(s, t),
+      (tr, [s, t]) => {
+        tr.dataset.id = `${s} ${t}`;
+        cell(tr, s, "id");
+        cell(tr, t, "id");
+      },
+    );
   }
 
   let searchTimer = 0;
@@ -272,28 +300,31 @@
     const widthOf = (weight) =>
       Number.isFinite(weight) && largestWeight > 0 ? 0.6 + 4.4 * (Math.abs(weight) / largestWeight) : 0.6;
 
-    // Edges in a few stroke widths, one path per width, so that thousands
-    // of edges cost a handful of draw calls. Past EDGE_DRAW_LIMIT a picture
-    // shows nothing more, so the rest are left out and the legend says so.
+    // Edges in a few stroke widths, a few paths per width, so that
+    // thousands of edges cost a handful of draw calls; of each kind, the
+    // first EDGE_DRAW_LIMIT.
     const buckets = new Map();
     let drawnEdges = 0;
-    let allEdges = 0;
-    for (const [source, targets] of diff.edges) {
-      for (const [target, weight] of targets) {
-        if (allEdges++ >= EDGE_DRAW_LIMIT) continue;
-        drawnEdges++;
-        const key = Math.round(widthOf(weight) * 2) / 2;
-        if (!buckets.has(key)) buckets.set(key, []);
-        buckets.get(key).push(source, target);
-      }
+    for (const [source, target, weight] of edgeRows(diff.edges, true)) {
+      if (drawnEdges++ >= EDGE_DRAW_LIMIT) break;
+      const key = Math.round(widthOf(weight) * 2) / 2;
+      if (!buckets.has(key)) buckets.set(key, []);
+      buckets.get(key).push(source, target);
     }
+    const deleted = [];
+    for (const [source, target] of edgeRows(diff.deletedEdges, false)) {
+      if (deleted.length === 2 * EDGE_DRAW_LIMIT) break;
+      deleted.push(source, target);
+    }
+    const edgeCount = [...diff.edges.values()].reduce((sum, targets) => sum + targets.size, 0);
+    const deletedCount = [...diff.deletedEdges.values()].reduce((sum, targets) => sum + targets.length, 0);
+    const drawnNote = (drawn, all, what) => (drawn < all ? ` Drawn: the first ${drawn} of ${all} ${what}.` : "");
     $("legend-limit").textContent =
-      drawnEdges < allEdges ? ` Drawn: the first ${drawnEdges} of ${allEdges} new or updated edges.` : "";
+      drawnNote(Math.min(edgeCount, EDGE_DRAW_LIMIT), edgeCount, "new or updated edges") +
+      drawnNote(deleted.length / 2, deletedCount, "deleted edges");
     for (const [lineWidth, ends] of buckets) {
       drawArrows(context, ends, at, radius, lineWidth, "rgba(38, 84, 160, 0.55)", []);
     }
-    const deleted = [];
-    for (const [source, targets] of diff.deletedEdges) for (const target of targets) deleted.push(source, target);
     drawArrows(context, deleted, at, radius, 1.2, "rgba(200, 50, 50, 0.8)", [5, 4]);
 
     // Nodes: filled in their colour; nodes only named by edges hollow.
@@ -332,23 +363,45 @@
     for (const [id, attributes] of diff.nodes) {
       if (attributes.showLabel && attributes.label) {
         const [x, y] = at.get(id);
-        const label = attributes.label.length > 40 ? `${attributes.label.slice(0, 39)}…` : attributes.label;
-        context.fillText(label, x + radius.get(id) + 3, y);
+        context.fillText(shortened(attributes.label), x + radius.get(id) + 3, y);
       }
     }
     current.at = at;
     current.radius = radius;
-    canvas.dataset.drawnFraction = drawnFraction(context, canvas).toFixed(4);
+  }
+
+  // A label cut to LABEL_LIMIT code units with an ellipsis, never between
+  // the two halves of a surrogate pair.
+  function shortened(label) {
+    if (label.length <= LABEL_LIMIT) return label;
+    let end = LABEL_LIMIT - 1;
+    const last = label.charCodeAt(end - 1);
+    if (last >= 0xd800 && last <= 0xdbff) end--;
+    return `${label.slice(0, end)}…`;
   }
 
   // Lines from border to border with an arrowhead at the target; a node's
   // edge to itself is a small loop above it.
   function drawArrows(context, ends, at, radius, lineWidth, colour, dash) {
-    if (ends.length === 0) return;
+    context.save();
+    context.strokeStyle = colour;
+    context.fillStyle = colour;
+    context.lineWidth = lineWidth;
+    context.setLineDash(dash);
+    for (let first = 0; first < ends.length; first += 2 * ARROWS_PER_PATH) {
+      const last = Math.min(ends.length, first + 2 * ARROWS_PER_PATH);
+      const [lines, heads] = arrowPaths(ends, first, last, at, radius, 4 + lineWidth * 1.5);
+      context.stroke(lines);
+      context.fill(heads);
+    }
+    context.restore();
+  }
+
+  // The lines and the heads of the arrows ends[first..last) as two paths.
+  function arrowPaths(ends, first, last, at, radius, head) {
     const lines = new Path2D();
     const heads = new Path2D();
-    const head = 4 + lineWidth * 1.5;
-    for (let index = 0; index < ends.length; index += 2) {
+    for (let index = first; index < last; index += 2) {
       const [x1, y1] = at.get(ends[index]);
       const [x2, y2] = at.get(ends[index + 1]);
       const r1 = radius.get(ends[index]);
@@ -370,25 +423,7 @@
       heads.lineTo(tipX - ux * head + uy * head * 0.45, tipY - uy * head - ux * head * 0.45);
       heads.closePath();
     }
-    context.save();
-    context.strokeStyle = colour;
-    context.fillStyle = colour;
-    context.lineWidth = lineWidth;
-    context.setLineDash(dash);
-    context.stroke(lines);
-    context.fill(heads);
-    context.restore();
-  }
-
-  // The share of pixels that differ from the background: kept on the
-  // canvas element, where an automated check can read it from the DOM.
-  function drawnFraction(context, canvas) {
-    const pixels = context.getImageData(0, 0, canvas.width, canvas.height).data;
-    let drawn = 0;
-    for (let index = 0; index < pixels.length; index += 4) {
-      if (pixels[index] !== 255 || pixels[index + 1] !== 255 || pixels[index + 2] !== 255) drawn++;
-    }
-    return drawn / (pixels.length / 4);
+    return [lines, heads];
   }
 
   $("graph").addEventListener("click", (event) => {

@@ -4,7 +4,10 @@ Python writes fixture diffs with the installed module (250 nodes, and 2,000
 to show that the page copes with them); the page loads them three ways and
 the DOM it leaves behind is checked against
 what Python wrote: the counts, a few table cells, and that the canvas is
-drawn on (a share of its pixels differs from the background).
+drawn on (a share of its pixels differs from the background) with labels
+cut whole (no half of a surrogate pair). The canvas is read by a script
+that this check adds to its copy of the page (CANVAS_PROBE), so the page
+itself never reads its pixels back.
 
 The page is copied to a temporary directory with graph-diff.js generated
 from the modules there (node js/build-classic.mjs), so what is checked is
@@ -16,7 +19,10 @@ the page as the modules are now.
    stopped before the script ends), the large diff named by ?src=.
 3. Opened from disk with ?src= naming a file: the page must say why it
    cannot read it instead of showing nothing.
-4. Opened from disk without graph-diff.js: the page must say how to make it.
+4. Served over http, a diff of more deleted edges than the page draws: it
+   must draw the first of them, say so, and load in a time in line with
+   the 2,000-node diff's.
+5. Opened from disk without graph-diff.js: the page must say how to make it.
 
     python js/tests/browser_check.py [--screenshot docs/inspector.png]
 """
@@ -35,6 +41,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import urllib.parse
 import uuid
 from pathlib import Path
@@ -46,6 +53,43 @@ PAGE_DIR = ROOT / "examples" / "web"
 PAGE_FILES = ["inspect.html", "inspect.js"]
 MIN_DRAWN_FRACTION = 0.03
 TIMEOUT_SECONDS = 120
+EDGE_DRAW_LIMIT = 50000  # as in inspect.js
+# How many times as long as the 2,000-node diff 60,000 deleted edges may
+# take to load: generous for 50,000 dashed arrows, well short of all of
+# them in one path.
+DELETED_EDGES_TIME_RATIO = 20
+
+# Loaded after graph-diff.js and before inspect.js in the check's copy of the
+# page: records the texts drawn on canvases, and once the page has loaded a
+# diff, puts on the canvas element the share of its pixels that differ from
+# the white background and how many drawn texts are not well-formed UTF-16.
+CANVAS_PROBE = """
+"use strict";
+(() => {
+  const texts = [];
+  const fillText = CanvasRenderingContext2D.prototype.fillText;
+  CanvasRenderingContext2D.prototype.fillText = function (text, ...rest) {
+    texts.push(String(text));
+    return fillText.call(this, text, ...rest);
+  };
+  const loneSurrogate = /[\\ud800-\\udbff](?![\\udc00-\\udfff])|(?<![\\ud800-\\udbff])[\\udc00-\\udfff]/;
+  new MutationObserver(() => {
+    if (document.body.dataset.state !== "loaded") return;
+    const canvas = document.getElementById("graph");
+    const pixels = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
+    let drawn = 0;
+    for (let index = 0; index < pixels.length; index += 4) {
+      if (pixels[index] !== 255 || pixels[index + 1] !== 255 || pixels[index + 2] !== 255) drawn++;
+    }
+    canvas.dataset.drawnFraction = (drawn / (pixels.length / 4)).toFixed(4);
+    canvas.dataset.texts = String(texts.length);
+    canvas.dataset.brokenTexts = String(texts.filter((text) => loneSurrogate.test(text)).length);
+  }).observe(document.body, { attributes: true, attributeFilter: ["data-state"] });
+})();
+"""
+# A label whose 39th and 40th code units are one surrogate pair: cut after
+# 39 units, as the page cuts long labels, it would keep half of the pair.
+LABEL_ACROSS_THE_CUT = "x" * 38 + "\U0001F600" + " and more"
 
 
 def float32(value):
@@ -73,6 +117,17 @@ def fixture(node_count):
         diff.delete_node(node)
     for index in range(node_count // 7):
         diff.delete_edge(rng.choice(ids), rng.choice(ids))
+    diff.add_node(ids[0], {"label": LABEL_ACROSS_THE_CUT, "show_label": True})
+    return diff
+
+
+def deleted_edges_fixture(edge_count):
+    """A diff of only deleted edges, each source with 10 targets."""
+    rng = random.Random(17)
+    ids = [uuid.UUID(int=rng.getrandbits(128)).bytes for _ in range(edge_count // 10)]
+    diff = PyGraphDiff()
+    for index in range(edge_count):
+        diff.delete_edge(ids[index // 10], ids[(index * 7919 + 1) % len(ids)])
     return diff
 
 
@@ -165,11 +220,33 @@ def check_loaded(how, dom, counts, cells):
     drawn = re.search(r'data-drawn-fraction="([0-9.]+)"', dom)
     if not drawn or float(drawn.group(1)) < MIN_DRAWN_FRACTION:
         problems.append(f"the canvas is blank or nearly: drawn fraction {drawn and drawn.group(1)}")
+    texts = re.search(r'data-texts="([0-9]+)" data-broken-texts="([0-9]+)"', dom)
+    if not texts or texts.group(1) == "0":
+        problems.append("no label drawn on the canvas")
+    elif texts.group(2) != "0":
+        problems.append(f"{texts.group(2)} of {texts.group(1)} labels on the canvas cut between a surrogate pair")
     if problems:
         sys.exit(f"browser check ({how}) failed:\n  " + "\n  ".join(problems))
     print(
         f"browser check ({how}): {len(counts)} counts and {len(cells)} table rows match, "
         f"{float(drawn.group(1)):.1%} of the canvas drawn"
+    )
+
+
+def check_deleted_edges(dom, edge_count, time_ratio):
+    note = f"Drawn: the first {EDGE_DRAW_LIMIT} of {edge_count} deleted edges."
+    problems = []
+    if 'data-state="loaded"' not in dom:
+        problems.append(f"the page did not load the diff: status {element_text(dom, 'status')!r}")
+    if note not in (element_text(dom, "legend-limit") or ""):
+        problems.append(f"the legend does not say {note!r}: {element_text(dom, 'legend-limit')!r}")
+    if time_ratio > DELETED_EDGES_TIME_RATIO:
+        problems.append(f"it took {time_ratio:.1f} times as long as the 2,000-node diff")
+    if problems:
+        sys.exit("browser check (http page, deleted edges beyond the drawing limit) failed:\n  " + "\n  ".join(problems))
+    print(
+        f"browser check (http page, {edge_count} deleted edges): the first {EDGE_DRAW_LIMIT} drawn and the legend "
+        f"says so, in {time_ratio:.1f} times the 2,000-node diff's time"
     )
 
 
@@ -190,8 +267,16 @@ def main():
         site.mkdir()
         for name in PAGE_FILES:
             shutil.copy(PAGE_DIR / name, site / name)
+        (site / "canvas-probe.js").write_text(CANVAS_PROBE)
+        page = (site / "inspect.html").read_text()
+        probed = page.replace('<script src="inspect.js">', '<script src="canvas-probe.js"></script>\n<script src="inspect.js">')
+        if probed == page:
+            sys.exit("browser check: inspect.html no longer loads inspect.js as this check expects")
+        (site / "inspect.html").write_text(probed)
         generate_classic_script(site / "graph-diff.js")
         (site / "fixture.bin").write_bytes(large.to_bytes())
+        deleted_edge_count = EDGE_DRAW_LIMIT * 6 // 5
+        (site / "deleted-edges.bin").write_bytes(deleted_edges_fixture(deleted_edge_count).to_bytes())
 
         # Chromium takes the URL as one argument, and Linux limits one to 128 KiB.
         data_url = "data:application/octet-stream;base64," + base64.b64encode(small.to_bytes()).decode()
@@ -208,9 +293,14 @@ def main():
         thread = threading.Thread(target=server.serve_forever, daemon=True)
         thread.start()
         try:
-            url = f"http://127.0.0.1:{server.server_address[1]}/inspect.html?src=fixture.bin"
-            dom = run_chromium(url, profile, "--dump-dom")
+            url = f"http://127.0.0.1:{server.server_address[1]}/inspect.html?src="
+            started = time.monotonic()
+            dom = run_chromium(url + "fixture.bin", profile, "--dump-dom")
+            fixture_seconds = time.monotonic() - started
             check_loaded("http page, 2,000 nodes, ?src=fixture.bin", dom, *expectations(large))
+            started = time.monotonic()
+            dom = run_chromium(url + "deleted-edges.bin", profile, "--dump-dom")
+            check_deleted_edges(dom, deleted_edge_count, (time.monotonic() - started) / fixture_seconds)
 
         finally:
             server.shutdown()

@@ -9,6 +9,7 @@ import { test } from "node:test";
 import { fileURLToPath } from "node:url";
 import vm from "node:vm";
 
+import { COUNT_SIZE, EMPTY_DIFF_SIZE } from "../byte-layout.mjs";
 import { classicScript } from "../build-classic.mjs";
 import { decodeGraphDiff, encodeGraphDiff } from "../graph-diff.mjs";
 import { randomDiff, seededRandom } from "./random-diff.mjs";
@@ -35,8 +36,14 @@ test("the classic script decodes and encodes as the module does", () => {
     const bytes = encodeGraphDiff(diff);
     assert.deepEqual(Buffer.from(classic.encodeGraphDiff(diff)), Buffer.from(bytes));
     // Objects from another context differ in prototype; compare their JSON form.
-    const flatten = (diff) => JSON.stringify(diff, (key, value) => (Object.prototype.toString.call(value) === "[object Map]" ? [...value] : value));
+    const flatten = (decoded) =>
+      JSON.stringify(decoded, (key, value) =>
+        Object.prototype.toString.call(value) === "[object Map]" ? [...value] : value,
+      );
     assert.equal(flatten(classic.decodeGraphDiff(bytes)), flatten(decodeGraphDiff(bytes)));
   }
-  assert.throws(() => classic.decodeGraphDiff(new Uint8Array(31)), (error) => error.name === "GraphDiffDecodeError" && error.offset === 24);
+  assert.throws(
+    () => classic.decodeGraphDiff(new Uint8Array(EMPTY_DIFF_SIZE - 1)),
+    (error) => error.name === "GraphDiffDecodeError" && error.offset === 3 * COUNT_SIZE,
+  );
 });

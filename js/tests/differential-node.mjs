@@ -48,7 +48,7 @@ function content(diff) {
 // The byte strings of CASES, each preceded by its length (u32 LE).
 function* framedCases(casesPath) {
   const input = readFileSync(casesPath);
-  for (let pos = 0; pos < input.length; ) {
+  for (let pos = 0; pos < input.length;) {
     const length = input.readUInt32LE(pos);
     yield input.subarray(pos + 4, pos + 4 + length);
     pos += 4 + length;
@@ -91,7 +91,9 @@ function generate(count, seed, outPath) {
     const diff = randomDiff(random);
     const bytes = Buffer.from(encodeGraphDiff(diff)).toString("hex");
     // What the bytes hold: the input with its float values rounded to float32.
-    lines.push(JSON.stringify({ bytes, content: content(decodeGraphDiff(Buffer.from(bytes, "hex"))), input: content(diff) }));
+    lines.push(
+      JSON.stringify({ bytes, content: content(decodeGraphDiff(Buffer.from(bytes, "hex"))), input: content(diff) }),
+    );
   }
   writeFileSync(outPath, lines.join("\n") + "\n");
 }

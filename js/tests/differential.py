@@ -10,7 +10,7 @@ same content; what Node re-encodes must decode in Python to the same content
 random diffs of its own, which Python must decode to what Node meant; and
 both merge pairs of diffs over shared ids, which must give the same bytes.
 
-    python js/test/differential.py [--diffs N] [--seed S]
+    python js/tests/differential.py [--diffs N] [--seed S]
 
 Exits non-zero at the first disagreement, after printing it.
 """
@@ -166,12 +166,24 @@ def skipped_value(rng, depth=0):
     return b"{" + b",".join(members[: rng.randrange(4)]) + ws(rng) + b"}"
 
 
+def float32_tie(rng):
+    """An integer above 2^53 exactly halfway between two float32 values, or
+    one off it: rounding through a double, or a tie not to even, shows."""
+    exponent = rng.randint(53, 63)
+    negative = exponent < 63 and rng.random() < 0.3
+    mantissa = rng.randrange(1 << 23, 1 << 24)
+    value = (mantissa << (exponent - 23)) + (1 << (exponent - 24)) + pick(rng, [0, 0, 0, -1, 1])
+    return str(-value if negative else value).encode()
+
+
 def field_value(rng, position):
     if rng.random() < 0.15:
         return b"null"
     if position in (0, 2):
         return string(rng)
     if position == 1:
+        if rng.random() < 0.1:
+            return float32_tie(rng)
         if rng.random() < 0.6:
             return pick(rng, SIZES)
         return repr(rng.uniform(-1e6, 1e6) * 10 ** rng.randint(-40, 30)).encode()

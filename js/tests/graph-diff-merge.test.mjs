@@ -25,15 +25,34 @@ test("neither argument changes, and merging an empty diff changes nothing", () =
 
 test("deletions come first, then records and edges; removals move the last entry", () => {
   const a = diffOf({
-    nodes: new Map([[A, { label: "a", red: 1 }], [B, {}], [C, { label: "c" }]]),
-    edges: new Map([[B, new Map([[A, 1]])], [C, new Map([[A, 2]])]]),
+    nodes: new Map([
+      [A, { label: "a", red: 1 }],
+      [B, {}],
+      [C, { label: "c" }],
+    ]),
+    edges: new Map([
+      [B, new Map([[A, 1]])],
+      [C, new Map([[A, 2]])],
+    ]),
   });
   const b = diffOf({ nodes: new Map([[A, { red: 9 }]]), deletedNodes: [A, C] });
   const merged = mergeGraphDiffs(a, b);
   // Deleting A made B's pending edge a deletion and left B's group empty;
   // the record of A starts again from b's alone, after B.
-  assert.deepEqual([...merged.nodes], [[B, {}], [A, { red: 9 }]]);
+  assert.deepEqual(
+    [...merged.nodes],
+    [
+      [B, {}],
+      [A, { red: 9 }],
+    ],
+  );
   assert.deepEqual(merged.deletedNodes, [C]);
   assert.deepEqual([...merged.edges], [[B, new Map()]]);
-  assert.deepEqual([...merged.deletedEdges], [[B, [A]], [C, [A]]]);
+  assert.deepEqual(
+    [...merged.deletedEdges],
+    [
+      [B, [A]],
+      [C, [A]],
+    ],
+  );
 });

@@ -4,6 +4,7 @@ import assert from "node:assert/strict";
 import { test } from "node:test";
 
 import { decodeGraphDiff, encodeGraphDiff, GraphDiffDecodeError, GraphDiffEncodeError } from "../graph-diff.mjs";
+import { COUNT_SIZE, EMPTY_DIFF_SIZE, GROUP_HEADER_SIZE, ID_FIELD_SIZE, ID_LENGTH } from "../byte-layout.mjs";
 import { randomDiff, seededRandom } from "./random-diff.mjs";
 
 const ID_A = "00010203-0405-0607-0809-0a0b0c0d0e0f";
@@ -66,29 +67,60 @@ test("the decoder reads any byte container in place", () => {
 });
 
 const count = (value) => {
-  const bytes = new Uint8Array(8);
+  const bytes = new Uint8Array(COUNT_SIZE);
   new DataView(bytes.buffer).setBigUint64(0, BigInt(value), true);
   return [...bytes];
 };
-const idField = (first = 0, length = 16) => [...count(length), ...Array.from({ length: 16 }, (_, i) => first + i)];
+const idField = (first = 0, length = ID_LENGTH) => [
+  ...count(length),
+  ...Array.from({ length: ID_LENGTH }, (_, i) => first + i),
+];
 const text = (string) => [...count(Buffer.byteLength(string)), ...Buffer.from(string)];
 const zeros = (n) => new Array(n).fill(0);
 const bytesOf = (...parts) => Uint8Array.from(parts.flat(Infinity));
 
+// Where the first node's text starts: after the node count, its id and its text's length.
+const AFTER_NODE_HEADER = COUNT_SIZE + GROUP_HEADER_SIZE;
+
 test("refusals name the kind, the offset and the reason", () => {
   const cases = [
     ["empty input", [], "premature-end", 0],
-    ["31 zero bytes", zeros(31), "premature-end", 24],
-    ["an id length of 15", [count(1), idField(0, 15), zeros(40)], "wrong-id-length", 8],
-    ["an id length of 17", [count(1), idField(0, 17), zeros(40)], "wrong-id-length", 8],
-    ["an id length beyond the input", [count(1), count(2 ** 40), zeros(10)], "premature-end", 16],
-    ["a node count of 2^64 - 1", [count(2n ** 64n - 1n), idField(), text("{}")], "premature-end", 42],
-    ["a deleted count beyond 2^53", [count(0), count(2n ** 60n), idField(), idField()], "premature-end", 64],
-    ["a text length of 2^63", [count(1), idField(), count(2n ** 63n), zeros(24)], "premature-end", 40],
-    ["an edge without its weight", [count(0), count(0), count(1), idField(), count(1), idField(), [0, 0]], "premature-end", 80],
-    ["an empty node text", [count(1), idField(), text(""), zeros(24)], "invalid-node-text", 40],
-    ["a node text that is not JSON", [count(1), idField(), text("{x}"), zeros(24)], "invalid-node-text", 41],
-    ["an encoded surrogate", [count(1), idField(), count(13), [...Buffer.from('{"label":"'), 0xed, 0xa0, 0x80]], "invalid-utf8", 50],
+    ["one byte short of the empty diff", zeros(EMPTY_DIFF_SIZE - 1), "premature-end", 3 * COUNT_SIZE],
+    ["an id length of 15", [count(1), idField(0, 15), zeros(40)], "wrong-id-length", COUNT_SIZE],
+    ["an id length of 17", [count(1), idField(0, 17), zeros(40)], "wrong-id-length", COUNT_SIZE],
+    ["an id length beyond the input", [count(1), count(2 ** 40), zeros(10)], "premature-end", 2 * COUNT_SIZE],
+    [
+      "a node count of 2^64 - 1",
+      [count(2n ** 64n - 1n), idField(), text("{}")],
+      "premature-end",
+      AFTER_NODE_HEADER + 2,
+    ],
+    [
+      "a deleted count beyond 2^53",
+      [count(0), count(2n ** 60n), idField(), idField()],
+      "premature-end",
+      2 * COUNT_SIZE + 2 * ID_FIELD_SIZE,
+    ],
+    ["a text length of 2^63", [count(1), idField(), count(2n ** 63n), zeros(24)], "premature-end", AFTER_NODE_HEADER],
+    [
+      "an edge without its weight",
+      [count(0), count(0), count(1), idField(), count(1), idField(), [0, 0]],
+      "premature-end",
+      3 * COUNT_SIZE + GROUP_HEADER_SIZE + ID_FIELD_SIZE,
+    ],
+    ["an empty node text", [count(1), idField(), text(""), zeros(24)], "invalid-node-text", AFTER_NODE_HEADER],
+    [
+      "a node text that is not JSON",
+      [count(1), idField(), text("{x}"), zeros(24)],
+      "invalid-node-text",
+      AFTER_NODE_HEADER + 1,
+    ],
+    [
+      "an encoded surrogate",
+      [count(1), idField(), count(13), [...Buffer.from('{"label":"'), 0xed, 0xa0, 0x80]],
+      "invalid-utf8",
+      AFTER_NODE_HEADER + 10,
+    ],
   ];
   for (const [name, parts, kind, offset] of cases) {
     assert.throws(
@@ -107,8 +139,15 @@ test("refusals name the kind, the offset and the reason", () => {
 test("a text is checked as UTF-8 within its own length, whatever follows it", () => {
   // The text ends in the lead byte of a two-byte sequence; the deleted-node
   // count that follows starts with a continuation byte.
-  const parts = [count(1), idField(), [...count(3), 0x7b, 0x7d, 0xc3], count(0xa9), ...Array(0xa9).fill(idField()), zeros(16)];
-  assert.throws(() => decodeGraphDiff(bytesOf(...parts)), { kind: "invalid-utf8", offset: 42 });
+  const parts = [
+    count(1),
+    idField(),
+    [...count(3), 0x7b, 0x7d, 0xc3],
+    count(0xa9),
+    ...Array(0xa9).fill(idField()),
+    zeros(16),
+  ];
+  assert.throws(() => decodeGraphDiff(bytesOf(...parts)), { kind: "invalid-utf8", offset: AFTER_NODE_HEADER + 2 });
 });
 
 test("texts are parsed only after every section is read, and only the last text of an id", () => {
@@ -116,7 +155,7 @@ test("texts are parsed only after every section is read, and only the last text 
   assert.throws(() => decodeGraphDiff(bytesOf(badText, zeros(8))), { kind: "premature-end" });
   const replaced = [count(2), idField(), text("not json"), idField(), text('{"red":7}'), zeros(24)];
   assert.deepEqual(decodeGraphDiff(bytesOf(replaced)).nodes, new Map([[ID_A, { red: 7 }]]));
-  const trailing = [zeros(32), [1, 2, 3]];
+  const trailing = [zeros(EMPTY_DIFF_SIZE), [1, 2, 3]];
   assert.equal(decodeGraphDiff(bytesOf(trailing)).nodes.size, 0);
 });
 
@@ -145,7 +184,10 @@ test("the encoder refuses what the module could not hold, before writing anythin
     [null, /must be an object/],
   ];
   for (const [diff, message] of refused) {
-    assert.throws(() => encodeGraphDiff(diff), (error) => error instanceof GraphDiffEncodeError && message.test(error.message));
+    assert.throws(
+      () => encodeGraphDiff(diff),
+      (error) => error instanceof GraphDiffEncodeError && message.test(error.message),
+    );
   }
 });
 
@@ -159,5 +201,5 @@ test("the encoder takes plain objects and absent containers, and rounds floats t
   assert.deepEqual(decoded.nodes, new Map([[ID_A, { size: Math.fround(0.1), showLabel: false }]]));
   assert.equal(decoded.edges.get(ID_A).get(ID_B), Math.fround(0.1));
   assert.deepEqual(decoded.deletedNodes, [ID_B]);
-  assert.equal(encodeGraphDiff({}).length, 32);
+  assert.equal(encodeGraphDiff({}).length, EMPTY_DIFF_SIZE);
 });

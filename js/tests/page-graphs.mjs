@@ -1,6 +1,5 @@
 // What the pages of the sigma check and of the apply benchmark share: ids
 // by number, a random graph of a given size, and waiting for frames.
-/* global requestAnimationFrame -- it runs in the page */
 import Graph from "graphology";
 
 export function idOf(index) {

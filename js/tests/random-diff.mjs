@@ -29,7 +29,28 @@ export function randomFloat32(random) {
   return (random() - 0.3) * 10 ** Math.floor(random() * 20 - 8);
 }
 
-const PIECES = ["a", "Z", " ", '"', "\\", "/", "\n", "\t", "\u0000", "\u001f", "\u007f", "é", "中", "😀", "\ufeff", "\u2028", "{", "}", ",", ":"];
+const PIECES = [
+  "a",
+  "Z",
+  " ",
+  '"',
+  "\\",
+  "/",
+  "\n",
+  "\t",
+  "\u0000",
+  "\u001f",
+  "\u007f",
+  "é",
+  "中",
+  "😀",
+  "\ufeff",
+  "\u2028",
+  "{",
+  "}",
+  ",",
+  ":",
+];
 
 export function randomText(random) {
   let text = "";

@@ -1,6 +1,5 @@
 // The page half of sigma-refresh.browser.mjs: a graph drawn by sigma,
 // changed by random diffs, with sigma's full re-indexes counted.
-/* global window, document -- it runs in the page */
 import Sigma from "sigma";
 
 import { applyGraphDiff, decodeGraphDiff, encodeGraphDiff } from "../graph-diff.mjs";

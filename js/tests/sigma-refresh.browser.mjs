@@ -5,7 +5,6 @@
 // re-index, which shows that the count sees them.
 //
 //   node js/tests/sigma-refresh.browser.mjs
-/* global window -- named only inside page.evaluate, which runs in the page */
 import assert from "node:assert/strict";
 import { fileURLToPath } from "node:url";
 

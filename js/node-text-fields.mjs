@@ -1,0 +1,25 @@
+// The seven fields of a node's attributes, in field order: the order in
+// which the writer lays out the members and in which the array form lists
+// its elements. The reader, the writer and the encoder's checks all derive
+// from this table, so a field is added or renamed here alone.
+//
+//   key        the attribute's name in JavaScript and in the node text
+//   pythonKey  its name in the Python module's dictionaries
+//   kind       "text" (a string), "size" (a float32 number), "colour" (an
+//              integer 0..255) or "flag" (true or false)
+
+/** @type {ReadonlyArray<{ key: string, pythonKey: string, kind: string }>} */
+export const NODE_FIELDS = Object.freeze(
+  [
+    ["label", "label", "text"],
+    ["size", "size", "size"],
+    ["url", "url", "text"],
+    ["red", "red", "colour"],
+    ["green", "green", "colour"],
+    ["blue", "blue", "colour"],
+    ["showLabel", "show_label", "flag"],
+  ].map(([key, pythonKey, kind]) => Object.freeze({ key, pythonKey, kind })),
+);
+
+/** The keys in field order, which is also the element order of the array form. */
+export const NODE_TEXT_KEYS = Object.freeze(NODE_FIELDS.map((field) => field.key));

@@ -1,5 +1,6 @@
-// ESLint over the JavaScript package (js/) and the inspector page
-// (examples/web/): the recommended rules, plus a few that catch faults the
+// ESLint over the JavaScript package (js/), the inspector page
+// (examples/web/), the live view (examples/live/) and the JavaScript
+// benchmarks (bench/): the recommended rules, plus a few that catch faults the
 // recommended set lets through. Formatting is Prettier's job, not ESLint's.
 import js from "@eslint/js";
 import globals from "globals";
@@ -27,6 +28,18 @@ export default [
   {
     files: ["js/build-classic.mjs", "js/bench.mjs", "js/tests/**"],
     languageOptions: { globals: globals.node },
+  },
+  // The live view's page, and the page halves of the sigma check and the
+  // apply benchmark, run in a browser.
+  {
+    files: ["examples/live/live.mjs", "js/tests/*-page.mjs", "js/tests/page-*.mjs", "bench/*-page.mjs"],
+    languageOptions: { globals: globals.browser },
+  },
+  // What drives those pages runs under Node, and names the page's window
+  // inside page.evaluate.
+  {
+    files: ["examples/live/build.mjs", "examples/live/tests/**", "bench/bench_*.mjs", "js/tests/*.browser.mjs"],
+    languageOptions: { globals: { ...globals.node, window: "readonly" } },
   },
   // The inspector is a classic script that uses the generated GraphDiff global.
   {

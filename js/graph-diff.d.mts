@@ -139,3 +139,68 @@ export function encodeGraphDiff(diff: GraphDiffInput): Uint8Array;
  * changes.
  */
 export function mergeGraphDiffs(a: GraphDiff, b: GraphDiff): GraphDiff;
+
+/**
+ * The part of a graphology `Graph` (directed or mixed, not multi) that
+ * applyGraphDiff uses; pass the graph itself.
+ */
+export interface ApplyTargetGraph {
+  readonly multi: boolean;
+  readonly type: string;
+  hasNode(node: string): boolean;
+  addNode(node: string, attributes?: Record<string, unknown>): unknown;
+  dropNode(node: string): unknown;
+  getNodeAttributes(node: string): Record<string, unknown>;
+  mergeNodeAttributes(node: string, attributes: Record<string, unknown>): unknown;
+  forEachNode(callback: (node: string, attributes: Record<string, unknown>) => void): void;
+  hasEdge(edge: string): boolean;
+  hasDirectedEdge(source: string, target: string): boolean;
+  dropDirectedEdge(source: string, target: string): unknown;
+  mergeDirectedEdge(source: string, target: string, attributes?: Record<string, unknown>): unknown;
+}
+
+/** A node's position, as sigma and most layouts read it. */
+export interface Position {
+  x: number;
+  y: number;
+}
+
+export interface ApplyGraphDiffOptions {
+  /**
+   * What a node update is merged into the node's attributes as; `current`
+   * is the node's attributes before, undefined for a node that is created.
+   * Default: defaultNodeAttributes.
+   */
+  nodeAttributes?: (update: NodeAttributes, current: Record<string, unknown> | undefined) => Record<string, unknown>;
+  /**
+   * The position of a node that the diff creates; `neighbour` is a node
+   * with a position that it links to in the diff, if there is one. Not
+   * called when nodeAttributes already gives `x` and `y`. Default: near
+   * the neighbour, else anywhere inside the bounding box of the nodes.
+   */
+  place?: (node: NodeId, neighbour: NodeId | undefined, graph: ApplyTargetGraph) => Position;
+  /**
+   * A sigma renderer bound to the graph: the diff then costs it one
+   * processing pass instead of a full re-index per dropped node or edge.
+   */
+  renderer?: { refresh(options?: object): unknown };
+}
+
+/**
+ * The default mapping of a node update to graph attributes: the update's own
+ * fields, `forceLabel` from `showLabel`, and `color` as "#rrggbb" once red,
+ * green and blue are all known (from the update, else from `current`).
+ */
+export function defaultNodeAttributes(
+  update: NodeAttributes,
+  current: Record<string, unknown> | undefined,
+): NodeAttributes & { color?: string; forceLabel?: boolean };
+
+/**
+ * Applies a decoded diff to a graphology graph: deleted nodes and edges
+ * dropped where present, node updates merged (nodes created if missing),
+ * edge weights set as `weight` (endpoints created if missing), and every
+ * created node given `x` and `y`. Nothing missing throws.
+ * @throws TypeError for a graph that is undirected or multi
+ */
+export function applyGraphDiff(graph: ApplyTargetGraph, diff: GraphDiff, options?: ApplyGraphDiffOptions): void;

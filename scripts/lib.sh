@@ -27,9 +27,11 @@ APT_COMMANDS=(node:nodejs npm:npm chromium:chromium tsc:node-typescript)
 
 # Test requirements per interpreter; mypy checks the type stubs, numpy
 # feeds its own scalar types to the conversions, pyarrow, polars and DuckDB
-# hand Arrow columns in and take tables out, and Dask runs the sharded build
-# example (CPython only: none is needed to exercise PyPy's C-API layer).
-CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy pyarrow polars duckdb "dask[distributed]")
+# hand Arrow columns in and take tables out, Dask runs the sharded build
+# example, and websockets serves the live view that the end-to-end test
+# drives (CPython only: none of them is needed to exercise PyPy's C-API
+# layer).
+CPYTHON_TEST_REQUIREMENTS=(pytest hypothesis numpy mypy pyarrow polars duckdb "dask[distributed]" "websockets>=14")
 PYPY_TEST_REQUIREMENTS=(pytest hypothesis)
 
 # Prints a header line for the step that follows.
@@ -167,8 +169,9 @@ run_cpp_tests() {
 
 # The JavaScript side (js/): its unit tests under Node's own runner and a
 # type check of its declarations; then, with the module installed in VENV,
-# the differential test against the module and the inspector page in
-# headless Chromium.
+# the differential test against the module, and in headless Chromium the
+# inspector page, applyGraphDiff with sigma bound, and the live view end to
+# end (its server on 127.0.0.1, stopped by the test).
 run_js_tests() {
   node --test --test-reporter=spec "$REPO_ROOT/js/"
   tsc --noEmit --strict --module nodenext --moduleResolution nodenext --target es2022 \
@@ -180,4 +183,6 @@ run_js_cross_checks() {
   local venv="$1"
   "$venv/bin/python" "$REPO_ROOT/js/tests/differential.py"
   "$venv/bin/python" "$REPO_ROOT/js/tests/browser_check.py"
+  node "$REPO_ROOT/js/tests/sigma-refresh.browser.mjs"
+  node "$REPO_ROOT/examples/live/tests/end_to_end.mjs" --python "$venv/bin/python"
 }

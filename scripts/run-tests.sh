@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the C++
 # tests, the JavaScript tests, the Python tests under CPython, the checks of
-# the JavaScript side against the module (differential test, inspector page
-# in headless Chromium), then the Python tests under PyPy.
+# the JavaScript side against the module (differential test; in headless
+# Chromium the inspector page, sigma and the live view), then the Python
+# tests under PyPy.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -19,7 +20,7 @@ step "Python tests under CPython (.venv-cpython)"
 setup_cpython_venv
 run_python_tests "$REPO_ROOT/.venv-cpython"
 
-step "JavaScript against the module: differential test, inspector page in Chromium"
+step "JavaScript against the module: differential test; inspector page, sigma and live view in Chromium"
 run_js_cross_checks "$REPO_ROOT/.venv-cpython"
 
 step "Python tests under PyPy (.venv-pypy)"

@@ -1,8 +1,12 @@
 // Checked with tsc (never run): the declarations in graph-diff.d.mts fit the
 // way the module is used, and refuse what it refuses.
+import { DirectedGraph } from "graphology";
+
 import {
+  applyGraphDiff,
   decodeGraphDiff,
   decodeGraphDiffColumns,
+  defaultNodeAttributes,
   encodeGraphDiff,
   GraphDiffDecodeError,
   GraphDiffEncodeError,
@@ -64,5 +68,18 @@ encodeGraphDiff({ edges: { source: { target: "1" } } });
 // @ts-expect-error: bytes, not text
 decodeGraphDiff("00");
 
-console.log(size, showLabel, weight, deleted, deletedTargets);
+const graph = new DirectedGraph();
+applyGraphDiff(graph, diff);
+applyGraphDiff(graph, diff, {
+  nodeAttributes: (update, current) => ({ ...defaultNodeAttributes(update, current), seen: current !== undefined }),
+  place: (node, neighbour, target) => (neighbour ? { x: 0, y: target.hasNode(node) ? 1 : 0 } : { x: 1, y: 1 }),
+  renderer: { refresh: () => undefined },
+});
+const colour: string | undefined = defaultNodeAttributes({ red: 1 }, undefined).color;
+// @ts-expect-error: a position has x and y
+applyGraphDiff(graph, diff, { place: () => ({ x: 1 }) });
+// @ts-expect-error: the diff as decodeGraphDiff returns it, not its bytes
+applyGraphDiff(graph, bytes);
+
+console.log(size, showLabel, weight, deleted, deletedTargets, colour);
 console.log(positions, sizes, label, visible, firstTarget, weights, sourceText, deletedIndices);

@@ -160,7 +160,7 @@ std::string_view ArrayView::bytes_item(std::int64_t item) const noexcept {
     end = load<std::int32_t>(data_ + ((slot + 1) * 4));
   }
   if (start == end) {
-    return {"", 0};  // not a null pointer: copying zero bytes from one is undefined
+    return std::string_view("");  // not a null pointer: copying zero bytes from one is undefined
   }
   return {reinterpret_cast<const char*>(values_) + start, static_cast<std::size_t>(end - start)};
 }

@@ -10,9 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "bytes/graph_diff_bytes_detail.hpp"
+#include "byte_string.hpp"
 #include "diff/graph_diff.hpp"
 #include "heap_probe.hpp"
+#include "id_map_access.hpp"
 #include "merge_replay.hpp"
 #include "node_fields.hpp"
 #include "random_history.hpp"
@@ -63,12 +64,12 @@ Diff contradicting(std::mt19937& random, int pool) {
     deleted.insert(pool_id(random, pool));
     const NodeId source = pool_id(random, pool);
     const NodeId target = pool_id(random, pool);
-    edges.new_or_updated[source].insert_or_assign(target, static_cast<float>(item));
+    testing_support::value_for(edges.new_or_updated, source).insert_or_assign(target, static_cast<float>(item));
     if (item % 3 == 0) {
-      edges.deleted[source].insert(target);
+      testing_support::value_for(edges.deleted, source).insert(target);
     }
-    static_cast<void>(edges.new_or_updated[pool_id(random, pool)]);
-    static_cast<void>(edges.deleted[pool_id(random, pool)]);
+    static_cast<void>(testing_support::value_for(edges.new_or_updated, pool_id(random, pool)));
+    static_cast<void>(testing_support::value_for(edges.deleted, pool_id(random, pool)));
   }
   return Diff(std::move(nodes), std::move(deleted), std::move(edges));
 }

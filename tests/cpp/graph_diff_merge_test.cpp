@@ -64,7 +64,8 @@ Diff contradicting(std::mt19937& random, int pool) {
     deleted.insert(pool_id(random, pool));
     const NodeId source = pool_id(random, pool);
     const NodeId target = pool_id(random, pool);
-    testing_support::value_for(edges.new_or_updated, source).insert_or_assign(target, static_cast<float>(item));
+    testing_support::value_for(edges.new_or_updated, source)
+        .insert_or_assign(target, static_cast<float>(item));
     if (item % 3 == 0) {
       testing_support::value_for(edges.deleted, source).insert(target);
     }

@@ -12,6 +12,7 @@
 #include "binding.hpp"
 #include "errors.hpp"
 #include "instance.hpp"
+#include "method_entry.hpp"
 #include "methods.hpp"
 #include "module.hpp"
 #include "py_ref.hpp"
@@ -162,18 +163,11 @@ void table_dealloc(PyObject* self) {
   free_instance(self);
 }
 
-template <class Function>
-PyCFunction as_table_entry(Function* function) noexcept {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-constexpr int kExportCall = METH_FASTCALL | METH_KEYWORDS;
-
 PyMethodDef table_methods[] = {
     {"__arrow_c_schema__", table_schema, METH_NOARGS, "__arrow_c_schema__($self)\n--\n\n"},
-    {"__arrow_c_array__", as_table_entry(table_array), kExportCall,
+    {"__arrow_c_array__", as_table_entry(table_array), kFastCall,
      "__arrow_c_array__($self, requested_schema=None)\n--\n\n"},
-    {"__arrow_c_stream__", as_table_entry(table_stream), kExportCall,
+    {"__arrow_c_stream__", as_table_entry(table_stream), kFastCall,
      "__arrow_c_stream__($self, requested_schema=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

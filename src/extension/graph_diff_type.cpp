@@ -6,6 +6,7 @@
 
 #include "binding.hpp"
 #include "instance.hpp"
+#include "method_entry.hpp"
 #include "methods.hpp"
 #include "module.hpp"
 
@@ -106,14 +107,6 @@ bool probe_type_references(PyTypeObject* type, Py_ssize_t& taken) {
 #endif
 
 constexpr int kNoArgs = METH_NOARGS;
-constexpr int kFastCall = METH_FASTCALL | METH_KEYWORDS;
-
-// The table stores every method as a PyCFunction; the flags tell the
-// interpreter the real signature.
-template <class Function>
-PyCFunction as_table_entry(Function* function) noexcept {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
 
 // Each doc string is only the method's text signature.
 PyMethodDef methods[] = {

@@ -131,14 +131,9 @@ class GraphDiff {
     if (refuses_edge(source, target)) {
       return std::unexpected(EndpointDeleted{});
     }
-    UndoJournal journal;
-    const auto group = journal.insert(edges_.new_or_updated, source).first;
-    const auto [pair, new_pair] =
-        journal.open_group(edges_.new_or_updated, group).insert(target, weight);
-    journal.commit();
-    if (!new_pair) {
-      pair->second = weight;
-    }
+    const bool new_pair = insert_into_group(edges_.new_or_updated, source, [&](auto& targets) {
+      return targets.insert_or_assign(target, weight).second;
+    });
     if (const auto deleted =
             edges_.deleted.empty() ? edges_.deleted.end() : edges_.deleted.find(source);
         deleted != edges_.deleted.end()) {
@@ -189,10 +184,8 @@ class GraphDiff {
   void delete_edge(const Id& from, const Id& to) {
     const Probe source(from);
     const Probe target(to);
-    UndoJournal journal;
-    const auto group = journal.insert(edges_.deleted, source).first;
-    journal.open_group(edges_.deleted, group).insert(target);
-    journal.commit();
+    insert_into_group(edges_.deleted, source,
+                      [&](auto& targets) { return targets.insert(target).second; });
     remove_pending_pair(source, target);
   }
 
@@ -375,6 +368,23 @@ class GraphDiff {
     } else if (scan_work_ >= build_work_) {
       build_index();
     }
+  }
+
+  // Inserts into the group of `source` in `groups` through `insert`, which
+  // inserts one key into the group it is given and returns whether the key
+  // is new. A group that does not exist yet is filled before it goes in, so
+  // the one insertion into the diff is the last step that can fail: a single
+  // edit that runs out of memory leaves nothing to undo, and needs no
+  // journal.
+  template <class Groups, class Insert>
+  static bool insert_into_group(Groups& groups, const Probe& source, Insert&& insert) {
+    if (const auto group = groups.find(source); group != groups.end()) {
+      return insert(group->second);
+    }
+    typename Groups::mapped_type group;
+    static_cast<void>(insert(group));
+    groups.try_emplace(source, std::move(group));
+    return true;
   }
 
   // Takes (from, to) out of the pending edges, and a source entry that it

@@ -9,7 +9,10 @@
 //      values updated in place).
 // If the first pass throws, the journal's destructor undoes what it
 // recorded, newest first, and the exception goes on: every container then
-// lists the entries it listed before, in the same order.
+// lists the entries it listed before, in the same order. An edit whose one
+// change that can fail is also its first change to the diff (add_edge and
+// delete_edge fill a new group before it goes in) has nothing to undo and
+// takes no journal.
 //
 //   UndoJournal journal;
 //   const auto group = journal.insert(edges, source).first;

@@ -107,8 +107,9 @@ bool check_complete(const Signature& signature, std::span<PyObject* const> bound
 
 }  // namespace
 
-bool bind_fastcall(const Signature& signature, PyObject* const* args, Py_ssize_t positional_count,
-                   PyObject* keyword_names, std::span<PyObject*> bound) {
+bool bind_fastcall_in_full(const Signature& signature, PyObject* const* args,
+                           Py_ssize_t positional_count, PyObject* keyword_names,
+                           std::span<PyObject*> bound) {
   if (!bind_positional(signature, args, positional_count, bound)) {
     return false;
   }

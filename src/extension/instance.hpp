@@ -35,7 +35,7 @@ template <Access access>
 class BorrowGuard {
  public:
   // Returns false with RuntimeError set when the borrow cannot be taken.
-  [[nodiscard]] bool take(PyObject* self) {
+  [[nodiscard, gnu::always_inline]] bool take(PyObject* self) {
     auto* instance = reinterpret_cast<GraphDiffObject*>(self);
     if constexpr (access == Access::shared) {
       if (instance->borrow == -1) {
@@ -59,7 +59,7 @@ class BorrowGuard {
   BorrowGuard(const BorrowGuard&) = delete;
   BorrowGuard& operator=(const BorrowGuard&) = delete;
 
-  ~BorrowGuard() {
+  [[gnu::always_inline]] ~BorrowGuard() {
     if (instance_ == nullptr) {
       return;
     }
@@ -77,7 +77,7 @@ class BorrowGuard {
 };
 
 // Checks that `self` is a PyGraphDiff; otherwise raises the type mismatch.
-[[nodiscard]] inline bool check_self(PyObject* self) {
+[[nodiscard, gnu::always_inline]] inline bool check_self(PyObject* self) {
   PyTypeObject* type = graph_diff_type();
   if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) {
     raise_type_mismatch(self, "PyGraphDiff");
@@ -96,7 +96,7 @@ class BorrowGuard {
 // Runs `body(instance)` under the self check and a borrow of the given
 // access, and returns its result.
 template <Access access, class Body>
-PyRef borrowed_call(PyObject* self, Body&& body) {
+[[gnu::always_inline]] inline PyRef borrowed_call(PyObject* self, Body&& body) {
   if (!check_self(self)) {
     return {};
   }

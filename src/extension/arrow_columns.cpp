@@ -352,7 +352,7 @@ bool read_field(const ArrayView& values, std::int64_t item, const ImportedColumn
       raise_invalid_text(column, position, kFields[index_of(field)].python_key, text);
       return false;
     }
-    update.set_text(field, SmallText(text));
+    update.set<field>(text);
   } else if constexpr (kKind == FieldKind::size) {
     update.set<field>(narrow_to_float(values.float_item(item)));
   } else if constexpr (kKind == FieldKind::colour) {
@@ -410,7 +410,8 @@ bool read_arrow_updates(ImportedColumn& column, const FirstColumn& first,
         raise_null(column, position);
         return false;
       }
-      NodeUpdate update;
+      // Filled where it is kept: see SmallText::assign.
+      NodeUpdate& update = out.emplace_back();
       const bool complete = all_fields_in_python_order([&]<Field field>() {
         const std::optional<ArrayView>& column_values = values[index_of(field)];
         return !column_values || column_values->is_null(item) ||
@@ -419,7 +420,6 @@ bool read_arrow_updates(ImportedColumn& column, const FirstColumn& first,
       if (!complete) {
         return false;
       }
-      out.push_back(std::move(update));
     }
   }
   return true;

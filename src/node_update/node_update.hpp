@@ -164,7 +164,8 @@ class NodeUpdate {
   template <Field field>
   void set(FieldValue<field> value) {
     if constexpr (kind_of(field) == FieldKind::text) {
-      set_text(field, SmallText(value));
+      texts_[detail::slot_of(field)].assign(value);
+      present_ |= presence_bit(field);
     } else {
       constexpr FieldKind kKind = kind_of(field);
       if constexpr (kKind == FieldKind::size) {

@@ -47,6 +47,22 @@ class SmallText {
 
   void swap(SmallText& other) noexcept { std::swap(raw_, other.raw_); }
 
+  // Replaces the text with a copy of `text`, written where this one is kept
+  // rather than built apart and moved in: a text just written byte by byte
+  // and at once read back whole, as a move does, waits on the stores.
+  // Throws std::bad_alloc, leaving the text as it was, when a heap block
+  // cannot be had.
+  void assign(std::string_view text) {
+    if (text.size() > kInlineCapacity) {
+      SmallText(text).swap(*this);
+      return;
+    }
+    delete[] heap_data();
+    raw_ = {};
+    std::memcpy(raw_.data(), text.data(), text.size());
+    raw_[kTag] = static_cast<char>(text.size());
+  }
+
   [[nodiscard]] std::string_view view() const noexcept {
     if (!on_heap()) {
       return {raw_.data(), static_cast<std::size_t>(raw_[kTag])};

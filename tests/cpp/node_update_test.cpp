@@ -208,5 +208,22 @@ TEST(NodeUpdate, IsCompactAndKeepsShortTextsInPlace) {
   EXPECT_EQ(make_update({.label = std::string(16, 'x')}).heap_bytes(), 16U);
 }
 
+// Setting a text over another, in place or on the heap either way, leaves
+// exactly what a record given only the new text holds.
+TEST(NodeUpdate, TextSetOverAnotherIsTheNewTextAlone) {
+  const std::vector<std::string> texts = {"", "a", std::string(15, 'p'), std::string(16, 'h'),
+                                          std::string(40, 'l')};
+  for (const std::string& before : texts) {
+    for (const std::string& after : texts) {
+      NodeUpdate update;
+      update.set<Field::label>(before);
+      update.set<Field::label>(after);
+      EXPECT_EQ(update.get<Field::label>(), after) << before.size() << " -> " << after.size();
+      EXPECT_EQ(update.heap_bytes(), after.size() > 15 ? after.size() : 0U);
+      EXPECT_TRUE(same_fields(update, make_update({.label = after})));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quorl

@@ -41,9 +41,16 @@ export default [
     files: ["examples/live/build.mjs", "examples/live/tests/**", "bench/bench_*.mjs", "js/tests/*.browser.mjs"],
     languageOptions: { globals: { ...globals.node, window: "readonly" } },
   },
-  // The inspector is a classic script that uses the generated GraphDiff global.
+  // The inspector is two classic scripts that share globals:
+  // inspect-drawing.js defines InspectDrawing, and inspect.js uses it and
+  // the generated GraphDiff.
   {
     files: ["examples/web/**/*.js"],
     languageOptions: { sourceType: "script", globals: { ...globals.browser, GraphDiff: "readonly" } },
+  },
+  { files: ["examples/web/inspect.js"], languageOptions: { globals: { InspectDrawing: "readonly" } } },
+  {
+    files: ["examples/web/inspect-drawing.js"],
+    rules: { "no-unused-vars": ["error", { varsIgnorePattern: "^InspectDrawing$" }] },
   },
 ];

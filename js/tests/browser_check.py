@@ -50,10 +50,10 @@ from quorl_api import PyGraphDiff
 
 ROOT = Path(__file__).resolve().parents[2]
 PAGE_DIR = ROOT / "examples" / "web"
-PAGE_FILES = ["inspect.html", "inspect.js"]
+PAGE_FILES = ["inspect.html", "inspect-drawing.js", "inspect.js"]
 MIN_DRAWN_FRACTION = 0.03
 TIMEOUT_SECONDS = 120
-EDGE_DRAW_LIMIT = 50000  # as in inspect.js
+EDGE_DRAW_LIMIT = 50000  # as in inspect-drawing.js
 # How many times as long as the 2,000-node diff 60,000 deleted edges may
 # take to load: generous for 50,000 dashed arrows, well short of all of
 # them in one path.

@@ -21,6 +21,7 @@ import marshal
 import operator
 import os
 import platform
+import random
 import struct
 import subprocess
 import sys
@@ -67,7 +68,7 @@ class Row:
         return [
             f"`{self.method}`",
             f"{per_call:,.0f} ns" if per_call < 1e6 else f"{per_call / 1e6:,.1f} ms",
-            f"{self.pure / self.module:,.1f}x",
+            "" if self.pure is None else f"{self.pure / self.module:,.1f}x",
             f"{self.module / self.floor:,.2f}x",
             self.floor_name,
         ]
@@ -304,6 +305,57 @@ def bench_bytes(size, repeats):
             f"copy {len(data):,} bytes",
         ),
     ]
+
+
+# Byte methods on the edge shapes of real graphs, `edges` edges each (no
+# pure-Python figure: building them edge by edge in Python takes longer than
+# the rest of the run):
+#   sparse      10 targets per source
+#   dense       250 targets per source
+#   scale-free  preferential attachment: each new node links to 5 earlier
+#               ones picked in proportion to their degree, so a few nodes
+#               gather most edges
+
+
+def edge_shapes(edges):
+    rng = random.Random(5)
+    shapes = {}
+    for name, per_source in (("sparse", 10), ("dense", 250)):
+        sources = make_ids(max(1, edges // per_source), salt=21)
+        targets = make_ids(edges, salt=22)
+        shapes[name] = (
+            b"".join(sources[index // per_source] for index in range(edges)),
+            b"".join(targets),
+        )
+    nodes = make_ids(edges // 5 + 5, salt=23)
+    ends = list(range(5))  # every edge's two ends: a node turns up once per degree
+    sources, targets = [], []
+    for node in range(5, len(nodes)):
+        for _ in range(5):
+            target = rng.choice(ends)
+            sources.append(nodes[node])
+            targets.append(nodes[target])
+            ends.append(target)
+        ends.extend([node] * 5)
+    shapes["scale-free"] = (b"".join(sources[:edges]), b"".join(targets[:edges]))
+    return shapes
+
+
+def bench_edge_shapes(edges, repeats):
+    rows = []
+    for name, (sources, targets) in edge_shapes(edges).items():
+        count = len(sources) // 16
+        module = PyGraphDiff()
+        module.add_edges(sources, targets, array.array("f", [0.5]) * count)
+        data = module.to_bytes()
+        copy_time = cpu_best_of(repeats, lambda _, buffer=bytearray(data): bytes(buffer))
+        copy_name = f"copy {len(data):,} bytes"
+        rows.append(Row(f"to_bytes, {name}", 1, cpu_best_of(repeats, lambda _, d=module: d.to_bytes()),
+                        None, copy_time, copy_name))
+        rows.append(Row(f"from_bytes, {name}", 1,
+                        cpu_best_of(repeats, lambda _, b=data: PyGraphDiff.from_bytes(b)),
+                        None, copy_time, copy_name))
+    return rows
 
 
 # Byte methods on labelled nodes, the shape of a renderer's graph: 10^5
@@ -712,7 +764,8 @@ def main():
     print()
     node_count = size // 10
     if args.bytes_only:
-        print(markdown_table(bench_bytes(size, repeats) + bench_node_bytes(node_count, repeats)))
+        print(markdown_table(bench_bytes(size, repeats) + bench_edge_shapes(size // 2, repeats)
+                             + bench_node_bytes(node_count, repeats)))
         return
     if not args.bulk_only:
         merge_sizes = (20_000, 2_000, 1_000) if args.quick else (500_000, 50_000, 20_000)
@@ -727,6 +780,7 @@ def main():
     rows = bench_editing(edit_size, repeats)
     rows += bench_reading(edit_size, repeats)
     rows += bench_bytes(size, repeats)
+    rows += bench_edge_shapes(size // 2, repeats)
     rows += bench_node_bytes(node_count, repeats)
     print(markdown_table(rows))
     print()

@@ -7,8 +7,7 @@
 import { COUNT_SIZE, ID_FIELD_SIZE, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
 import { asBytes, ByteReader, readNodeTextOf } from "./byte-reader.mjs";
 import { idText } from "./id-table.mjs";
-import { readCompactNodeText } from "./node-text-compact.mjs";
-import { NODE_TEXT_KEYS } from "./node-text-fields.mjs";
+import { scanCompactNodeText, scannedAttributes } from "./node-text-compact.mjs";
 
 // A node text left for the general reader.
 class PendingText {
@@ -16,20 +15,6 @@ class PendingText {
     this.start = start;
     this.end = end;
   }
-}
-
-const compactValues = new Array(NODE_TEXT_KEYS.length);
-
-// The attributes the compact reader left, keys in field order as the
-// general reader gives them.
-function attributesOf(fieldValues) {
-  const attributes = {};
-  for (let field = 0; field < fieldValues.length; field++) {
-    if (fieldValues[field] !== undefined) {
-      attributes[NODE_TEXT_KEYS[field]] = fieldValues[field];
-    }
-  }
-  return attributes;
 }
 
 /**
@@ -52,8 +37,8 @@ export function decodeGraphDiff(input) {
   for (let entry = 0; entry < nodeCount; entry++) {
     const id = textOf(reader.id("a node id"));
     const start = reader.text("a node text");
-    if (readCompactNodeText(bytes, start, reader.pos, compactValues)) {
-      nodes.set(id, attributesOf(compactValues));
+    if (scanCompactNodeText(bytes, start, reader.pos)) {
+      nodes.set(id, scannedAttributes());
     } else {
       reader.checkUtf8(start, reader.pos, "a node text");
       nodes.set(id, new PendingText(start, reader.pos));

@@ -4,11 +4,11 @@ import assert from "node:assert/strict";
 import { test } from "node:test";
 
 import { NodeTextError } from "../json-cursor.mjs";
-import { readCompactNodeText } from "../node-text-compact.mjs";
+import { readCompactNodeText, scanCompactNodeText, scannedAttributes } from "../node-text-compact.mjs";
 import { NODE_TEXT_KEYS } from "../node-text-fields.mjs";
 import { readNodeText } from "../node-text-reader.mjs";
 import { exactShortestDigits, fastShortestDigits, sizeText, writeNodeText } from "../node-text-writer.mjs";
-import { mutated, randomAttributes, seededRandom } from "./random-diff.mjs";
+import { mutated, randomAttributes, randomText, seededRandom } from "./random-diff.mjs";
 
 const encoder = new TextEncoder();
 
@@ -378,4 +378,42 @@ test("the double-arithmetic shortest digits agree with the exact ones wherever t
     }
   }
   assert.ok(answered > 30000, `${answered} answered`);
+});
+
+test("the compact reader's attributes are the general reader's, keys in order, read inside a larger input", () => {
+  const random = seededRandom(11);
+  // Plain texts, short and long, besides random ones with escapes.
+  const plain = () =>
+    ["", "hub 7", "Zürich station 12345", "x".repeat(Math.floor(random() * 90))][Math.floor(random() * 4)];
+  const full = () => ({
+    label: random() < 0.7 ? plain() : randomText(random),
+    size: Math.fround(random() * 100),
+    red: Math.floor(random() * 256),
+    green: Math.floor(random() * 256),
+    blue: Math.floor(random() * 256),
+    ...(random() < 0.5 ? { url: plain() } : {}),
+    ...(random() < 0.5 ? { showLabel: random() < 0.5 } : {}),
+  });
+  let taken = 0;
+  for (let round = 0; round < 20000; round++) {
+    const attributes = round % 2 === 0 ? full() : randomAttributes(random);
+    const written = encoder.encode(writeNodeText(attributes));
+    const text = random() < 0.5 ? written : mutated(random, written);
+    // The text inside a larger input, followed by what the writer would
+    // have written next, so that a read past its end would be seen.
+    const before = Math.floor(random() * 5);
+    const input = new Uint8Array(before + written.length + 16);
+    input.set(written, before);
+    input.set(text, before);
+    const start = before;
+    const end = before + text.length;
+    if (!scanCompactNodeText(input, start, end)) continue;
+    taken++;
+    const got = scannedAttributes();
+    const expected = readNodeText(input, start, end);
+    const shown = new TextDecoder().decode(text);
+    assert.deepEqual(got, expected, shown);
+    assert.deepEqual(Object.keys(got), Object.keys(expected), shown);
+  }
+  assert.ok(taken > 5000, `${taken} texts taken`);
 });

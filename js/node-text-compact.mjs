@@ -10,27 +10,11 @@
 // decoder takes them without an array or a keyed store between; each
 // field's member opening is compared as whole 32-bit words.
 
-import { NODE_FIELDS } from "./node-text-fields.mjs";
+import { BLUE, FAST_LAYOUT_HOLDS, GREEN, LABEL, RED, SHOW_LABEL, SIZE, URL } from "./node-text-fields.mjs";
 
-// The field table as this reader is written for. Should the table change,
-// the reader takes no text until it is brought in line (and the tests,
-// which count what it takes, say so).
-const LAYOUT = ["label text", "size size", "url text", "red colour", "green colour", "blue colour", "showLabel flag"];
-const FOLLOWS_TABLE =
-  NODE_FIELDS.length === LAYOUT.length &&
-  NODE_FIELDS.every(({ key, kind }, field) => `${key} ${kind}` === LAYOUT[field]);
-
-/** Bits of `scanned.present`, one per field in field order. */
-export const LABEL = 1;
-export const SIZE = 2;
-export const URL = 4;
-export const RED = 8;
-export const GREEN = 16;
-export const BLUE = 32;
-export const SHOW_LABEL = 64;
 const COMMON = LABEL | SIZE | RED | GREEN | BLUE;
 
-/** The fields of the text last taken by scanCompactNodeText, each valid where its bit is set. */
+/** The fields of the text last taken by scanCompactNodeText, each valid where its bit is set in `present`. */
 export const scanned = {
   present: 0,
   label: "",
@@ -188,7 +172,7 @@ const ALSE = 0x65736c61; // "alse", after the "f"
  */
 export function scanCompactNodeText(bytes, start, end) {
   scanned.present = 0;
-  if (!FOLLOWS_TABLE || end - start < 2 || bytes[start] !== OPEN || bytes[end - 1] !== CLOSE) return false;
+  if (!FAST_LAYOUT_HOLDS || end - start < 2 || bytes[start] !== OPEN || bytes[end - 1] !== CLOSE) return false;
   if (bytes !== viewBytes) {
     viewBytes = bytes;
     view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);

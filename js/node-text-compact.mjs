@@ -61,8 +61,8 @@ const F = openingOf("showLabel");
 // these rounds once, to the double that the decimal's text stands for.
 const POWERS_OF_TEN = Array.from({ length: 16 }, (_, exponent) => 10 ** exponent);
 
-// Up to this many ASCII bytes, a string is made from its code units at
-// once; longer or non-ASCII ones go to the decoder.
+// Up to this many bytes, a string is made from its code units at once
+// (decoded here when not ASCII); longer ones go to the decoder.
 const SHORT_TEXT = 48;
 const codeUnits = Array.from({ length: SHORT_TEXT + 1 }, (_, length) => new Array(length).fill(0));
 const utf8 = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
@@ -103,6 +103,10 @@ function readString(bytes, p, end) {
       units[index] = bytes[start + index];
     }
     stringValue = String.fromCharCode.apply(null, units);
+  } else if (length <= SHORT_TEXT) {
+    const units = decodeShortUtf8(bytes, start, p);
+    if (units === null) return -1;
+    stringValue = String.fromCharCode.apply(null, units);
   } else {
     try {
       stringValue = utf8.decode(bytes.subarray(start, p));
@@ -111,6 +115,51 @@ function readString(bytes, p, end) {
     }
   }
   return p + 1;
+}
+
+// The UTF-16 code units of the strict UTF-8 in bytes [start, end), at most
+// SHORT_TEXT of them, in one of `codeUnits`; null where the decoder would
+// refuse the bytes (an overlong form, a surrogate, a point past U+10FFFF,
+// a cut or stray sequence).
+const decoded = new Array(SHORT_TEXT).fill(0);
+function decodeShortUtf8(bytes, start, end) {
+  let count = 0;
+  for (let p = start; p < end;) {
+    const lead = bytes[p];
+    if (lead < 0x80) {
+      decoded[count++] = lead;
+      p++;
+    } else if (lead >= 0xc2 && lead <= 0xdf) {
+      if (end - p < 2 || (bytes[p + 1] & 0xc0) !== 0x80) return null;
+      decoded[count++] = ((lead & 0x1f) << 6) | (bytes[p + 1] & 0x3f);
+      p += 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+      if (end - p < 3) return null;
+      const second = bytes[p + 1];
+      if (second < (lead === 0xe0 ? 0xa0 : 0x80) || second > (lead === 0xed ? 0x9f : 0xbf)) return null;
+      if ((bytes[p + 2] & 0xc0) !== 0x80) return null;
+      decoded[count++] = ((lead & 0x0f) << 12) | ((second & 0x3f) << 6) | (bytes[p + 2] & 0x3f);
+      p += 3;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+      if (end - p < 4) return null;
+      const second = bytes[p + 1];
+      if (second < (lead === 0xf0 ? 0x90 : 0x80) || second > (lead === 0xf4 ? 0x8f : 0xbf)) return null;
+      if ((bytes[p + 2] & 0xc0) !== 0x80 || (bytes[p + 3] & 0xc0) !== 0x80) return null;
+      const point =
+        (((lead & 0x07) << 18) | ((second & 0x3f) << 12) | ((bytes[p + 2] & 0x3f) << 6) | (bytes[p + 3] & 0x3f)) -
+        0x10000;
+      decoded[count++] = 0xd800 | (point >> 10);
+      decoded[count++] = 0xdc00 | (point & 0x3ff);
+      p += 4;
+    } else {
+      return null;
+    }
+  }
+  const units = codeUnits[count];
+  for (let index = 0; index < count; index++) {
+    units[index] = decoded[index];
+  }
+  return units;
 }
 
 // The end of the size at `p` once read into `scanned.size`, or -1: a

@@ -417,3 +417,37 @@ test("the compact reader's attributes are the general reader's, keys in order, r
   }
   assert.ok(taken > 5000, `${taken} texts taken`);
 });
+
+test("the compact reader takes a string's UTF-8 exactly when the strict decoder does, with the same text", () => {
+  const strict = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
+  const edges = [0x00, 0x41, 0x7f, 0x80, 0x8f, 0x90, 0x9f, 0xa0, 0xbf, 0xc0, 0xc2, 0xe0, 0xed, 0xf0, 0xf4, 0xff];
+  const values = new Array(NODE_TEXT_KEYS.length);
+  const prefix = encoder.encode('{"label":"é');
+  const suffix = encoder.encode('x"}');
+  let taken = 0;
+  for (let lead = 0x80; lead <= 0xff; lead++) {
+    for (const second of edges) {
+      for (const third of [0x80, 0xbf, 0x41]) {
+        for (const sequence of [[lead], [lead, second], [lead, second, third], [lead, second, third, 0x80]]) {
+          // Lengths either side of the longest made from code units here.
+          for (const padding of [0, 42]) {
+            const inner = [...prefix.subarray(10), ...new Array(padding).fill(0x61), ...sequence, 0x78];
+            const bytes = Uint8Array.from([...prefix.subarray(0, 10), ...inner, ...suffix.subarray(1)]);
+            let expected;
+            try {
+              expected = strict.decode(Uint8Array.from(inner));
+            } catch {
+              expected = undefined;
+            }
+            const got = readCompactNodeText(bytes, 0, bytes.length, values) ? values[0] : undefined;
+            // A byte the string may not hold raw makes no label for either.
+            if ([...inner].some((byte) => byte < 0x20 || byte === 0x22 || byte === 0x5c)) continue;
+            assert.equal(got, expected, sequence.map((byte) => byte.toString(16)).join(" "));
+            if (got !== undefined) taken++;
+          }
+        }
+      }
+    }
+  }
+  assert.ok(taken > 1000, `${taken} taken`);
+});

@@ -162,53 +162,65 @@ function decodeShortUtf8(bytes, start, end) {
   return units;
 }
 
+// Numbers need no bound of their own: the text's closing brace, which the
+// caller has checked, ends every run of digits inside the text.
+const digitAt = (bytes, p) => {
+  const digit = bytes[p] - 0x30;
+  return digit >= 0 && digit <= 9 ? digit : -1;
+};
+
 // The end of the size at `p` once read into `scanned.size`, or -1: a
 // decimal of at most 15 digits, read exactly, and nothing else (no
 // exponent, no longer digits, no leading zero before a digit).
-function readSize(bytes, p, end) {
+function readSize(bytes, p) {
   const negative = bytes[p] === 0x2d;
   if (negative) p++;
   const first = p;
   let mantissa = 0;
-  let c;
-  while (p < end && (c = bytes[p] - 0x30) >= 0 && c <= 9) {
-    mantissa = mantissa * 10 + c;
+  let digit;
+  while ((digit = digitAt(bytes, p)) >= 0) {
+    mantissa = mantissa * 10 + digit;
     p++;
   }
   const integerDigits = p - first;
   if (integerDigits === 0 || (integerDigits > 1 && bytes[first] === 0x30)) return -1;
   let fractionDigits = 0;
-  if (p < end && bytes[p] === 0x2e) {
+  if (bytes[p] === 0x2e) {
     const fraction = ++p;
-    while (p < end && (c = bytes[p] - 0x30) >= 0 && c <= 9) {
-      mantissa = mantissa * 10 + c;
+    while ((digit = digitAt(bytes, p)) >= 0) {
+      mantissa = mantissa * 10 + digit;
       p++;
     }
     fractionDigits = p - fraction;
     if (fractionDigits === 0) return -1;
   }
-  if (integerDigits + fractionDigits > 15 || (p < end && (bytes[p] | 0x20) === 0x65)) return -1;
+  if (integerDigits + fractionDigits > 15 || (bytes[p] | 0x20) === 0x65) return -1;
   const value = mantissa / POWERS_OF_TEN[fractionDigits];
   scanned.size = Math.fround(negative ? -value : value);
   return p;
 }
 
-// The end of the colour at `p` once read into `colourValue`, or -1.
+// The end of the colour at `p` once read into `colourValue`, or -1: one to
+// three digits, no leading zero, at most 255.
 let colourValue = 0;
-function readColour(bytes, p, end) {
-  const first = p;
-  let value = 0;
-  let c;
-  while (p < end && (c = bytes[p] - 0x30) >= 0 && c <= 9 && p - first < 3) {
-    value = value * 10 + c;
-    p++;
+function readColour(bytes, p) {
+  const first = digitAt(bytes, p);
+  if (first < 0) return -1;
+  const second = digitAt(bytes, p + 1);
+  if (second < 0) {
+    colourValue = first;
+    return p + 1;
   }
-  const digits = p - first;
-  if (digits === 0 || value > 255 || (digits > 1 && bytes[first] === 0x30)) return -1;
-  // A fourth digit makes no colour.
-  if (p < end && (c = bytes[p] - 0x30) >= 0 && c <= 9) return -1;
+  if (first === 0) return -1;
+  const third = digitAt(bytes, p + 2);
+  if (third < 0) {
+    colourValue = first * 10 + second;
+    return p + 2;
+  }
+  const value = first * 100 + second * 10 + third;
+  if (value > 255 || digitAt(bytes, p + 3) >= 0) return -1;
   colourValue = value;
-  return p;
+  return p + 3;
 }
 
 const TRUE = 0x65757274; // "true"
@@ -241,7 +253,7 @@ export function scanCompactNodeText(bytes, start, end) {
     if (bytes[p++] !== COMMA) return false;
   }
   if (opens(p, close, S)) {
-    p = readSize(bytes, p + S.length, close);
+    p = readSize(bytes, p + S.length);
     if (p < 0) return false;
     present |= SIZE;
     if (p === close) return finish(present);
@@ -256,7 +268,7 @@ export function scanCompactNodeText(bytes, start, end) {
     if (bytes[p++] !== COMMA) return false;
   }
   if (opens(p, close, R)) {
-    p = readColour(bytes, p + R.length, close);
+    p = readColour(bytes, p + R.length);
     if (p < 0) return false;
     scanned.red = colourValue;
     present |= RED;
@@ -264,7 +276,7 @@ export function scanCompactNodeText(bytes, start, end) {
     if (bytes[p++] !== COMMA) return false;
   }
   if (opens(p, close, G)) {
-    p = readColour(bytes, p + G.length, close);
+    p = readColour(bytes, p + G.length);
     if (p < 0) return false;
     scanned.green = colourValue;
     present |= GREEN;
@@ -272,7 +284,7 @@ export function scanCompactNodeText(bytes, start, end) {
     if (bytes[p++] !== COMMA) return false;
   }
   if (opens(p, close, B)) {
-    p = readColour(bytes, p + B.length, close);
+    p = readColour(bytes, p + B.length);
     if (p < 0) return false;
     scanned.blue = colourValue;
     present |= BLUE;

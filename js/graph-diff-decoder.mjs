@@ -4,7 +4,7 @@
 // the writer's layout are read at once by the compact reader, which refuses
 // nothing, and the others wait for the general reader at the end.
 
-import { COUNT_SIZE, ID_FIELD_SIZE, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
+import { COUNT_SIZE, ID_FIELD_SIZE, ID_LENGTH, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
 import { asBytes, ByteReader, readNodeTextOf } from "./byte-reader.mjs";
 import { idText } from "./id-table.mjs";
 import { scanCompactNodeText, scannedAttributes } from "./node-text-compact.mjs";
@@ -61,9 +61,15 @@ export function decodeGraphDiff(input) {
     // The bulk of a large diff: a whole target entry under one bounds
     // check, read straight from the bytes.
     let p = reader.pos;
+    // Where the whole group is there, only each id's length is checked.
+    const wholeGroup = targetCount <= (end - p) / TARGET_ENTRY_SIZE;
     for (let index = 0; index < targetCount; index++) {
-      if (end - p >= TARGET_ENTRY_SIZE && reader.idFieldAt(p)) {
-        targets.set(textOf(p + COUNT_SIZE), view.getFloat32(p + ID_FIELD_SIZE, true));
+      if (
+        wholeGroup
+          ? view.getUint32(p, true) === ID_LENGTH && view.getUint32(p + 4, true) === 0
+          : end - p >= TARGET_ENTRY_SIZE && reader.idFieldAt(p)
+      ) {
+        targets.set(idText(bytes, p + COUNT_SIZE), view.getFloat32(p + ID_FIELD_SIZE, true));
         p += TARGET_ENTRY_SIZE;
         continue;
       }

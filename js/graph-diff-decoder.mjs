@@ -27,8 +27,9 @@ export function decodeGraphDiff(input) {
   const reader = new ByteReader(bytes);
   const view = reader.view;
   const end = reader.end;
-  // Each distinct id becomes one string, shared by every place it occurs:
-  // less to build, and Map keys whose hash is already known.
+  // Each place an id occurs gets a string of its own: made and hashed while
+  // its bytes are in the cache, it costs less than looking up a shared one,
+  // which lies cold wherever it was first made.
   const textOf = (p) => idText(bytes, p);
 
   const nodes = new Map();

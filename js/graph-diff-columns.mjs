@@ -193,7 +193,7 @@ export function decodeGraphDiffColumns(input) {
   for (let entry = 0; entry < nodeCount; entry++) {
     const row = table.intern(reader.id("a node id"));
     const start = reader.text("a node text");
-    if (scanCompactNodeText(bytes, start, reader.pos)) {
+    if (scanCompactNodeText(bytes, view, start, reader.pos)) {
       storeScanned(columns, row);
       if (pending.size > 0) pending.delete(row);
     } else {

@@ -38,7 +38,7 @@ export function decodeGraphDiff(input) {
   for (let entry = 0; entry < nodeCount; entry++) {
     const id = textOf(reader.id("a node id"));
     const start = reader.text("a node text");
-    if (scanCompactNodeText(bytes, start, reader.pos)) {
+    if (scanCompactNodeText(bytes, view, start, reader.pos)) {
       nodes.set(id, scannedAttributes());
     } else {
       reader.checkUtf8(start, reader.pos, "a node text");

@@ -67,18 +67,13 @@ const SHORT_TEXT = 48;
 const codeUnits = Array.from({ length: SHORT_TEXT + 1 }, (_, length) => new Array(length).fill(0));
 const utf8 = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
 
-let view = new DataView(new ArrayBuffer(0));
-let viewBytes = null;
-
-// A 32-bit little-endian word at `p`, unaligned; the caller has checked
-// that four bytes are there.
-const wordAt = (p) => view.getInt32(p, true);
-
 // Whether the opening of 5 to 8 bytes is at `p` with a value byte after it
 // before `close`; the words read then end before `close`, inside the text.
-function opens(p, close, opening) {
+function opens(view, p, close, opening) {
   return (
-    close - p > opening.length && wordAt(p) === opening.words[0] && (wordAt(p + 4) & opening.mask) === opening.words[1]
+    close - p > opening.length &&
+    view.getInt32(p, true) === opening.words[0] &&
+    (view.getInt32(p + 4, true) & opening.mask) === opening.words[1]
   );
 }
 
@@ -229,22 +224,19 @@ const ALSE = 0x65736c61; // "alse", after the "f"
 /**
  * Reads the node text in bytes [start, end) into `scanned` when it has the
  * writer's layout; returns whether it did. Nothing else is read, and
- * nothing is refused.
+ * nothing is refused. `view` is a DataView over the same bytes as `bytes`
+ * (the caller's, so that nothing here holds on to the input).
  */
-export function scanCompactNodeText(bytes, start, end) {
+export function scanCompactNodeText(bytes, view, start, end) {
   scanned.present = 0;
   if (!FAST_LAYOUT_HOLDS || end - start < 2 || bytes[start] !== OPEN || bytes[end - 1] !== CLOSE) return false;
-  if (bytes !== viewBytes) {
-    viewBytes = bytes;
-    view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  }
   const close = end - 1;
   let p = start + 1;
   if (p === close) return true;
   let present = 0;
   // Each member in field order: a field whose opening is not next is
   // absent; past the last field, anything left makes no compact text.
-  if (opens(p, close, L)) {
+  if (opens(view, p, close, L)) {
     p = readString(bytes, p + L.length, close);
     if (p < 0) return false;
     scanned.label = stringValue;
@@ -252,14 +244,14 @@ export function scanCompactNodeText(bytes, start, end) {
     if (p === close) return finish(present);
     if (bytes[p++] !== COMMA) return false;
   }
-  if (opens(p, close, S)) {
+  if (opens(view, p, close, S)) {
     p = readSize(bytes, p + S.length);
     if (p < 0) return false;
     present |= SIZE;
     if (p === close) return finish(present);
     if (bytes[p++] !== COMMA) return false;
   }
-  if (opens(p, close, U)) {
+  if (opens(view, p, close, U)) {
     p = readString(bytes, p + U.length, close);
     if (p < 0) return false;
     scanned.url = stringValue;
@@ -267,7 +259,7 @@ export function scanCompactNodeText(bytes, start, end) {
     if (p === close) return finish(present);
     if (bytes[p++] !== COMMA) return false;
   }
-  if (opens(p, close, R)) {
+  if (opens(view, p, close, R)) {
     p = readColour(bytes, p + R.length);
     if (p < 0) return false;
     scanned.red = colourValue;
@@ -275,7 +267,7 @@ export function scanCompactNodeText(bytes, start, end) {
     if (p === close) return finish(present);
     if (bytes[p++] !== COMMA) return false;
   }
-  if (opens(p, close, G)) {
+  if (opens(view, p, close, G)) {
     p = readColour(bytes, p + G.length);
     if (p < 0) return false;
     scanned.green = colourValue;
@@ -283,7 +275,7 @@ export function scanCompactNodeText(bytes, start, end) {
     if (p === close) return finish(present);
     if (bytes[p++] !== COMMA) return false;
   }
-  if (opens(p, close, B)) {
+  if (opens(view, p, close, B)) {
     p = readColour(bytes, p + B.length);
     if (p < 0) return false;
     scanned.blue = colourValue;
@@ -293,14 +285,14 @@ export function scanCompactNodeText(bytes, start, end) {
   }
   if (
     close - p > F.length &&
-    wordAt(p) === F.words[0] &&
-    wordAt(p + 4) === F.words[1] &&
-    wordAt(p + 8) === F.words[2]
+    view.getInt32(p, true) === F.words[0] &&
+    view.getInt32(p + 4, true) === F.words[1] &&
+    view.getInt32(p + 8, true) === F.words[2]
   ) {
     p += F.length;
-    if (close - p === 4 && wordAt(p) === TRUE) {
+    if (close - p === 4 && view.getInt32(p, true) === TRUE) {
       scanned.showLabel = true;
-    } else if (close - p === 5 && bytes[p] === 0x66 && wordAt(p + 1) === ALSE) {
+    } else if (close - p === 5 && bytes[p] === 0x66 && view.getInt32(p + 1, true) === ALSE) {
       scanned.showLabel = false;
     } else {
       return false;
@@ -353,7 +345,8 @@ export function scannedAttributes() {
  */
 export function readCompactNodeText(bytes, start, end, values) {
   values.fill(undefined);
-  if (!scanCompactNodeText(bytes, start, end)) return false;
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  if (!scanCompactNodeText(bytes, view, start, end)) return false;
   const { present } = scanned;
   if ((present & LABEL) !== 0) values[0] = scanned.label;
   if ((present & SIZE) !== 0) values[1] = scanned.size;

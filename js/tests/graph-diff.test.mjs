@@ -2,8 +2,16 @@
 // the offsets and reasons they report.
 import assert from "node:assert/strict";
 import { test } from "node:test";
+import { setFlagsFromString } from "node:v8";
+import { runInNewContext } from "node:vm";
 
-import { decodeGraphDiff, encodeGraphDiff, GraphDiffDecodeError, GraphDiffEncodeError } from "../graph-diff.mjs";
+import {
+  decodeGraphDiff,
+  decodeGraphDiffColumns,
+  encodeGraphDiff,
+  GraphDiffDecodeError,
+  GraphDiffEncodeError,
+} from "../graph-diff.mjs";
 import { COUNT_SIZE, EMPTY_DIFF_SIZE, GROUP_HEADER_SIZE, ID_FIELD_SIZE, ID_LENGTH } from "../byte-layout.mjs";
 import { checkAttributes } from "../graph-diff-encoder.mjs";
 import { cachedSizeText, sizeText, writeNodeText } from "../node-text-writer.mjs";
@@ -275,4 +283,25 @@ test("a cached size text is the size text, whatever shares its slot", () => {
   for (const value of [...values, ...values.reverse()]) {
     assert.equal(cachedSizeText(value), sizeText(value));
   }
+});
+
+test("neither decoder holds on to its input once it returns", async () => {
+  setFlagsFromString("--expose-gc");
+  const collect = runInNewContext("gc");
+  const decoded = [];
+  const inputs = [decodeGraphDiff, decodeGraphDiffColumns].map((decode) => {
+    const bytes = encodeGraphDiff({ nodes: new Map([[ID_A, { label: "a", size: 1.5, red: 1, green: 2, blue: 3 }]]) });
+    decoded.push(decode(bytes));
+    return new WeakRef(bytes.buffer);
+  });
+  // A WeakRef holds its target until the current job ends.
+  await new Promise((resolve) => {
+    setImmediate(resolve);
+  });
+  collect();
+  assert.deepEqual(
+    inputs.map((input) => input.deref()),
+    [undefined, undefined],
+  );
+  assert.equal(decoded[0].nodes.get(ID_A).label, "a");
 });

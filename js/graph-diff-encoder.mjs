@@ -303,9 +303,11 @@ const MEMBER_OPENINGS = NODE_FIELDS.map(({ key }) => asciiBytes(`,"${key}":`));
 const TRUE = asciiBytes("true");
 const FALSE = asciiBytes("false");
 // What a node text holds besides its strings' contents at most: braces,
-// commas, keys, quotes, a size text (at most 16 bytes), colours, a flag.
+// commas and keys, two strings' quotes, a size text (at most 17 bytes, as
+// in -0.00000123456789), three colours, a flag; with room to spare, as a
+// write past the buffer's end would be lost without a sound.
 const MOST_TEXT_BESIDES_STRINGS =
-  2 + MEMBER_OPENINGS.reduce((sum, opening) => sum + opening.length, 0) + 4 + 16 + 9 + 5;
+  2 + MEMBER_OPENINGS.reduce((sum, opening) => sum + opening.length, 0) + 4 + 24 + 9 + 5;
 
 function putBytes(b, p, bytes) {
   for (let index = 0; index < bytes.length; index++) b[p + index] = bytes[index];

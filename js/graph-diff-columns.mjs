@@ -11,8 +11,8 @@
 import { COUNT_SIZE, GROUP_HEADER_SIZE, ID_FIELD_SIZE, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
 import { asBytes, ByteReader, readNodeTextOf } from "./byte-reader.mjs";
 import { IdTable, idText } from "./id-table.mjs";
-import { readCompactNodeText } from "./node-text-compact.mjs";
-import { NODE_FIELDS } from "./node-text-fields.mjs";
+import { scanCompactNodeText, scanned } from "./node-text-compact.mjs";
+import { BLUE, GREEN, LABEL, NODE_FIELDS, RED, SHOW_LABEL, SIZE, URL } from "./node-text-fields.mjs";
 
 // How each kind of field is held: its column type and the value that marks
 // a row without it.
@@ -28,8 +28,6 @@ const TEXT_FIELDS = fieldsOfKind("text");
 const NUMBER_FIELDS = [...fieldsOfKind("size"), ...fieldsOfKind("colour")];
 const FLAG_FIELDS = fieldsOfKind("flag");
 
-const compactValues = new Array(NODE_FIELDS.length);
-
 // One loop per kind of column, so that each store sees one type of array.
 function storeRow(columns, row, fieldValues) {
   for (const field of TEXT_FIELDS) {
@@ -42,6 +40,19 @@ function storeRow(columns, row, fieldValues) {
     const value = fieldValues[field];
     columns[field][row] = value === undefined ? -1 : value ? 1 : 0;
   }
+}
+
+// The row of the text the compact reader took, straight into the columns
+// (which are in field order, as the compact reader's record).
+function storeScanned(columns, row) {
+  const { present } = scanned;
+  columns[0][row] = (present & LABEL) !== 0 ? scanned.label : undefined;
+  columns[1][row] = (present & SIZE) !== 0 ? scanned.size : NaN;
+  columns[2][row] = (present & URL) !== 0 ? scanned.url : undefined;
+  columns[3][row] = (present & RED) !== 0 ? scanned.red : -1;
+  columns[4][row] = (present & GREEN) !== 0 ? scanned.green : -1;
+  columns[5][row] = (present & BLUE) !== 0 ? scanned.blue : -1;
+  columns[6][row] = (present & SHOW_LABEL) === 0 ? -1 : scanned.showLabel ? 1 : 0;
 }
 
 // The first `length` entries of a column; copied when the column is much
@@ -182,8 +193,8 @@ export function decodeGraphDiffColumns(input) {
   for (let entry = 0; entry < nodeCount; entry++) {
     const row = table.intern(reader.id("a node id"));
     const start = reader.text("a node text");
-    if (readCompactNodeText(bytes, start, reader.pos, compactValues)) {
-      storeRow(columns, row, compactValues);
+    if (scanCompactNodeText(bytes, view, start, reader.pos)) {
+      storeScanned(columns, row);
       if (pending.size > 0) pending.delete(row);
     } else {
       reader.checkUtf8(start, reader.pos, "a node text");

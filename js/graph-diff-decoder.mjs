@@ -4,11 +4,10 @@
 // the writer's layout are read at once by the compact reader, which refuses
 // nothing, and the others wait for the general reader at the end.
 
-import { COUNT_SIZE, ID_FIELD_SIZE, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
+import { COUNT_SIZE, ID_FIELD_SIZE, ID_LENGTH, TARGET_ENTRY_SIZE, WEIGHT_SIZE } from "./byte-layout.mjs";
 import { asBytes, ByteReader, readNodeTextOf } from "./byte-reader.mjs";
 import { idText } from "./id-table.mjs";
-import { readCompactNodeText } from "./node-text-compact.mjs";
-import { NODE_TEXT_KEYS } from "./node-text-fields.mjs";
+import { scanCompactNodeText, scannedAttributes } from "./node-text-compact.mjs";
 
 // A node text left for the general reader.
 class PendingText {
@@ -16,20 +15,6 @@ class PendingText {
     this.start = start;
     this.end = end;
   }
-}
-
-const compactValues = new Array(NODE_TEXT_KEYS.length);
-
-// The attributes the compact reader left, keys in field order as the
-// general reader gives them.
-function attributesOf(fieldValues) {
-  const attributes = {};
-  for (let field = 0; field < fieldValues.length; field++) {
-    if (fieldValues[field] !== undefined) {
-      attributes[NODE_TEXT_KEYS[field]] = fieldValues[field];
-    }
-  }
-  return attributes;
 }
 
 /**
@@ -42,8 +27,9 @@ export function decodeGraphDiff(input) {
   const reader = new ByteReader(bytes);
   const view = reader.view;
   const end = reader.end;
-  // Each distinct id becomes one string, shared by every place it occurs:
-  // less to build, and Map keys whose hash is already known.
+  // Each place an id occurs gets a string of its own: made and hashed while
+  // its bytes are in the cache, it costs less than looking up a shared one,
+  // which lies cold wherever it was first made.
   const textOf = (p) => idText(bytes, p);
 
   const nodes = new Map();
@@ -52,8 +38,8 @@ export function decodeGraphDiff(input) {
   for (let entry = 0; entry < nodeCount; entry++) {
     const id = textOf(reader.id("a node id"));
     const start = reader.text("a node text");
-    if (readCompactNodeText(bytes, start, reader.pos, compactValues)) {
-      nodes.set(id, attributesOf(compactValues));
+    if (scanCompactNodeText(bytes, view, start, reader.pos)) {
+      nodes.set(id, scannedAttributes());
     } else {
       reader.checkUtf8(start, reader.pos, "a node text");
       nodes.set(id, new PendingText(start, reader.pos));
@@ -76,9 +62,15 @@ export function decodeGraphDiff(input) {
     // The bulk of a large diff: a whole target entry under one bounds
     // check, read straight from the bytes.
     let p = reader.pos;
+    // Where the whole group is there, only each id's length is checked.
+    const wholeGroup = targetCount <= (end - p) / TARGET_ENTRY_SIZE;
     for (let index = 0; index < targetCount; index++) {
-      if (end - p >= TARGET_ENTRY_SIZE && reader.idFieldAt(p)) {
-        targets.set(textOf(p + COUNT_SIZE), view.getFloat32(p + ID_FIELD_SIZE, true));
+      if (
+        wholeGroup
+          ? view.getUint32(p, true) === ID_LENGTH && view.getUint32(p + 4, true) === 0
+          : end - p >= TARGET_ENTRY_SIZE && reader.idFieldAt(p)
+      ) {
+        targets.set(idText(bytes, p + COUNT_SIZE), view.getFloat32(p + ID_FIELD_SIZE, true));
         p += TARGET_ENTRY_SIZE;
         continue;
       }

@@ -11,8 +11,8 @@ import {
   TARGET_ENTRY_SIZE,
   WEIGHT_SIZE,
 } from "./byte-layout.mjs";
-import { NODE_FIELDS } from "./node-text-fields.mjs";
-import { writeNodeText } from "./node-text-writer.mjs";
+import { BLUE, FAST_LAYOUT_HOLDS, GREEN, LABEL, NODE_FIELDS, RED, SHOW_LABEL, SIZE, URL } from "./node-text-fields.mjs";
+import { cachedSizeText, writeJsonStringBytes, writeNodeText } from "./node-text-writer.mjs";
 
 /** A diff holding a value that the byte form (or the module) cannot hold. */
 export class GraphDiffEncodeError extends TypeError {
@@ -85,9 +85,12 @@ const VALUE_FAULT = {
 };
 const FIELD_FAULT = new Map(NODE_FIELDS.map(({ key, kind }) => [key, VALUE_FAULT[kind]]));
 
-// The attributes with only their present keys, each checked; `where()`
-// names them in a refusal.
-function checkAttributes(attributes, where) {
+/**
+ * The attributes with only their present keys, each checked; `where()`
+ * names them in a refusal. What the encoder writes a node text from when
+ * its fast path declines.
+ */
+export function checkAttributes(attributes, where) {
   if (attributes === null || typeof attributes !== "object") {
     throw new GraphDiffEncodeError("the attributes must be an object", where());
   }
@@ -191,12 +194,141 @@ class ByteWriter {
     this.pos = p;
   }
 
+  // The entry of node `id` straight into the buffer, when its attributes
+  // are a plain set of valid fields and its id an id text; false, with
+  // nothing kept, for anything else, which the checked path then writes or
+  // refuses. The text comes out as writeNodeText writes it.
+  node(id, attributes) {
+    if (!FAST_LAYOUT_HOLDS || attributes === null || typeof attributes !== "object") return false;
+    // Only own keys count, as in checkAttributes.
+    const keys = Object.keys(attributes);
+    let present = 0;
+    for (let index = 0; index < keys.length; index++) {
+      const bit = FIELD_BITS[keys[index]];
+      if (bit === undefined) return false;
+      present |= bit;
+    }
+    let label, size, url, red, green, blue, showLabel;
+    let textLength = 0;
+    if ((present & LABEL) !== 0) {
+      label = attributes.label;
+      if (label === undefined || label === null) present ^= LABEL;
+      else if (typeof label !== "string") return false;
+      else textLength += label.length;
+    }
+    if ((present & SIZE) !== 0) {
+      size = attributes.size;
+      if (size === undefined || size === null) present ^= SIZE;
+      else if (typeof size !== "number") return false;
+    }
+    if ((present & URL) !== 0) {
+      url = attributes.url;
+      if (url === undefined || url === null) present ^= URL;
+      else if (typeof url !== "string") return false;
+      else textLength += url.length;
+    }
+    if ((present & RED) !== 0) {
+      red = attributes.red;
+      if (red === undefined || red === null) present ^= RED;
+      else if (typeof red !== "number" || (red & 255) !== red) return false;
+    }
+    if ((present & GREEN) !== 0) {
+      green = attributes.green;
+      if (green === undefined || green === null) present ^= GREEN;
+      else if (typeof green !== "number" || (green & 255) !== green) return false;
+    }
+    if ((present & BLUE) !== 0) {
+      blue = attributes.blue;
+      if (blue === undefined || blue === null) present ^= BLUE;
+      else if (typeof blue !== "number" || (blue & 255) !== blue) return false;
+    }
+    if ((present & SHOW_LABEL) !== 0) {
+      showLabel = attributes.showLabel;
+      if (showLabel === undefined || showLabel === null) present ^= SHOW_LABEL;
+      else if (typeof showLabel !== "boolean") return false;
+    }
+    // Six bytes per code unit at most (an escape), and room for the rest.
+    this.reserve(GROUP_HEADER_SIZE + MOST_TEXT_BESIDES_STRINGS + 6 * textLength);
+    const b = this.bytes;
+    const start = this.pos;
+    this.view.setUint32(start, ID_LENGTH, true);
+    this.view.setUint32(start + 4, 0, true);
+    if (!writeIdBytes(b, start + COUNT_SIZE, id)) return false;
+    const textStart = start + GROUP_HEADER_SIZE;
+    // Each member after a comma; the first comma becomes the opening brace.
+    let p = textStart;
+    if ((present & LABEL) !== 0) {
+      p = writeJsonStringBytes(b, putBytes(b, p, MEMBER_OPENINGS[0]), label);
+      if (p < 0) return false;
+    }
+    if ((present & SIZE) !== 0) {
+      p = putText(b, putBytes(b, p, MEMBER_OPENINGS[1]), cachedSizeText(Math.fround(size)));
+    }
+    if ((present & URL) !== 0) {
+      p = writeJsonStringBytes(b, putBytes(b, p, MEMBER_OPENINGS[2]), url);
+      if (p < 0) return false;
+    }
+    if ((present & RED) !== 0) p = putColour(b, putBytes(b, p, MEMBER_OPENINGS[3]), red);
+    if ((present & GREEN) !== 0) p = putColour(b, putBytes(b, p, MEMBER_OPENINGS[4]), green);
+    if ((present & BLUE) !== 0) p = putColour(b, putBytes(b, p, MEMBER_OPENINGS[5]), blue);
+    if ((present & SHOW_LABEL) !== 0) {
+      p = putBytes(b, putBytes(b, p, MEMBER_OPENINGS[6]), showLabel ? TRUE : FALSE);
+    }
+    if (p === textStart) {
+      b[p++] = 0x7b;
+    } else {
+      b[textStart] = 0x7b;
+    }
+    b[p++] = 0x7d;
+    this.countAt(start + ID_FIELD_SIZE, p - textStart);
+    this.pos = p;
+    return true;
+  }
+
   result() {
     return this.pos === this.bytes.length ? this.bytes : this.bytes.slice(0, this.pos);
   }
 }
 
 const utf8Encoder = new TextEncoder();
+
+const asciiBytes = (text) => Uint8Array.from(text, (c) => c.charCodeAt(0));
+// Each field's bit by its key, on an object without a prototype so that
+// only the seven keys are found.
+const FIELD_BITS = Object.assign(
+  Object.create(null),
+  Object.fromEntries(NODE_FIELDS.map(({ key }, field) => [key, 1 << field])),
+);
+const MEMBER_OPENINGS = NODE_FIELDS.map(({ key }) => asciiBytes(`,"${key}":`));
+const TRUE = asciiBytes("true");
+const FALSE = asciiBytes("false");
+// What a node text holds besides its strings' contents at most: braces,
+// commas and keys, two strings' quotes, a size text (at most 17 bytes, as
+// in -0.00000123456789), three colours, a flag; with room to spare, as a
+// write past the buffer's end would be lost without a sound.
+const MOST_TEXT_BESIDES_STRINGS =
+  2 + MEMBER_OPENINGS.reduce((sum, opening) => sum + opening.length, 0) + 4 + 24 + 9 + 5;
+
+function putBytes(b, p, bytes) {
+  for (let index = 0; index < bytes.length; index++) b[p + index] = bytes[index];
+  return p + bytes.length;
+}
+
+function putText(b, p, text) {
+  for (let index = 0; index < text.length; index++) b[p + index] = text.charCodeAt(index);
+  return p + text.length;
+}
+
+function putColour(b, p, value) {
+  if (value >= 100) {
+    b[p++] = 0x30 + ((value / 100) | 0);
+    b[p++] = 0x30 + (((value / 10) | 0) % 10);
+  } else if (value >= 10) {
+    b[p++] = 0x30 + ((value / 10) | 0);
+  }
+  b[p++] = 0x30 + (value % 10);
+  return p;
+}
 
 const quoted = (key) => JSON.stringify(key);
 
@@ -219,10 +351,12 @@ export function encodeGraphDiff(diff) {
   writer.count(0);
   let nodeCount = 0;
   for (const [id, attributes] of nodes) {
-    const where = () => `nodes[${quoted(id)}]`;
-    const text = writeNodeText(checkAttributes(attributes, where));
-    writer.id(id, where);
-    writer.text(text);
+    if (!writer.node(id, attributes)) {
+      const where = () => `nodes[${quoted(id)}]`;
+      const text = writeNodeText(checkAttributes(attributes, where));
+      writer.id(id, where);
+      writer.text(text);
+    }
     nodeCount++;
   }
   writer.countAt(nodeCountAt, nodeCount);

@@ -6,6 +6,9 @@
 
 import { NODE_FIELDS } from "./node-text-fields.mjs";
 
+const QUOTE = 0x22;
+const BACKSLASH = 0x5c;
+
 const CONTROL_ESCAPES = [];
 for (let code = 0; code < 0x20; code++) {
   CONTROL_ESCAPES.push(`\\u00${code.toString(16).padStart(2, "0")}`);
@@ -192,6 +195,25 @@ export function fastShortestDigits(magnitude) {
   return undefined;
 }
 
+// Size texts by float32 bits in a small direct-mapped cache: diffs repeat
+// sizes, and a text found costs less than a digit search.
+const SIZE_CACHE_SLOTS = 4096;
+const cachedBits = new Int32Array(SIZE_CACHE_SLOTS);
+const cachedTexts = new Array(SIZE_CACHE_SLOTS).fill(undefined);
+
+/** sizeText of a value already rounded to float32, through the cache. */
+export function cachedSizeText(value) {
+  scratch.setFloat32(0, value);
+  const bits = scratch.getInt32(0);
+  const slot = (bits ^ (bits >>> 12) ^ (bits >>> 24)) & (SIZE_CACHE_SLOTS - 1);
+  const cached = cachedTexts[slot];
+  if (cached !== undefined && cachedBits[slot] === bits) return cached;
+  const text = sizeText(value);
+  cachedBits[slot] = bits;
+  cachedTexts[slot] = text;
+  return text;
+}
+
 /** The text of a float32 size as the module writes it (finite or not). */
 export function sizeText(value) {
   if (!Number.isFinite(value)) {
@@ -243,4 +265,50 @@ export function writeNodeText(attributes) {
     }
   }
   return text === "" ? "{}" : `${text}}`;
+}
+
+// The escape of each ASCII byte that needs one, as bytes.
+const ESCAPE_BYTES = [];
+for (let code = 0; code < 0x80; code++) {
+  const escape = CONTROL_ESCAPES[code];
+  ESCAPE_BYTES.push(escape === undefined ? null : Uint8Array.from(escape, (c) => c.charCodeAt(0)));
+}
+
+/**
+ * Writes `text` as a JSON string, quotes included, as writeNodeText writes
+ * it, in UTF-8 at `p` of `b`, which has room for 6 bytes per code unit and
+ * 2 more; returns where it ends, or -1 for a text with a lone surrogate.
+ */
+export function writeJsonStringBytes(b, p, text) {
+  b[p++] = QUOTE;
+  const length = text.length;
+  for (let index = 0; index < length; index++) {
+    const c = text.charCodeAt(index);
+    if (c < 0x80) {
+      if (c >= 0x20 && c !== QUOTE && c !== BACKSLASH) {
+        b[p++] = c;
+      } else {
+        const escape = ESCAPE_BYTES[c];
+        for (let at = 0; at < escape.length; at++) b[p++] = escape[at];
+      }
+    } else if (c < 0x800) {
+      b[p++] = 0xc0 | (c >> 6);
+      b[p++] = 0x80 | (c & 0x3f);
+    } else if ((c & 0xf800) !== 0xd800) {
+      b[p++] = 0xe0 | (c >> 12);
+      b[p++] = 0x80 | ((c >> 6) & 0x3f);
+      b[p++] = 0x80 | (c & 0x3f);
+    } else {
+      const low = index + 1 < length ? text.charCodeAt(index + 1) : 0;
+      if (c >= 0xdc00 || (low & 0xfc00) !== 0xdc00) return -1;
+      index++;
+      const point = 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00);
+      b[p++] = 0xf0 | (point >> 18);
+      b[p++] = 0x80 | ((point >> 12) & 0x3f);
+      b[p++] = 0x80 | ((point >> 6) & 0x3f);
+      b[p++] = 0x80 | (point & 0x3f);
+    }
+  }
+  b[p++] = QUOTE;
+  return p;
 }

@@ -2,10 +2,20 @@
 // the offsets and reasons they report.
 import assert from "node:assert/strict";
 import { test } from "node:test";
+import { setFlagsFromString } from "node:v8";
+import { runInNewContext } from "node:vm";
 
-import { decodeGraphDiff, encodeGraphDiff, GraphDiffDecodeError, GraphDiffEncodeError } from "../graph-diff.mjs";
+import {
+  decodeGraphDiff,
+  decodeGraphDiffColumns,
+  encodeGraphDiff,
+  GraphDiffDecodeError,
+  GraphDiffEncodeError,
+} from "../graph-diff.mjs";
 import { COUNT_SIZE, EMPTY_DIFF_SIZE, GROUP_HEADER_SIZE, ID_FIELD_SIZE, ID_LENGTH } from "../byte-layout.mjs";
-import { randomDiff, seededRandom } from "./random-diff.mjs";
+import { checkAttributes } from "../graph-diff-encoder.mjs";
+import { cachedSizeText, sizeText, writeNodeText } from "../node-text-writer.mjs";
+import { randomAttributes, randomDiff, randomFloat32, seededRandom } from "./random-diff.mjs";
 
 const ID_A = "00010203-0405-0607-0809-0a0b0c0d0e0f";
 const ID_B = "10111213-1415-1617-1819-1a1b1c1d1e1f";
@@ -222,4 +232,76 @@ test("the encoder takes exactly the lower-case id texts", () => {
     })();
     assert.equal(accepted, ID_TEXT.test(id), JSON.stringify(id));
   }
+});
+
+test("the encoder's node entries are the checked writer's, bytes and refusals alike", () => {
+  const random = seededRandom(13);
+  const utf8 = new TextEncoder();
+  const pick = (values) => values[Math.floor(random() * values.length)];
+  // Values of every kind a field might be given, valid or not.
+  const odd = [undefined, null, -0, 0, 255, 256, -1, 1.5, NaN, Infinity, "7", true, "a\ud800", "😀é", '"\\\n', {}];
+  const inherited = Object.create({ label: "from the prototype" });
+  let written = 0;
+  for (let round = 0; round < 20000; round++) {
+    let attributes = randomAttributes(random);
+    const choice = random();
+    if (choice < 0.3) {
+      attributes[pick(["label", "size", "url", "red", "green", "blue", "showLabel"])] = pick(odd);
+    } else if (choice < 0.35) {
+      attributes[pick(["x", "show_label", "constructor", "0"])] = 1;
+    } else if (choice < 0.4) {
+      attributes = Object.assign(Object.create(inherited), attributes);
+    } else if (choice < 0.42) {
+      attributes = pick([null, 5, "label", [1, 2], new Map()]);
+    }
+    const id = random() < 0.02 ? ID_A.toUpperCase() : ID_A;
+    const where = `nodes[${JSON.stringify(id)}]`;
+    let expected;
+    try {
+      expected = utf8.encode(writeNodeText(checkAttributes(attributes, () => where)));
+      if (id !== ID_A) expected = undefined;
+    } catch (error) {
+      expected = error.message;
+    }
+    let got;
+    try {
+      const bytes = encodeGraphDiff({ nodes: new Map([[id, attributes]]) });
+      got = bytes.subarray(COUNT_SIZE + GROUP_HEADER_SIZE, bytes.length - 3 * COUNT_SIZE);
+      written++;
+    } catch (error) {
+      assert.ok(error instanceof GraphDiffEncodeError);
+      got = expected === undefined ? undefined : error.message;
+    }
+    assert.deepEqual(got, expected, JSON.stringify(attributes));
+  }
+  assert.ok(written > 10000, `${written} written`);
+});
+
+test("a cached size text is the size text, whatever shares its slot", () => {
+  const random = seededRandom(17);
+  const values = Array.from({ length: 20000 }, () => Math.fround(randomFloat32(random)));
+  for (const value of [...values, ...values.reverse()]) {
+    assert.equal(cachedSizeText(value), sizeText(value));
+  }
+});
+
+test("neither decoder holds on to its input once it returns", async () => {
+  setFlagsFromString("--expose-gc");
+  const collect = runInNewContext("gc");
+  const decoded = [];
+  const inputs = [decodeGraphDiff, decodeGraphDiffColumns].map((decode) => {
+    const bytes = encodeGraphDiff({ nodes: new Map([[ID_A, { label: "a", size: 1.5, red: 1, green: 2, blue: 3 }]]) });
+    decoded.push(decode(bytes));
+    return new WeakRef(bytes.buffer);
+  });
+  // A WeakRef holds its target until the current job ends.
+  await new Promise((resolve) => {
+    setImmediate(resolve);
+  });
+  collect();
+  assert.deepEqual(
+    inputs.map((input) => input.deref()),
+    [undefined, undefined],
+  );
+  assert.equal(decoded[0].nodes.get(ID_A).label, "a");
 });

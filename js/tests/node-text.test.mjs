@@ -4,11 +4,11 @@ import assert from "node:assert/strict";
 import { test } from "node:test";
 
 import { NodeTextError } from "../json-cursor.mjs";
-import { readCompactNodeText } from "../node-text-compact.mjs";
+import { readCompactNodeText, scanCompactNodeText, scannedAttributes } from "../node-text-compact.mjs";
 import { NODE_TEXT_KEYS } from "../node-text-fields.mjs";
 import { readNodeText } from "../node-text-reader.mjs";
 import { exactShortestDigits, fastShortestDigits, sizeText, writeNodeText } from "../node-text-writer.mjs";
-import { mutated, randomAttributes, seededRandom } from "./random-diff.mjs";
+import { mutated, randomAttributes, randomText, seededRandom } from "./random-diff.mjs";
 
 const encoder = new TextEncoder();
 
@@ -378,4 +378,76 @@ test("the double-arithmetic shortest digits agree with the exact ones wherever t
     }
   }
   assert.ok(answered > 30000, `${answered} answered`);
+});
+
+test("the compact reader's attributes are the general reader's, keys in order, read inside a larger input", () => {
+  const random = seededRandom(11);
+  // Plain texts, short and long, besides random ones with escapes.
+  const plain = () =>
+    ["", "hub 7", "Zürich station 12345", "x".repeat(Math.floor(random() * 90))][Math.floor(random() * 4)];
+  const full = () => ({
+    label: random() < 0.7 ? plain() : randomText(random),
+    size: Math.fround(random() * 100),
+    red: Math.floor(random() * 256),
+    green: Math.floor(random() * 256),
+    blue: Math.floor(random() * 256),
+    ...(random() < 0.5 ? { url: plain() } : {}),
+    ...(random() < 0.5 ? { showLabel: random() < 0.5 } : {}),
+  });
+  let taken = 0;
+  for (let round = 0; round < 20000; round++) {
+    const attributes = round % 2 === 0 ? full() : randomAttributes(random);
+    const written = encoder.encode(writeNodeText(attributes));
+    const text = random() < 0.5 ? written : mutated(random, written);
+    // The text inside a larger input, followed by what the writer would
+    // have written next, so that a read past its end would be seen.
+    const before = Math.floor(random() * 5);
+    const input = new Uint8Array(before + written.length + 16);
+    input.set(written, before);
+    input.set(text, before);
+    const start = before;
+    const end = before + text.length;
+    if (!scanCompactNodeText(input, new DataView(input.buffer), start, end)) continue;
+    taken++;
+    const got = scannedAttributes();
+    const expected = readNodeText(input, start, end);
+    const shown = new TextDecoder().decode(text);
+    assert.deepEqual(got, expected, shown);
+    assert.deepEqual(Object.keys(got), Object.keys(expected), shown);
+  }
+  assert.ok(taken > 5000, `${taken} texts taken`);
+});
+
+test("the compact reader takes a string's UTF-8 exactly when the strict decoder does, with the same text", () => {
+  const strict = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
+  const edges = [0x00, 0x41, 0x7f, 0x80, 0x8f, 0x90, 0x9f, 0xa0, 0xbf, 0xc0, 0xc2, 0xe0, 0xed, 0xf0, 0xf4, 0xff];
+  const values = new Array(NODE_TEXT_KEYS.length);
+  const prefix = encoder.encode('{"label":"é');
+  const suffix = encoder.encode('x"}');
+  let taken = 0;
+  for (let lead = 0x80; lead <= 0xff; lead++) {
+    for (const second of edges) {
+      for (const third of [0x80, 0xbf, 0x41]) {
+        for (const sequence of [[lead], [lead, second], [lead, second, third], [lead, second, third, 0x80]]) {
+          // Lengths either side of the longest made from code units here.
+          for (const padding of [0, 42]) {
+            const inner = [...prefix.subarray(10), ...new Array(padding).fill(0x61), ...sequence, 0x78];
+            const bytes = Uint8Array.from([...prefix.subarray(0, 10), ...inner, ...suffix.subarray(1)]);
+            let expected;
+            try {
+              expected = strict.decode(Uint8Array.from(inner));
+            } catch {
+              expected = undefined;
+            }
+            const got = readCompactNodeText(bytes, 0, bytes.length, values) ? values[0] : undefined;
+            // A byte the string may not hold raw makes no label for either.
+            if ([...inner].some((byte) => byte < 0x20 || byte === 0x22 || byte === 0x5c)) continue;
+            assert.equal(got, expected, sequence.map((byte) => byte.toString(16)).join(" "));
+            if (got !== undefined) taken++;
+          }
+        }
+      }
+    }
+  }
+  assert.ok(taken > 1000, `${taken} taken`);
 });

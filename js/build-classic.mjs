@@ -24,6 +24,7 @@ const SOURCES = [
   "id-table.mjs",
   "graph-diff-decoder.mjs",
   "graph-diff-columns.mjs",
+  "byte-writer.mjs",
   "graph-diff-encoder.mjs",
 ];
 const EXPORTS = [

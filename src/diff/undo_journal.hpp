@@ -31,7 +31,9 @@
 // it is opened, and a group the operation itself created not at all
 // (removing its entry undoes it); recording never allocates for the first
 // few steps. A removal is one step, which keeps the removed entry aside
-// (one allocation, before anything changes) until the journal ends.
+// (one allocation, before anything changes) until the journal ends; putting
+// it back takes the room it left, so a container the operation removes from
+// must not give room back (release_unused) during the operation.
 //
 // Allocation failure can leave more capacity behind than before (a grown
 // block is not shrunk back); contents and order are restored exactly.

@@ -769,6 +769,80 @@ void decode_merge_input(benchmark::State& state) { decode_diff(state, merge_inpu
 BENCHMARK(decode_merge_input)->Unit(benchmark::kMillisecond);
 BENCHMARK(merge)->Arg(0)->Arg(1)->ArgName("equal_size")->Unit(benchmark::kMillisecond);
 
+// merge of small batches with deletions into a large diff that keeps taking
+// them, as a server folds each batch into the diff pending for a slow
+// client: range(0) edges over sources of kEdgesPerSource targets. Two
+// batches take turns, each deleting 100 nodes and 100 pending edges that the
+// other set, and setting 1000 edges: 900 at the 100 nodes it brings back
+// with their records, and the 100 the other deleted. So every merge does the
+// same work on a diff of the same size, which it should not depend on. The
+// diff keeps the index of sources by target, as one that has taken
+// deletions does. One item = one merge.
+//
+//   bench_core --benchmark_filter=merge_batch_with_deletions
+
+struct TurnTaking {
+  Diff first;
+  Diff second;
+};
+
+TurnTaking batches_with_deletions(const FannedEdges& edges) {
+  constexpr std::size_t kNodes = 100;
+  constexpr std::size_t kEdgesPerNode = 9;
+  const std::size_t spacing = edges.targets.size() / (4 * kNodes);
+  const auto target = [&](std::size_t node, std::size_t role) {
+    return (4 * node + role) * spacing;  // roles: 0, 1 the nodes; 2, 3 the deleted edges
+  };
+  const auto pair = [&](std::size_t index) {
+    return std::pair(edges.sources[index / kEdgesPerSource], edges.targets[index]);
+  };
+  const auto batch = [&](std::size_t deletes, std::size_t brings_back) {
+    Diff diff;
+    for (std::size_t node = 0; node < kNodes; ++node) {
+      diff.delete_node(edges.targets[target(node, deletes)]);
+    }
+    for (std::size_t node = 0; node < kNodes; ++node) {
+      const auto [source, deleted] = pair(target(node, 2 + deletes));
+      diff.delete_edge(source, deleted);
+    }
+    for (std::size_t node = 0; node < kNodes; ++node) {
+      const NodeId& back = edges.targets[target(node, brings_back)];
+      diff.add_or_update_node(back, labelled_update());
+      for (std::size_t edge = 0; edge < kEdgesPerNode; ++edge) {
+        const NodeId& source = edges.sources[(node * 31 + edge * 7) % edges.sources.size()];
+        static_cast<void>(diff.add_edge(source, back, 0.5F));
+      }
+      const auto [source, set] = pair(target(node, 2 + brings_back));
+      static_cast<void>(diff.add_edge(source, set, 0.5F));
+    }
+    return diff;
+  };
+  return {batch(0, 1), batch(1, 0)};
+}
+
+void merge_batch_with_deletions(benchmark::State& state) {
+  const FannedEdges edges(static_cast<std::size_t>(state.range(0)), 51);
+  const TurnTaking batches = batches_with_deletions(edges);
+  Diff pending;
+  pending.delete_node(random_ids(1, 53).front());  // builds the index while it costs nothing
+  edges.add_to(pending);
+  pending.merge(batches.first);
+  pending.merge(batches.second);
+  for (auto _ : state) {
+    pending.merge(batches.first);
+    pending.merge(batches.second);
+  }
+  benchmark::DoNotOptimize(pending);
+  report_operations(state, 2);
+}
+
+BENCHMARK(merge_batch_with_deletions)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->ArgName("edges")
+    ->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

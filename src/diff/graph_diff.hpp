@@ -212,9 +212,11 @@ class GraphDiff {
   // would: each of its deleted nodes (delete_node), each of its deleted
   // edges (delete_edge), each node record as it holds it
   // (add_or_update_node), each edge (add_edge), in its listing order. It
-  // lists every entry as that replay does; `other` may be this diff. All or
-  // nothing: if memory runs out, the diff is left as it was. Defined in
-  // diff/graph_diff_merge.hpp.
+  // lists every entry as that replay does; `other` may be this diff. In
+  // place: it costs what `other` holds and what it touches here, not what
+  // this diff holds (but for finding the sources that point at its deleted
+  // nodes, as delete_nodes finds them). All or nothing: if memory runs out,
+  // the diff is left as it was. Defined in diff/graph_diff_merge.hpp.
   void merge(const GraphDiff& other);
 
   // The heap the diff holds: its containers' blocks, what their entries
@@ -275,17 +277,6 @@ class GraphDiff {
   // The sources pointing at one deleted node: most nodes have few, so they
   // are listed without a heap block.
   using SourceList = boost::container::small_vector<SourceEntry*, 8>;
-
-  // The steps of merge, applied to this diff as they come; merge runs them
-  // where a failure cannot be seen.
-  void merge_steps(const GraphDiff& other);
-  // merge of a diff without deletions, in place under one journal.
-  void merge_additions(const GraphDiff& other);
-
-  // Whether `targets`, the group of `source` in another diff, can be taken
-  // whole: add_edge would insert every pair at the end of a group of its
-  // own and change nothing else.
-  bool takes_whole_group(const Probe& source, const typename Edges::TargetWeights& targets) const;
 
   // Fills `pointing` with the source entries of edges.new_or_updated (other
   // than the node's own) whose targets include `id`, in any order. Returns
@@ -351,6 +342,10 @@ class GraphDiff {
   struct DeletionTurns;
   DeletionTurns deletion_turns(std::span<const Id> ids);
   bool sources_in_one_pass(std::span<const Id> ids, batch_detail::Rows<SourceEntry*>& found);
+
+  // A step of merge, in diff/graph_diff_merge.hpp.
+  void merge_deletions(UndoJournal& journal, const GraphDiff& other, const DeletionTurns& turns,
+                       std::vector<std::pair<Id, Id>>& removed_pairs);
 
   // The steps of a node's deletion that cannot fail, once its deletions are
   // recorded: drops its record, the pending edges of `pointing` that point

@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -160,6 +161,39 @@ class OrderedTable {
   void truncate(std::size_t size) noexcept {
     for (std::size_t held = this->size(); held > size; --held) {
       erase_at(static_cast<std::uint32_t>(held - 1));
+    }
+  }
+
+  // Puts `entry` back at `position`, from where a removal took it, and the
+  // entry that took its place back at the end: undoes that removal
+  // (UndoJournal) once every later change is undone. The removal left the
+  // room, so nothing allocates.
+  void restore(std::size_t position, Entry&& entry) noexcept {
+    assert(block_ != nullptr && block_->size < block_->capacity && position <= block_->size);
+    Entry* const first = entries();
+    const auto at = static_cast<std::uint32_t>(position);
+    const std::uint32_t end = block_->size;
+    const bool indexed = slot_count(block_->capacity) != 0;
+    if (at != end) {
+      if (indexed) {
+        const Slots slots = index();
+        const std::size_t moved = slot_holding(at);
+        slots.set(moved, (slots.get(moved) & ~slots.position_mask) | (end + 1));
+      } else if (tagged(block_->capacity)) {
+        set_tag(end, tag_at(at));
+      }
+      std::construct_at(first + end, std::move(first[at]));
+      std::destroy_at(first + at);
+    }
+    std::construct_at(first + at, std::move(entry));
+    block_->size = end + 1;
+    if (indexed || tagged(block_->capacity)) {
+      const std::size_t hash = Hash{}(KeyOf{}(first[at]));
+      if (indexed) {
+        place(hash, at);
+      } else {
+        set_tag(at, tag_of(hash));
+      }
     }
   }
 

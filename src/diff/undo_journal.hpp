@@ -20,15 +20,20 @@
 //   journal.commit();
 //   if (!added) pair->second = weight;
 //
-// The first pass may insert and, through a group, overwrite small values;
-// it must not remove anything. The containers (IdMap and IdSet) append each
-// new entry and move none while nothing is removed, so the journal keeps no
-// keys: insertions are undone by removing a container's newest entries, and
-// a container held in an entry of another (an edge group) is named by the
-// outer container and the entry's position, which growth does not change.
-// A container is recorded once per operation, a group once each time it is
-// opened, and a group the operation itself created not at all (removing its
-// entry undoes it); recording never allocates for the first few steps.
+// The first pass may insert, through a group overwrite small values, and
+// remove entries through the journal. The containers (IdMap and IdSet)
+// append each new entry and move none but the last while removing, so the
+// journal keeps no keys: insertions are undone by removing a container's
+// newest entries, and a container held in an entry of another (an edge
+// group) is named by the outer container and the entry's position, which
+// growth does not change and which holds again once every later step is
+// undone. A container is recorded once per operation, a group once each time
+// it is opened, and a group the operation itself created not at all
+// (removing its entry undoes it); recording never allocates for the first
+// few steps. A removal is one step, which keeps the removed entry aside
+// (one allocation, before anything changes) until the journal ends; putting
+// it back takes the room it left, so a container the operation removes from
+// must not give room back (release_unused) during the operation.
 //
 // Allocation failure can leave more capacity behind than before (a grown
 // block is not shrunk back); contents and order are restored exactly.
@@ -39,6 +44,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -56,10 +62,16 @@ class UndoJournal {
   UndoJournal(UndoJournal&&) = delete;
   UndoJournal& operator=(UndoJournal&&) = delete;
 
-  // Undoes every recorded change unless the operation committed.
+  // Undoes every recorded change unless the operation committed, then frees
+  // the entries kept aside.
   ~UndoJournal() {
     if (!committed_) {
       roll_back();
+    }
+    while (aside_ != nullptr) {
+      Aside* const next = aside_->next;
+      aside_->discard(aside_);
+      aside_ = next;
     }
   }
 
@@ -78,9 +90,20 @@ class UndoJournal {
     return insert_member(container, key, std::forward<Arguments>(arguments)...);
   }
 
+  // Removes `entry` from `container` (a member of the diff, as for insert),
+  // its last entry taking the place, as the container's erase does.
+  // Rollback puts the entry back where it was, and the moved one back at
+  // the end; insertions after the removal are undone first.
+  template <class Container>
+  void erase(Container& container, typename Container::const_iterator entry) {
+    remember_size(container);
+    remove(&restore_entry<Container, EntryOf<Container>>, container, kWhole, container, entry);
+  }
+
   // The container held in one entry of `groups` (an edge group), open for
-  // insertions and overwrites that the journal undoes. Like an iterator of
-  // `groups`, it is valid until the next insertion into `groups`.
+  // insertions, overwrites and removals that the journal undoes. Like an
+  // iterator of `groups`, it is valid until the next insertion into or
+  // removal from `groups`.
   template <class Groups>
   class Group {
    public:
@@ -109,6 +132,17 @@ class UndoJournal {
                                       static_cast<std::uint32_t>(member - inner_->begin()), saved);
       }
       member->second = value;
+    }
+
+    // As UndoJournal::erase, from the group. A group this operation created
+    // goes whole on rollback, so nothing is kept.
+    void erase(typename Inner::const_iterator member) const {
+      if (!recorded_) {
+        inner_->erase(member);
+        return;
+      }
+      journal_->remove(&restore_member<Groups, EntryOf<Inner>>, *groups_, position_, container(),
+                       member);
     }
 
    private:
@@ -143,6 +177,8 @@ class UndoJournal {
  private:
   static constexpr std::uint32_t kWhole = std::numeric_limits<std::uint32_t>::max();
 
+  struct Aside;
+
   // One recorded change and how to undo it. Built in place (emplace_back),
   // so that recording costs a few stores.
   struct Step {
@@ -157,9 +193,76 @@ class UndoJournal {
     void (*undo)(const Step&) noexcept;
     void* container;
     std::uint32_t group;  // position of the group's entry, or kWhole
-    std::uint32_t place;  // the size to shrink back to, or the position of a value
-    std::uint64_t saved;  // the former value's bytes
+    std::uint32_t place;  // the size to shrink back to, or the position of a value or entry
+    union {
+      std::uint64_t saved;  // the former value's bytes
+      Aside* kept;          // the removed entry
+    };
   };
+
+  // An entry removed through the journal, kept until the journal ends, with
+  // the size its container had right after the removal.
+  struct Aside {
+    Aside* next;
+    void (*discard)(Aside*) noexcept;
+    std::uint32_t size_after;
+  };
+  template <class Entry>
+  struct Kept : Aside {
+    template <class Source>
+    Kept(Aside* next_aside, std::uint32_t size, Source&& source) noexcept
+        : Aside{next_aside, &discard_kept<Entry>, size}, entry(std::forward<Source>(source)) {}
+    Entry entry;
+  };
+  template <class Container>
+  using EntryOf = std::remove_cvref_t<decltype(*std::declval<Container&>().begin())>;
+
+  template <class Entry>
+  static void discard_kept(Aside* aside) noexcept {
+    delete static_cast<Kept<Entry>*>(aside);
+  }
+
+  // Records the removal of `entry` from `inner` (`outer` itself, or its
+  // group at `group`), keeps the entry aside and removes it. Everything that
+  // allocates comes before the removal.
+  template <class Outer, class Inner>
+  void remove(void (*undo_step)(const Step&) noexcept, Outer& outer, std::uint32_t group,
+              Inner& inner, typename Inner::const_iterator entry) {
+    using Entry = EntryOf<Inner>;
+    const auto position = static_cast<std::uint32_t>(entry - inner.begin());
+    struct Memory {
+      void* block;
+      ~Memory() { ::operator delete(block); }
+    } memory{::operator new(sizeof(Kept<Entry>))};
+    steps_.emplace_back(undo_step, &outer, group, position);
+    // Only the entries' own moves remain, and they cannot throw. The begin()
+    // of a map is mutable, so its value moves; a set's ids are copied.
+    auto* const kept = ::new (std::exchange(memory.block, nullptr)) Kept<Entry>(
+        aside_, static_cast<std::uint32_t>(inner.size() - 1), std::move(inner.begin()[position]));
+    aside_ = kept;
+    steps_.back().kept = kept;
+    inner.erase(entry);
+  }
+
+  // Undoes a removal: first the insertions made since into the container
+  // (which no step records when the operation remembers its size), then
+  // the removal itself.
+  template <class Entry, class Container>
+  static void put_back(const Step& step, Container& container) noexcept {
+    auto* const kept = static_cast<Kept<Entry>*>(step.kept);
+    container.truncate(kept->size_after);
+    container.restore(step.place, std::move(kept->entry));
+  }
+
+  template <class Container, class Entry>
+  static void restore_entry(const Step& step) noexcept {
+    put_back<Entry>(step, *static_cast<Container*>(step.container));
+  }
+
+  template <class Groups, class Entry>
+  static void restore_member(const Step& step) noexcept {
+    put_back<Entry>(step, static_cast<Groups*>(step.container)->begin()[step.group].second);
+  }
 
   template <class Container, class Key, class... Arguments>
   static auto insert_member(Container& container, const Key& key, Arguments&&... arguments) {
@@ -240,6 +343,7 @@ class UndoJournal {
   boost::container::small_vector<Step, 4> steps_;
   std::array<Remembered, 4> remembered_;
   std::size_t remembered_count_ = 0;
+  Aside* aside_ = nullptr;  // the entries removed, newest first
   bool committed_ = false;
 };
 

@@ -38,7 +38,7 @@ Diff history_with_records(std::mt19937& random, int pool, int steps) {
   return diff;
 }
 
-// Only additions: such a diff is merged in place, under one journal.
+// Only additions: merging such a diff removes nothing but deletions.
 Diff additions(std::mt19937& random, int pool, int steps) {
   Diff diff;
   for (int step = 0; step < steps; ++step) {
@@ -73,6 +73,53 @@ Diff contradicting(std::mt19937& random, int pool) {
     static_cast<void>(testing_support::value_for(edges.deleted, pool_id(random, pool)));
   }
   return Diff(std::move(nodes), std::move(deleted), std::move(edges));
+}
+
+// Mostly deletions, of nodes and of edges, among edges and records: such a
+// diff removes from the receiving one what earlier merges put there.
+Diff deletions(std::mt19937& random, int pool, int steps) {
+  Diff diff;
+  for (int step = 0; step < steps; ++step) {
+    const NodeId a = pool_id(random, pool);
+    const NodeId b = pool_id(random, pool);
+    switch (random() % 6) {
+      case 0:
+      case 1:
+        diff.delete_node(a);
+        break;
+      case 2:
+      case 3:
+        diff.delete_edge(a, b);
+        break;
+      case 4:
+        diff.add_or_update_node(a, testing::make_update({.label = std::to_string(step % 5)}));
+        break;
+      default:
+        static_cast<void>(diff.add_edge(a, b, static_cast<float>(step)));
+    }
+  }
+  return diff;
+}
+
+// The same random single operations on both diffs.
+void edit_both(std::mt19937& random, int pool, int steps, Diff& left, Diff& right) {
+  for (int step = 0; step < steps; ++step) {
+    const NodeId a = pool_id(random, pool);
+    const NodeId b = pool_id(random, pool);
+    switch (random() % 4) {
+      case 0:
+        left.delete_node(a);
+        right.delete_node(a);
+        break;
+      case 1:
+        left.delete_edge(a, b);
+        right.delete_edge(a, b);
+        break;
+      default:
+        static_cast<void>(left.add_edge(a, b, 1.0F));
+        static_cast<void>(right.add_edge(a, b, 1.0F));
+    }
+  }
 }
 
 // Deleting ids that were never seen builds the index of sources by target.
@@ -118,6 +165,33 @@ TEST(Merge, ListsExactlyWhatTheReplayLists) {
   }
 }
 
+// The use merge is made for: a diff that takes in one small batch after
+// another, each deleting some of what the earlier ones set, with or without
+// the index of sources by target. Every fold lists what the replay lists,
+// and edits after it (which ask the index, if any) still agree.
+TEST(Merge, FoldsBatchesWithDeletionsAsTheReplayDoes) {
+  std::mt19937 random(20261211);
+  for (int round = 0; round < 150; ++round) {
+    const int pool = 2 + round % 25;
+    Diff merged = history_with_records(random, pool, round % 70);
+    if (round % 3 != 0) {
+      build_index(merged);
+    }
+    Diff replayed = merged;
+    for (int batch = 0; batch < 6; ++batch) {
+      const int kind = static_cast<int>(random() % 4);
+      const Diff other = kind == 0   ? contradicting(random, pool)
+                         : kind == 1 ? history_with_records(random, pool, 20)
+                                     : deletions(random, pool, 1 + static_cast<int>(random() % 30));
+      merged.merge(other);
+      testing_support::replay_merge(replayed, other);
+      ASSERT_EQ(bytes_of(merged), bytes_of(replayed)) << "round " << round << ", batch " << batch;
+      edit_both(random, pool, 8, merged, replayed);
+      ASSERT_EQ(bytes_of(merged), bytes_of(replayed)) << "round " << round << ", batch " << batch;
+    }
+  }
+}
+
 TEST(Merge, IntoItselfIsMergingACopy) {
   std::mt19937 random(5);
   for (int round = 0; round < 100; ++round) {
@@ -160,6 +234,46 @@ TEST(Merge, LeavesTheDiffAsItWasWhenAnAllocationFails) {
       if (round % 2 == 0) {
         ASSERT_EQ(bytes_of(diff), bytes_of(expected)) << "allocation " << failing;
       }
+      if (!reached) {
+        break;
+      }
+    }
+  }
+}
+
+// Deletions removing from a diff with the index of sources by target, cut
+// short at every allocation: the diff is as it was, and its index too, as
+// the edits that follow show.
+TEST(Merge, UndoesDeletionsInPlaceWhenAnAllocationFails) {
+  std::mt19937 random(9);
+  for (int round = 0; round < 8; ++round) {
+    Diff start = history_with_records(random, 30, 150);
+    if (round % 2 == 0) {
+      build_index(start);
+    }
+    const Diff other = round % 4 == 3 ? contradicting(random, 30) : deletions(random, 30, 60);
+    for (long failing = 0;; ++failing) {
+      Diff diff = start;
+      if (round % 2 == 0) {
+        build_index(diff);  // a copy starts without the index
+      }
+      Diff reference = diff;
+      testing_support::fail_allocation_after(failing);
+      bool failed = false;
+      try {
+        diff.merge(other);
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+      const bool reached = testing_support::stop_failing_allocations();
+      if (!failed) {
+        testing_support::replay_merge(reference, other);
+      } else {
+        ASSERT_EQ(bytes_of(diff), bytes_of(reference)) << "allocation " << failing;
+      }
+      std::mt19937 edits(static_cast<unsigned>(failing));
+      edit_both(edits, 30, 40, diff, reference);
+      ASSERT_EQ(bytes_of(diff), bytes_of(reference)) << "allocation " << failing;
       if (!reached) {
         break;
       }

@@ -1,12 +1,13 @@
 // The undo journal on its own: random first passes over containers of every
 // kind it serves (a map, a set, groups of weights, groups of ids, and more
-// containers than it remembers), each cut short by a failed allocation at
-// every step in turn. A cut-short pass leaves every container listing what
-// it listed before, in order; a committed one leaves what the same changes
-// made without a journal.
+// containers than it remembers), inserting and, in some, removing too, each
+// cut short by a failed allocation at every step in turn. A cut-short pass
+// leaves every container listing what it listed before, in order; a
+// committed one leaves what the same changes made without a journal.
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -81,12 +82,18 @@ struct Change {
   float weight;
 };
 
-std::vector<Change> random_changes(std::mt19937& random, std::size_t count) {
+// Kinds 0 to 3 insert; 4 to 6 remove (see make).
+constexpr int kInsertionKinds = 4;
+constexpr int kAllKinds = 7;
+
+std::vector<Change> random_changes(std::mt19937& random, std::size_t count,
+                                   int kinds = kInsertionKinds) {
   std::vector<Change> changes;
   for (std::size_t index = 0; index < count; ++index) {
-    const int kind = static_cast<int>(random() % 4);
-    changes.push_back({kind, pool_id(random, kind >= 2 ? 12 : 300), pool_id(random, 300),
-                       static_cast<int>(1 + random() % 40), static_cast<float>(random() % 97)});
+    const int kind = static_cast<int>(random() % static_cast<unsigned>(kinds));
+    changes.push_back({kind, pool_id(random, kind == 2 || kind == 3 || kind >= 5 ? 12 : 300),
+                       pool_id(random, 300), static_cast<int>(1 + random() % 40),
+                       static_cast<float>(random() % 97)});
   }
   return changes;
 }
@@ -131,7 +138,7 @@ void make(Containers& containers, const std::vector<Change>& changes, UndoJourna
         }
         break;
       }
-      default: {
+      case 3: {
         auto& groups = containers.targets;
         const auto entry = journal != nullptr ? journal->insert(groups, change.key).first
                                               : groups.try_emplace(change.key).first;
@@ -144,17 +151,89 @@ void make(Containers& containers, const std::vector<Change>& changes, UndoJourna
             entry->second.insert(target);
           }
         }
+        break;
+      }
+      case 4: {
+        // A removal from a whole container: the map, or a set.
+        const auto erase = [&](auto& container) {
+          if (const auto found = container.find(change.key); found != container.end()) {
+            if (journal != nullptr) {
+              journal->erase(container, found);
+            } else {
+              container.erase(found);
+            }
+          }
+        };
+        if (change.run % 2 == 0) {
+          erase(containers.values);
+        } else {
+          erase(containers.sets[change.member[0] % kSets]);
+        }
+        break;
+      }
+      case 5: {
+        // Removals from a group of weights, then insertions into it through
+        // the same opening, as a merge mixes them.
+        auto& groups = containers.weights;
+        const auto entry = groups.find(change.key);
+        if (entry == groups.end()) {
+          break;
+        }
+        auto& group = entry->second;
+        std::optional<UndoJournal::Group<Weights>> opened;
+        if (journal != nullptr) {
+          opened.emplace(journal->open_group(groups, entry));
+        }
+        for (int member = 0; member < change.run; ++member) {
+          const NodeId target = pool_id(members, 300);
+          const auto found = group.find(target);
+          if (found != group.end()) {
+            if (opened) {
+              opened->erase(found);
+            } else {
+              group.erase(found);
+            }
+          } else if (member % 3 == 0) {
+            if (opened) {
+              opened->insert(target, change.weight);
+            } else {
+              group.try_emplace(target, change.weight);
+            }
+          }
+        }
+        break;
+      }
+      default: {
+        // A whole group removed, from either kind of groups.
+        const auto erase = [&](auto& groups) {
+          if (const auto found = groups.find(change.key); found != groups.end()) {
+            if (journal != nullptr) {
+              journal->erase(groups, found);
+            } else {
+              groups.erase(found);
+            }
+          }
+        };
+        if (change.run % 2 == 0) {
+          erase(containers.weights);
+        } else {
+          erase(containers.targets);
+        }
       }
     }
   }
 }
 
-TEST(UndoJournal, UndoesACutShortPassAtEveryAllocation) {
-  std::mt19937 random(20261209);
+// Insertions alone, and insertions mixed with removals.
+class CutShortPass : public testing::TestWithParam<int> {};
+
+TEST_P(CutShortPass, IsUndoneAtEveryAllocation) {
+  const int kinds = GetParam();
+  std::mt19937 random(kinds == kInsertionKinds ? 20261209 : 77);
   for (int round = 0; round < 8; ++round) {
     Containers start;
     make(start, random_changes(random, 40 * static_cast<std::size_t>(round)), nullptr);
-    const std::vector<Change> changes = random_changes(random, 60);
+    const std::vector<Change> changes = random_changes(random, 60, kinds);
     Containers expected = start;
     make(expected, changes, nullptr);
     for (long failing = 0;; ++failing) {
@@ -178,6 +257,12 @@ TEST(UndoJournal, UndoesACutShortPassAtEveryAllocation) {
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Changes, CutShortPass, testing::Values(kInsertionKinds, kAllKinds),
+                         [](const auto& param_info) {
+                           return param_info.param == kInsertionKinds ? "insertions"
+                                                                      : "insertions_and_removals";
+                         });
+
 TEST(UndoJournal, UndoesWhatAnUncommittedPassMadeWithoutAFailure) {
   std::mt19937 random(3);
   Containers containers;
@@ -185,7 +270,7 @@ TEST(UndoJournal, UndoesWhatAnUncommittedPassMadeWithoutAFailure) {
   const Listing before = listing(containers);
   {
     UndoJournal journal;
-    make(containers, random_changes(random, 200), &journal);
+    make(containers, random_changes(random, 200, kAllKinds), &journal);
     ASSERT_NE(listing(containers), before);
   }
   EXPECT_EQ(listing(containers), before);

@@ -69,6 +69,9 @@ namespace detail {
 // nullopt for anything else, whether the general reader accepts it or not;
 // where it gives a record, the general reader gives the same one.
 [[nodiscard]] std::optional<NodeUpdate> read_compact_node_text(std::string_view text);
+// The same into a fresh record `update`, which on failure holds whatever was
+// read before the compact reader gave up.
+[[nodiscard]] bool read_compact_node_text_into(std::string_view text, NodeUpdate& update);
 [[nodiscard]] std::expected<NodeUpdate, NodeTextError> read_any_node_text(std::string_view text);
 
 }  // namespace detail

@@ -2,9 +2,11 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -206,6 +208,30 @@ TEST(NodeUpdate, IsCompactAndKeepsShortTextsInPlace) {
   EXPECT_EQ(sizeof(NodeUpdate), 40U);
   EXPECT_EQ(make_update({.label = "node-label", .url = std::string(15, 'u')}).heap_bytes(), 0U);
   EXPECT_EQ(make_update({.label = std::string(16, 'x')}).heap_bytes(), 16U);
+}
+
+// Assigning from a larger buffer gives the same text, byte for byte of the
+// record, as the constructor: whatever follows the text in the buffer, and
+// whatever the text held before (in place or on the heap).
+TEST(SmallText, AssignFromABufferMatchesTheConstructor) {
+  const std::string buffer = "0123456789abcdefghijklmnopqrstuvwxyz";
+  for (std::size_t size = 0; size <= 20; ++size) {
+    for (const std::size_t readable : {size, std::size_t{16}, buffer.size()}) {
+      if (readable < size) {
+        continue;
+      }
+      for (const std::string_view before : {"", "short", "a text kept on the heap"}) {
+        SmallText assigned(before);
+        assigned.assign(buffer.data(), size, readable);
+        const SmallText constructed(std::string_view(buffer.data(), size));
+        ASSERT_EQ(assigned.view(), constructed.view()) << size << " " << readable;
+        ASSERT_EQ(assigned.heap_bytes(), constructed.heap_bytes());
+        if (size <= SmallText::kInlineCapacity) {
+          ASSERT_EQ(std::memcmp(&assigned, &constructed, sizeof assigned), 0) << size;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

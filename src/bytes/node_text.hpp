@@ -53,6 +53,16 @@ void append_node_text(const NodeUpdate& update, std::string& out);
 // A bound of the length of the text of `update`, cheap to compute.
 [[nodiscard]] std::size_t longest_node_text(const NodeUpdate& update) noexcept;
 
+// longest_node_text, and the same bound for when the label and url need no
+// escape, as nearly all do (up to five bytes a string byte less): for a
+// caller that sizes a buffer from many records and makes room as it goes
+// for any that need more.
+struct NodeTextBounds {
+  std::size_t plain = 0;
+  std::size_t longest = 0;
+};
+[[nodiscard]] NodeTextBounds node_text_bounds(const NodeUpdate& update) noexcept;
+
 // Writes the text of `update` at `out`, which has room for
 // longest_node_text(update) bytes, and returns the end of what it wrote:
 // for a caller that writes many texts into one buffer sized once.

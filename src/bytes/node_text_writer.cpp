@@ -186,12 +186,14 @@ char* put_colour(std::uint8_t value, char* out) noexcept {
   return out + entry.count;
 }
 
-// The most the value of a present field can take in the text.
+// The most the value of a present field can take in the text, a label or
+// url taken as needing no escape; `escapable` counts the bytes of those.
 template <Field field>
-std::size_t longest_value(FieldValue<field> value) noexcept {
+std::size_t longest_plain_value(FieldValue<field> value, std::size_t& escapable) noexcept {
   constexpr FieldKind kKind = kind_of(field);
   if constexpr (kKind == FieldKind::text) {
-    return 2 + kLongestEscape * value.size();
+    escapable += value.size();
+    return 2 + value.size();
   } else if constexpr (kKind == FieldKind::size) {
     return detail::kLongestSizeText;
   } else if constexpr (kKind == FieldKind::colour) {
@@ -220,15 +222,21 @@ char* put_value(FieldValue<field> value, char* out) noexcept {
 
 }  // namespace
 
-std::size_t longest_node_text(const NodeUpdate& update) noexcept {
-  std::size_t longest = 2;
+NodeTextBounds node_text_bounds(const NodeUpdate& update) noexcept {
+  std::size_t plain = 2;
+  std::size_t escapable = 0;
   all_fields([&]<Field field>() {
     if (const auto value = update.get<field>()) {
-      longest += 1 + detail::kMemberName<field>.size() + longest_value<field>(*value);
+      plain +=
+          1 + detail::kMemberName<field>.size() + longest_plain_value<field>(*value, escapable);
     }
     return true;
   });
-  return longest;
+  return {plain, plain + (kLongestEscape - 1) * escapable};
+}
+
+std::size_t longest_node_text(const NodeUpdate& update) noexcept {
+  return node_text_bounds(update).longest;
 }
 
 char* write_node_text_at(const NodeUpdate& update, char* out) noexcept {

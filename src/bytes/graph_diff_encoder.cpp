@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -61,21 +62,54 @@ struct NodeTexts {
 // Labels and urls are copied into the text byte for byte. Python only ever
 // hands over valid UTF-8, but a record that held anything else would yield
 // bytes that every decoder refuses, so the encoder checks what it wrote.
+//
+// The buffer is sized for strings that need no escape, plus the room the
+// escapes of any one record could need; a record that does not fit what is
+// left (which takes escapes in earlier records) is written once the buffer
+// has grown. Sizing for every string byte escaped would reserve up to six
+// times the strings' length, for long labels far more than is written.
 std::optional<NodeTexts> write_node_texts(const Diff::NodeMap& nodes) {
   NodeTexts texts;
+  std::size_t plain = 0;
+  std::size_t spare = 0;
   std::size_t longest = 0;
   for (const auto& [id, update] : nodes) {
-    longest += longest_node_text(update);
+    const NodeTextBounds bounds = node_text_bounds(update);
+    plain += bounds.plain;
+    spare = std::max(spare, bounds.longest - bounds.plain);
+    longest = std::max(longest, bounds.longest);
   }
   texts.ends.reserve(nodes.size());
-  texts.bytes.resize_and_overwrite(longest, [&](char* start, std::size_t /*room*/) {
-    char* end = start;
-    for (const auto& [id, update] : nodes) {
-      end = write_node_text_at(update, end);
-      texts.ends.push_back(static_cast<std::size_t>(end - start));
+  std::size_t capacity = plain + spare;
+  std::size_t written = 0;
+  auto next = nodes.begin();
+  for (;;) {
+    texts.bytes.resize_and_overwrite(capacity, [&](char* start, std::size_t room) {
+      // Locals, which the text's bytes cannot alias, for the loop.
+      char* end = start + written;
+      char* const last = start + room;
+      auto record = next;
+      for (; record != nodes.end(); ++record) {
+        // Any record fits while the room left holds the longest of all;
+        // only near the end is a record's own bound needed.
+        const auto& [id, update] = *record;
+        const auto left = static_cast<std::size_t>(last - end);
+        if (left < longest && left < longest_node_text(update)) {
+          break;
+        }
+        end = write_node_text_at(update, end);
+        texts.ends.push_back(static_cast<std::size_t>(end - start));
+      }
+      next = record;
+      written = static_cast<std::size_t>(end - start);
+      return written;
+    });
+    if (next == nodes.end()) {
+      break;
     }
-    return static_cast<std::size_t>(end - start);
-  });
+    const auto& [id, update] = *next;
+    capacity += std::max(capacity / 2, longest_node_text(update));
+  }
   // Every text ends in an ASCII '}', so checking them together checks each.
   if (!detail::is_valid_utf8(texts.bytes)) {
     return std::nullopt;

@@ -53,6 +53,16 @@ void append_node_text(const NodeUpdate& update, std::string& out);
 // A bound of the length of the text of `update`, cheap to compute.
 [[nodiscard]] std::size_t longest_node_text(const NodeUpdate& update) noexcept;
 
+// longest_node_text, and the same bound for when the label and url need no
+// escape, as nearly all do (up to five bytes a string byte less): for a
+// caller that sizes a buffer from many records and makes room as it goes
+// for any that need more.
+struct NodeTextBounds {
+  std::size_t plain = 0;
+  std::size_t longest = 0;
+};
+[[nodiscard]] NodeTextBounds node_text_bounds(const NodeUpdate& update) noexcept;
+
 // Writes the text of `update` at `out`, which has room for
 // longest_node_text(update) bytes, and returns the end of what it wrote:
 // for a caller that writes many texts into one buffer sized once.
@@ -69,6 +79,9 @@ namespace detail {
 // nullopt for anything else, whether the general reader accepts it or not;
 // where it gives a record, the general reader gives the same one.
 [[nodiscard]] std::optional<NodeUpdate> read_compact_node_text(std::string_view text);
+// The same into a fresh record `update`, which on failure holds whatever was
+// read before the compact reader gave up.
+[[nodiscard]] bool read_compact_node_text_into(std::string_view text, NodeUpdate& update);
 [[nodiscard]] std::expected<NodeUpdate, NodeTextError> read_any_node_text(std::string_view text);
 
 }  // namespace detail

@@ -22,30 +22,67 @@ constexpr std::array<double, 23> kExactPowersOfTen = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+std::uint64_t load_word(const char* from) noexcept {
+  std::uint64_t word = 0;
+  std::memcpy(&word, from, sizeof word);
+  return word;
+}
+
+std::uint32_t load_half(const char* from) noexcept {
+  std::uint32_t half = 0;
+  std::memcpy(&half, from, sizeof half);
+  return half;
+}
+
+// Whether the bytes at `at`, of which the caller made sure there are
+// enough, are `expected`: two word compares (overlapping for a length
+// between the word sizes) against constants.
+template <std::size_t size>
+bool same_bytes(const char* at, const std::array<char, size>& expected) noexcept {
+  static_assert(size >= 4 && size <= 16);
+  if constexpr (size >= 8) {
+    return load_word(at) == load_word(expected.data()) &&
+           load_word(at + size - 8) == load_word(expected.data() + size - 8);
+  } else {
+    return load_half(at) == load_half(expected.data()) &&
+           load_half(at + size - 4) == load_half(expected.data() + size - 4);
+  }
+}
+
+template <std::size_t length>
+constexpr std::array<char, length - 1> spelling(const char (&literal)[length]) noexcept {
+  std::array<char, length - 1> bytes{};
+  for (std::size_t index = 0; index + 1 < length; ++index) {
+    bytes[index] = literal[index];
+  }
+  return bytes;
+}
+
+constexpr auto kNull = spelling("null");
+constexpr auto kTrue = spelling("true");
+constexpr auto kFalse = spelling("false");
+
 class CompactReader {
  public:
-  explicit CompactReader(std::string_view text) noexcept
-      : cursor_(text.data()), end_(text.data() + text.size()) {}
+  CompactReader(std::string_view text, NodeUpdate& update) noexcept
+      : cursor_(text.data()), end_(text.data() + text.size()), update_(update) {}
 
-  std::optional<NodeUpdate> read() {
+  bool read() {
     if (remaining() == 2 && cursor_[0] == '{' && cursor_[1] == '}') {
-      return NodeUpdate();
+      return true;
     }
     char separator = '{';
     const bool read_all = all_fields([&]<Field field>() {
       constexpr auto& kName = kMemberName<field>;
       if (remaining() <= kName.size() || cursor_[0] != separator ||
-          std::memcmp(cursor_ + 1, kName.data(), kName.size()) != 0) {
+          !same_bytes(cursor_ + 1, kName)) {
         return true;  // absent, or not in this form: the end decides
       }
       cursor_ += 1 + kName.size();
       separator = ',';
       return read_value<field>();
     });
-    if (!read_all || separator == '{' || remaining() != 1 || *cursor_ != '}') {
-      return std::nullopt;
-    }
-    return std::move(update_);
+    return read_all && separator != '{' && remaining() == 1 && *cursor_ == '}';
   }
 
  private:
@@ -55,19 +92,19 @@ class CompactReader {
 
   bool next_is(char c) const noexcept { return cursor_ != end_ && *cursor_ == c; }
 
-  bool consume_literal(std::string_view spelling) noexcept {
-    if (remaining() < spelling.size() ||
-        std::memcmp(cursor_, spelling.data(), spelling.size()) != 0) {
+  template <std::size_t size>
+  bool consume_literal(const std::array<char, size>& literal) noexcept {
+    if (remaining() < size || !same_bytes(cursor_, literal)) {
       return false;
     }
-    cursor_ += spelling.size();
+    cursor_ += size;
     return true;
   }
 
   template <Field field>
   bool read_value() {
     if (next_is('n')) {
-      return consume_literal("null");
+      return consume_literal(kNull);
     }
     constexpr FieldKind kKind = kind_of(field);
     if constexpr (kKind == FieldKind::text) {
@@ -85,8 +122,8 @@ class CompactReader {
       }
       return colour.has_value();
     } else {
-      const bool is_true = consume_literal("true");
-      if (!is_true && !consume_literal("false")) {
+      const bool is_true = consume_literal(kTrue);
+      if (!is_true && !consume_literal(kFalse)) {
         return false;
       }
       update_.set<field>(is_true);
@@ -102,9 +139,7 @@ class CompactReader {
     }
     const char* const first = ++cursor_;
     while (remaining() >= 8) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, cursor_, sizeof word);
-      if (const std::uint64_t stops = string_stops(word); stops != 0) {
+      if (const std::uint64_t stops = string_stops(load_word(cursor_)); stops != 0) {
         cursor_ += std::countr_zero(stops) / 8;
         return end_text<field>(first);
       }
@@ -122,7 +157,8 @@ class CompactReader {
     if (!next_is('"')) {
       return false;  // an escape, a control character or the end of the text
     }
-    update_.set<field>(std::string_view(first, static_cast<std::size_t>(cursor_ - first)));
+    update_.set_text<field>(first, static_cast<std::size_t>(cursor_ - first),
+                            static_cast<std::size_t>(end_ - first));
     ++cursor_;
     return true;
   }
@@ -209,13 +245,21 @@ class CompactReader {
 
   const char* cursor_;
   const char* end_;
-  NodeUpdate update_;
+  NodeUpdate& update_;
 };
 
 }  // namespace
 
+bool read_compact_node_text_into(std::string_view text, NodeUpdate& update) {
+  return CompactReader(text, update).read();
+}
+
 std::optional<NodeUpdate> read_compact_node_text(std::string_view text) {
-  return CompactReader(text).read();
+  NodeUpdate update;
+  if (!read_compact_node_text_into(text, update)) {
+    return std::nullopt;
+  }
+  return update;
 }
 
 }  // namespace quorl::detail

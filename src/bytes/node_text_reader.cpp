@@ -159,10 +159,12 @@ std::expected<NodeUpdate, NodeTextError> read_any_node_text(std::string_view tex
 }  // namespace detail
 
 std::expected<NodeUpdate, NodeTextError> read_node_text(std::string_view text) {
-  if (auto update = detail::read_compact_node_text(text)) {
-    return std::move(*update);
+  // The record is read where the caller receives it, not moved there.
+  std::expected<NodeUpdate, NodeTextError> result;
+  if (!detail::read_compact_node_text_into(text, *result)) {
+    result = detail::read_any_node_text(text);
   }
-  return detail::read_any_node_text(text);
+  return result;
 }
 
 }  // namespace quorl

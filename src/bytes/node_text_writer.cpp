@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -48,6 +49,18 @@ char* put(std::string_view text, char* out) noexcept {
   return out + text.size();
 }
 
+std::uint64_t load_word(const char* from) noexcept {
+  std::uint64_t word = 0;
+  std::memcpy(&word, from, sizeof word);
+  return word;
+}
+
+std::uint32_t load_half(const char* from) noexcept {
+  std::uint32_t half = 0;
+  std::memcpy(&half, from, sizeof half);
+  return half;
+}
+
 // The bytes of `text` from `cursor` on that come before the next byte that
 // needs an escape, looked at eight at a time (the last few through a padded
 // copy).
@@ -66,8 +79,8 @@ const char* plain_run_end(const char* cursor, const char* end) noexcept {
   }
 }
 
-char* put_string(std::string_view text, char* out) noexcept {
-  *out++ = '"';
+// The string's bytes with the escapes they need, between the quotes.
+char* put_escaped(std::string_view text, char* out) noexcept {
   const char* cursor = text.data();
   const char* const end = cursor + text.size();
   while (cursor != end) {
@@ -78,27 +91,109 @@ char* put_string(std::string_view text, char* out) noexcept {
       out = put(escape_of(static_cast<unsigned char>(*cursor++)), out);
     }
   }
+  return out;
+}
+
+// Copies a string that needs no escape, as most do, in whole words: a long
+// one eight bytes at a time and its tail as the last eight (overlapping
+// what went before), a short one as two overlapping halves or single bytes.
+// Every byte is looked at before it counts as written; at the first that
+// may need an escape the caller starts again with put_escaped. Writes only
+// within the string's own bytes.
+bool put_plain(std::string_view text, char* out) noexcept {
+  const char* const from = text.data();
+  const std::size_t size = text.size();
+  if (size >= 8) {
+    std::size_t done = 0;
+    for (; done + 8 <= size; done += 8) {
+      const std::uint64_t word = load_word(from + done);
+      if (detail::string_stops(word) != 0) {
+        return false;
+      }
+      std::memcpy(out + done, &word, sizeof word);
+    }
+    if (done != size) {
+      const std::uint64_t last = load_word(from + size - 8);
+      if (detail::string_stops(last) != 0) {
+        return false;
+      }
+      std::memcpy(out + size - 8, &last, sizeof last);
+    }
+    return true;
+  }
+  if (size >= 4) {
+    const std::uint32_t first = load_half(from);
+    const std::uint32_t last = load_half(from + size - 4);
+    if (detail::string_stops(first | std::uint64_t{last} << 32) != 0) {
+      return false;
+    }
+    std::memcpy(out, &first, sizeof first);
+    std::memcpy(out + size - 4, &last, sizeof last);
+    return true;
+  }
+  if (size != 0) {
+    // The first, middle and last byte cover every byte of 1..3; the other
+    // five bytes of the word are 'A', which needs no escape.
+    const auto first = static_cast<unsigned char>(from[0]);
+    const auto middle = static_cast<unsigned char>(from[size / 2]);
+    const auto last = static_cast<unsigned char>(from[size - 1]);
+    const std::uint64_t word =
+        0x4141414141000000ULL | first | std::uint64_t{middle} << 8 | std::uint64_t{last} << 16;
+    if (detail::string_stops(word) != 0) {
+      return false;
+    }
+    out[0] = from[0];
+    out[size / 2] = from[size / 2];
+    out[size - 1] = from[size - 1];
+  }
+  return true;
+}
+
+char* put_string(std::string_view text, char* out) noexcept {
+  *out++ = '"';
+  out = put_plain(text, out) ? out + text.size() : put_escaped(text, out);
   *out++ = '"';
   return out;
 }
 
+// The decimal digits of 0..255, left-aligned, and how many there are.
+struct ColourDigits {
+  std::array<char, 3> digits;
+  std::uint8_t count;
+};
+
+constexpr std::array<ColourDigits, 256> kColourDigits = [] {
+  std::array<ColourDigits, 256> table{};
+  for (unsigned value = 0; value < table.size(); ++value) {
+    ColourDigits& entry = table[value];
+    const auto digit = [](unsigned d) { return static_cast<char>('0' + d); };
+    if (value >= 100) {
+      entry = {{digit(value / 100), digit(value / 10 % 10), digit(value % 10)}, 3};
+    } else if (value >= 10) {
+      entry = {{digit(value / 10), digit(value % 10), '0'}, 2};
+    } else {
+      entry = {{digit(value), '0', '0'}, 1};
+    }
+  }
+  return table;
+}();
+
+// All three places are written, as the value's room is three bytes; only
+// the digits count.
 char* put_colour(std::uint8_t value, char* out) noexcept {
-  if (value >= 100) {
-    *out++ = static_cast<char>('0' + value / 100);
-  }
-  if (value >= 10) {
-    *out++ = static_cast<char>('0' + value / 10 % 10);
-  }
-  *out++ = static_cast<char>('0' + value % 10);
-  return out;
+  const ColourDigits& entry = kColourDigits[value];
+  std::memcpy(out, entry.digits.data(), entry.digits.size());
+  return out + entry.count;
 }
 
-// The most the value of a present field can take in the text.
+// The most the value of a present field can take in the text, a label or
+// url taken as needing no escape; `escapable` counts the bytes of those.
 template <Field field>
-std::size_t longest_value(FieldValue<field> value) noexcept {
+std::size_t longest_plain_value(FieldValue<field> value, std::size_t& escapable) noexcept {
   constexpr FieldKind kKind = kind_of(field);
   if constexpr (kKind == FieldKind::text) {
-    return 2 + kLongestEscape * value.size();
+    escapable += value.size();
+    return 2 + value.size();
   } else if constexpr (kKind == FieldKind::size) {
     return detail::kLongestSizeText;
   } else if constexpr (kKind == FieldKind::colour) {
@@ -118,38 +213,57 @@ char* put_value(FieldValue<field> value, char* out) noexcept {
     return std::isfinite(value) ? detail::write_size_text(value, out) : put("null", out);
   } else if constexpr (kKind == FieldKind::colour) {
     return put_colour(value, out);
+  } else if (value) {
+    return put("true", out);
   } else {
-    return put(value ? "true" : "false", out);
+    return put("false", out);
   }
 }
 
 }  // namespace
 
-std::size_t longest_node_text(const NodeUpdate& update) noexcept {
-  std::size_t longest = 2;
+NodeTextBounds node_text_bounds(const NodeUpdate& update) noexcept {
+  std::size_t plain = 2;
+  std::size_t escapable = 0;
   all_fields([&]<Field field>() {
     if (const auto value = update.get<field>()) {
-      longest += 1 + detail::kMemberName<field>.size() + longest_value<field>(*value);
+      plain +=
+          1 + detail::kMemberName<field>.size() + longest_plain_value<field>(*value, escapable);
     }
     return true;
   });
-  return longest;
+  return {plain, plain + (kLongestEscape - 1) * escapable};
+}
+
+std::size_t longest_node_text(const NodeUpdate& update) noexcept {
+  return node_text_bounds(update).longest;
 }
 
 char* write_node_text_at(const NodeUpdate& update, char* out) noexcept {
-  char separator = '{';
+  // Every member goes in after a comma, and the first comma then becomes
+  // the opening bracket: one constant store per key, and no state carried
+  // from field to field.
+  char* const first = out;
   all_fields([&]<Field field>() {
     if (const auto value = update.get<field>()) {
-      *out++ = separator;
-      separator = ',';
       // Every key is plain ASCII needing no escape.
-      constexpr auto& kName = detail::kMemberName<field>;
-      out = put(std::string_view(kName.data(), kName.size()), out);
+      constexpr auto kMember = [] {
+        constexpr auto& kName = detail::kMemberName<field>;
+        std::array<char, kName.size() + 1> member{','};
+        std::copy(kName.begin(), kName.end(), member.begin() + 1);
+        return member;
+      }();
+      out = put(std::string_view(kMember.data(), kMember.size()), out);
       out = put_value<field>(*value, out);
     }
     return true;
   });
-  return put(separator == '{' ? "{}" : "}", out);
+  if (out == first) {
+    return put("{}", out);
+  }
+  *first = '{';
+  *out++ = '}';
+  return out;
 }
 
 void append_node_text(const NodeUpdate& update, std::string& out) {

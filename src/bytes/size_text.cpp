@@ -88,38 +88,52 @@ char* lay_out(ShortestDigits shortest, char* out) noexcept {
   return put_exponent(point - 1, out);
 }
 
-constexpr std::array<double, 7> kPowersOfTen = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+constexpr std::array<std::uint64_t, 7> kPowersOfTen = {1,      10,      100,      1'000,
+                                                       10'000, 100'000, 1'000'000};
 
 // Most sizes are a short decimal: the float nearest to 2.5 or 4.7. Such a
 // value has at most six decimals d such that some integer m, and only one,
 // has m / 10^d within the interval of reals that round to the value; the
-// fewest such decimals, with that m, are the shortest digits. Every step is
-// exact in double (24 bits of value times at most 20 bits of power of ten),
-// so the test is exact; values it cannot settle (a tie on the interval's
-// edge, two integers in reach, more than six decimals) go to the search.
-// On success `scaled` is m and `decimals` is d.
+// fewest such decimals, with that m, are the shortest digits. The test is
+// done in integers, in units of a quarter of the value's last place, where
+// every quantity is exact; values it cannot settle (a tie on the interval's
+// edge, two integers in reach, more than six decimals, a value too large or
+// too small for a short decimal) go to the search. On success `scaled` is m
+// and `decimals` is d.
 bool near_short_decimal(float magnitude, std::uint64_t& scaled, int& decimals) noexcept {
   const auto bits = std::bit_cast<std::uint32_t>(magnitude);
-  const double value = magnitude;
-  // Half the gap to each neighbour: the interval's reach below and above
-  // (they differ at a power of two). The largest float has infinity above.
-  const double below = (value - static_cast<double>(std::bit_cast<float>(bits - 1))) / 2;
-  const double above = (static_cast<double>(std::bit_cast<float>(bits + 1)) - value) / 2;
+  const auto biased = static_cast<int>(bits >> 23);
+  const std::uint32_t fraction = bits & 0x7FFFFFU;
+  // The value is significand x 2^-shift. From 2^24 on two integers are in
+  // reach; below 2^-37 no six decimals reach it (nor does a subnormal).
+  constexpr int kExponentBias = 150;  // 127 plus the 23 bits of the fraction
+  const int shift = kExponentBias - biased;
+  if (shift < 0 || shift > 60) {
+    return false;
+  }
+  const std::uint64_t significand = fraction | 0x800000U;
+  const int quarter_shift = shift + 2;
+  const std::uint64_t one = std::uint64_t{1} << quarter_shift;  // 1 in quarter places
   for (int candidate = 0; candidate < static_cast<int>(kPowersOfTen.size()); ++candidate) {
-    const double scale = kPowersOfTen[static_cast<std::size_t>(candidate)];
-    if ((below + above) * scale >= 1.0) {
+    const std::uint64_t scale = kPowersOfTen[static_cast<std::size_t>(candidate)];
+    // The value times 10^d, and the reach of its interval above and below
+    // (half the gap to each neighbour; the gap below is half as wide at a
+    // power of two), all in quarter places.
+    const std::uint64_t exact = (significand * scale) << 2;
+    const std::uint64_t above = 2 * scale;
+    const std::uint64_t below = fraction == 0 ? scale : 2 * scale;
+    if (above + below >= one) {
       return false;
     }
-    const double exact = value * scale;
-    const double nearest = std::floor(exact + 0.5);
-    const double distance = nearest - exact;
-    const double reach = distance >= 0 ? above * scale : below * scale;
-    const double gap = std::fabs(distance);
+    const std::uint64_t nearest = (exact + one / 2) >> quarter_shift;
+    const std::uint64_t at = nearest << quarter_shift;
+    const std::uint64_t gap = at >= exact ? at - exact : exact - at;
+    const std::uint64_t reach = at >= exact ? above : below;
     if (gap == reach) {
       return false;
     }
-    if (gap < reach && nearest >= 1.0) {
-      scaled = static_cast<std::uint64_t>(nearest);
+    if (gap < reach && nearest >= 1) {
+      scaled = nearest;
       decimals = candidate;
       return true;
     }
@@ -128,24 +142,29 @@ bool near_short_decimal(float magnitude, std::uint64_t& scaled, int& decimals) n
 }
 
 // m / 10^d as a plain decimal: at least one digit before the point, and
-// ".0" when there are no decimals.
+// ".0" when there are no decimals. m is below 2^24 times 10^6.
 char* put_scaled(std::uint64_t scaled, int decimals, char* out) noexcept {
-  char digits[24];
-  char* first = digits + sizeof digits;
-  int written = 0;
-  do {
-    *--first = static_cast<char>('0' + scaled % 10);
-    scaled /= 10;
-    ++written;
-  } while (scaled != 0 || written <= decimals);
-  const auto whole = static_cast<std::size_t>(written - decimals);
-  out = put(std::string_view(first, whole), out);
-  *out++ = '.';
-  if (decimals == 0) {
-    *out++ = '0';
-    return out;
+  int count = 1;
+  for (std::uint64_t rest = scaled / 10; rest != 0; rest /= 10) {
+    ++count;
   }
-  return put(std::string_view(first + whole, static_cast<std::size_t>(decimals)), out);
+  const int whole = count > decimals ? count - decimals : 1;
+  char* const point = out + whole;
+  char* digit = point + decimals;
+  for (; digit != point; --digit) {
+    *digit = static_cast<char>('0' + scaled % 10);
+    scaled /= 10;
+  }
+  *point = '.';
+  for (digit = point; digit != out;) {
+    *--digit = static_cast<char>('0' + scaled % 10);
+    scaled /= 10;
+  }
+  if (decimals == 0) {
+    point[1] = '0';
+    return point + 2;
+  }
+  return point + decimals + 1;
 }
 
 }  // namespace
@@ -164,10 +183,9 @@ char* write_size_text_by_search(float value, char* out) noexcept {
 }
 
 char* write_size_text(float value, char* out) noexcept {
-  const float magnitude = std::fabs(value);
   std::uint64_t scaled = 0;
   int decimals = 0;
-  if (magnitude == 0.0F || !near_short_decimal(magnitude, scaled, decimals)) {
+  if (!near_short_decimal(std::fabs(value), scaled, decimals)) {
     return write_size_text_by_search(value, out);
   }
   if (std::signbit(value)) {

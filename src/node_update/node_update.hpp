@@ -183,6 +183,15 @@ class NodeUpdate {
   // Makes the text field present with `text`, taken over.
   void set_text(Field field, SmallText text) noexcept;
 
+  // Makes the text field present with a copy of the `size` bytes at
+  // `data`, of which `readable` may be read (see SmallText::assign).
+  template <Field field>
+  void set_text(const char* data, std::size_t size, std::size_t readable) {
+    static_assert(kind_of(field) == FieldKind::text);
+    texts_[detail::slot_of(field)].assign(data, size, readable);
+    present_ |= presence_bit(field);
+  }
+
   // Merges `incoming` into this record field by field: a field present in
   // `incoming` replaces ours (texts are moved, sizes copied bit for bit), an
   // absent one leaves ours alone. A merge never makes a field absent again.

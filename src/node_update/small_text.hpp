@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -61,6 +62,35 @@ class SmallText {
     raw_ = {};
     std::memcpy(raw_.data(), text.data(), text.size());
     raw_[kTag] = static_cast<char>(text.size());
+  }
+
+  // Replaces the text with a copy of the `size` bytes at `data`, where
+  // `readable` bytes from `data` on may be read. With 16 of them a text
+  // kept in place is copied as two whole words rather than byte by byte,
+  // for a reader that takes texts out of a larger buffer. Throws
+  // std::bad_alloc as the constructor does, leaving the text as it was.
+  void assign(const char* data, std::size_t size, std::size_t readable) {
+    if (size > kInlineCapacity || readable < sizeof raw_) {
+      *this = SmallText(std::string_view(data, size));
+      return;
+    }
+    static_assert(std::endian::native == std::endian::little,
+                  "the first byte of a text is the low byte of its first word");
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    std::memcpy(&low, data, sizeof low);
+    std::memcpy(&high, data + sizeof low, sizeof high);
+    // Only the text's own bytes are kept; the rest of the in-place form is
+    // zero, as the constructor leaves it, and the last byte is the count.
+    const auto first_bytes = [](std::size_t count) {
+      return count >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * count)) - 1;
+    };
+    low &= first_bytes(size);
+    high &= size > 8 ? first_bytes(size - 8) : 0;
+    high |= static_cast<std::uint64_t>(size) << (8 * (kTag - 8));
+    delete[] heap_data();
+    std::memcpy(raw_.data(), &low, sizeof low);
+    std::memcpy(raw_.data() + sizeof low, &high, sizeof high);
   }
 
   [[nodiscard]] std::string_view view() const noexcept {

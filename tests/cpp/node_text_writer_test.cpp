@@ -7,9 +7,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bytes/node_text.hpp"
 #include "node_fields.hpp"
@@ -152,6 +155,75 @@ TEST(SizeText, RandomFloatsReadBackWithTheShortestDigits) {
       return;
     }
   }
+}
+
+// The escapes of a string, one byte at a time, as the text form describes
+// them: the reference for the writer's word-at-a-time copy.
+std::string escaped_by_bytes(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const char* const named[] = {"\\b", "\\t", "\\n", nullptr, "\\f", "\\r"};
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte >= 0x08U && byte <= 0x0DU && named[byte - 0x08U] != nullptr) {
+      out += named[byte - 0x08U];
+    } else if (byte < 0x20U) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// Strings of every length up to several words, plain or with one byte that
+// is special (or only looks it, to a word-wide test) at every position, as
+// a label and as a url; and many records written back to back into one
+// buffer of the length longest_node_text gives, which nothing writes past.
+TEST(WrittenText, StringsMatchTheByteByByteEscapes) {
+  const char kBytes[] = {'"', '\\', '\0', '\x1f', '\n', ' ', '!', '\x7f', '\x80', '\xff', '#'};
+  std::vector<NodeUpdate> records;
+  std::string expected_texts;
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t position = 0; position <= length; ++position) {
+      for (const char special : kBytes) {
+        std::string text;
+        for (std::size_t index = 0; index < length; ++index) {
+          text += static_cast<char>("a1\xc3\xa9~ Z"[index % 7]);
+        }
+        if (position < length) {
+          text[position] = special;
+        }
+        const bool as_label = (length + position) % 2 == 0;
+        const NodeUpdate update = as_label
+                                      ? testing::make_update({.label = text, .red = 7})
+                                      : testing::make_update({.url = text, .show_label = false});
+        const std::string expected =
+            as_label ? R"({"label":)" + escaped_by_bytes(text) + R"(,"red":7})"
+                     : R"({"url":)" + escaped_by_bytes(text) + R"(,"showLabel":false})";
+        ASSERT_EQ(write_node_text(update), expected);
+        records.push_back(update);
+        expected_texts += expected;
+      }
+    }
+  }
+  std::size_t longest = 0;
+  for (const NodeUpdate& record : records) {
+    longest += longest_node_text(record);
+  }
+  constexpr std::size_t kGuard = 64;
+  std::string buffer(longest + kGuard, '\xAA');
+  char* end = buffer.data();
+  for (const NodeUpdate& record : records) {
+    end = write_node_text_at(record, end);
+  }
+  EXPECT_EQ(std::string_view(buffer.data(), static_cast<std::size_t>(end - buffer.data())),
+            expected_texts);
+  EXPECT_EQ(buffer.substr(longest), std::string(kGuard, '\xAA'));
 }
 
 TEST(SizeText, BoundaryFloatsReadBack) {

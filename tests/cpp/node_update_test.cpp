@@ -2,9 +2,11 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -221,6 +223,30 @@ TEST(NodeUpdate, TextSetOverAnotherIsTheNewTextAlone) {
       EXPECT_EQ(update.get<Field::label>(), after) << before.size() << " -> " << after.size();
       EXPECT_EQ(update.heap_bytes(), after.size() > 15 ? after.size() : 0U);
       EXPECT_TRUE(same_fields(update, make_update({.label = after})));
+    }
+  }
+}
+
+// Assigning from a larger buffer gives the same text, byte for byte of the
+// record, as the constructor: whatever follows the text in the buffer, and
+// whatever the text held before (in place or on the heap).
+TEST(SmallText, AssignFromABufferMatchesTheConstructor) {
+  const std::string buffer = "0123456789abcdefghijklmnopqrstuvwxyz";
+  for (std::size_t size = 0; size <= 20; ++size) {
+    for (const std::size_t readable : {size, std::size_t{16}, buffer.size()}) {
+      if (readable < size) {
+        continue;
+      }
+      for (const std::string_view before : {"", "short", "a text kept on the heap"}) {
+        SmallText assigned(before);
+        assigned.assign(buffer.data(), size, readable);
+        const SmallText constructed(std::string_view(buffer.data(), size));
+        ASSERT_EQ(assigned.view(), constructed.view()) << size << " " << readable;
+        ASSERT_EQ(assigned.heap_bytes(), constructed.heap_bytes());
+        if (size <= SmallText::kInlineCapacity) {
+          ASSERT_EQ(std::memcmp(&assigned, &constructed, sizeof assigned), 0) << size;
+        }
+      }
     }
   }
 }

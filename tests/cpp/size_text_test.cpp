@@ -51,5 +51,15 @@ TEST(SizeText, QuickDigitsMatchTheSearchAcrossTheRange) {
   }
 }
 
+// Every finite float of either sign, about 2^32 conversions: minutes, so it
+// runs only when asked for (--gtest_also_run_disabled_tests).
+TEST(SizeText, DISABLED_QuickDigitsMatchTheSearchForEveryFloat) {
+  for (std::uint64_t bits = 0; bits < 0x7F800000U; ++bits) {
+    const float value = std::bit_cast<float>(static_cast<std::uint32_t>(bits));
+    expect_same_text(value);
+    expect_same_text(-value);
+  }
+}
+
 }  // namespace
 }  // namespace quorl

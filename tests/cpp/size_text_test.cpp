@@ -30,8 +30,12 @@ TEST(SizeText, QuickDigitsMatchTheSearchNearShortDecimals) {
       const auto value = static_cast<float>(digits / scale);
       const auto bits = std::bit_cast<std::uint32_t>(value);
       for (const std::uint32_t neighbour : {bits - 1, bits, bits + 1}) {
-        expect_same_text(std::bit_cast<float>(neighbour));
-        expect_same_text(-std::bit_cast<float>(neighbour));
+        // Below zero's bits lies NaN, which the writers leave to their caller.
+        const auto near = std::bit_cast<float>(neighbour);
+        if (std::isfinite(near)) {
+          expect_same_text(near);
+          expect_same_text(-near);
+        }
       }
     }
   }

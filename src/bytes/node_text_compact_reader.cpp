@@ -11,6 +11,7 @@
 #include "bytes/json_scanner.hpp"
 #include "bytes/json_text.hpp"
 #include "bytes/node_text.hpp"
+#include "bytes/text_words.hpp"
 #include "node_update/float_narrowing.hpp"
 
 namespace quorl::detail {
@@ -21,18 +22,6 @@ namespace {
 constexpr std::array<double, 23> kExactPowersOfTen = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-std::uint64_t load_word(const char* from) noexcept {
-  std::uint64_t word = 0;
-  std::memcpy(&word, from, sizeof word);
-  return word;
-}
-
-std::uint32_t load_half(const char* from) noexcept {
-  std::uint32_t half = 0;
-  std::memcpy(&half, from, sizeof half);
-  return half;
-}
 
 // Whether the bytes at `at`, of which the caller made sure there are
 // enough, are `expected`: two word compares (overlapping for a length

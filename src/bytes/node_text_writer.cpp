@@ -10,6 +10,7 @@
 #include "bytes/json_text.hpp"
 #include "bytes/node_text.hpp"
 #include "bytes/size_text.hpp"
+#include "bytes/text_words.hpp"
 
 namespace quorl {
 
@@ -49,17 +50,8 @@ char* put(std::string_view text, char* out) noexcept {
   return out + text.size();
 }
 
-std::uint64_t load_word(const char* from) noexcept {
-  std::uint64_t word = 0;
-  std::memcpy(&word, from, sizeof word);
-  return word;
-}
-
-std::uint32_t load_half(const char* from) noexcept {
-  std::uint32_t half = 0;
-  std::memcpy(&half, from, sizeof half);
-  return half;
-}
+using detail::load_half;
+using detail::load_word;
 
 // The bytes of `text` from `cursor` on that come before the next byte that
 // needs an escape, looked at eight at a time (the last few through a padded

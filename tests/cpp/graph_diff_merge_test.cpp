@@ -204,6 +204,24 @@ TEST(Merge, IntoItselfIsMergingACopy) {
   }
 }
 
+// Merges `other` into `diff` with the allocation after the first `failing`
+// ones failing: whether the merge threw std::bad_alloc, and whether it
+// reached that allocation at all.
+struct FailedMerge {
+  bool failed;
+  bool reached;
+};
+FailedMerge merge_failing_after(long failing, Diff& diff, const Diff& other) {
+  testing_support::fail_allocation_after(failing);
+  bool failed = false;
+  try {
+    diff.merge(other);
+  } catch (const std::bad_alloc&) {
+    failed = true;
+  }
+  return {failed, testing_support::stop_failing_allocations()};
+}
+
 TEST(Merge, LeavesTheDiffAsItWasWhenAnAllocationFails) {
   std::mt19937 random(8);
   for (int round = 0; round < 12; ++round) {
@@ -219,14 +237,7 @@ TEST(Merge, LeavesTheDiffAsItWasWhenAnAllocationFails) {
         build_index(diff);
       }
       const ByteString before = bytes_of(diff);
-      testing_support::fail_allocation_after(failing);
-      bool failed = false;
-      try {
-        diff.merge(other);
-      } catch (const std::bad_alloc&) {
-        failed = true;
-      }
-      const bool reached = testing_support::stop_failing_allocations();
+      const auto [failed, reached] = merge_failing_after(failing, diff, other);
       if (failed) {
         ASSERT_EQ(bytes_of(diff), before) << "allocation " << failing;
         diff.merge(other);
@@ -258,14 +269,7 @@ TEST(Merge, UndoesDeletionsInPlaceWhenAnAllocationFails) {
         build_index(diff);  // a copy starts without the index
       }
       Diff reference = diff;
-      testing_support::fail_allocation_after(failing);
-      bool failed = false;
-      try {
-        diff.merge(other);
-      } catch (const std::bad_alloc&) {
-        failed = true;
-      }
-      const bool reached = testing_support::stop_failing_allocations();
+      const auto [failed, reached] = merge_failing_after(failing, diff, other);
       if (!failed) {
         testing_support::replay_merge(reference, other);
       } else {

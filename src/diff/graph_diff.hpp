@@ -207,6 +207,14 @@ class GraphDiff {
   void delete_nodes(std::span<const Id> ids);
   // Moves from `updates`, which the caller gives up whether or not it fails.
   void add_or_update_nodes(std::span<const Id> ids, std::span<T> updates);
+  // The same with each update made where it is kept: `fill(item, update)`
+  // is called once per item, in order, with a default T to fill, and
+  // returns whether it could. The update is the node's new record itself,
+  // or, for a node with a record already, one merged into it afterwards. If
+  // `fill` returns false or throws, the diff is left as it was (and false
+  // returned or the exception let through). `fill` must not touch the diff.
+  template <class Fill>
+  bool add_or_update_nodes_with(std::span<const Id> ids, Fill&& fill);
 
   // Records `other`'s content as replaying it through the single operations
   // would: each of its deleted nodes (delete_node), each of its deleted

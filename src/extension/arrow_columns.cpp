@@ -1,14 +1,17 @@
 #include "arrow_columns.hpp"
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "bytes/utf8.hpp"
+#include "diff/graph_diff_batch.hpp"
 #include "float_conversion.hpp"
 #include "id_conversion.hpp"
 #include "py_ref.hpp"
@@ -340,16 +343,48 @@ void raise_invalid_text(const ImportedColumn& column, std::size_t item, std::str
   std::move(reason).replace(PyExc_ValueError, message, std::move(cause));
 }
 
+// A row that could not be read, kept until the diff is back as it was and
+// raised then: nothing that makes a Python object (which may run a
+// finaliser's code) happens while the diff is midway through a batch.
+struct RowFailure {
+  enum class Kind : std::uint8_t { none, null_row, invalid_text, colour_range };
+  Kind kind = Kind::none;
+  Field field = Field::label;
+  std::size_t position = 0;
+  std::string_view text;  // the invalid text, in the column's buffer
+};
+
+void raise_row_failure(const ImportedColumn& column, const RowFailure& failure) {
+  switch (failure.kind) {
+    case RowFailure::Kind::null_row:
+      raise_null(column, failure.position);
+      return;
+    case RowFailure::Kind::invalid_text:
+      raise_invalid_text(column, failure.position, kFields[index_of(failure.field)].python_key,
+                         failure.text);
+      return;
+    case RowFailure::Kind::colour_range:
+      PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+      reword_failure(column.parameter.data(), failure.position);
+      return;
+    case RowFailure::Kind::none:
+      break;
+  }
+  assert(false);
+}
+
 // Reads the present field of row `item` into `update`. Returns false with
-// the exception set, worded for the row at `position`.
+// `failure` filled in.
 template <Field field>
-bool read_field(const ArrayView& values, std::int64_t item, const ImportedColumn& column,
-                std::size_t position, NodeUpdate& update) {
+bool read_field(const ArrayView& values, std::int64_t item, NodeUpdate& update,
+                RowFailure& failure) {
   constexpr FieldKind kKind = kind_of(field);
   if constexpr (kKind == FieldKind::text) {
     const std::string_view text = values.bytes_item(item);
     if (!quorl::detail::is_valid_utf8(text)) {
-      raise_invalid_text(column, position, kFields[index_of(field)].python_key, text);
+      failure.kind = RowFailure::Kind::invalid_text;
+      failure.field = field;
+      failure.text = text;
       return false;
     }
     update.set<field>(text);
@@ -358,8 +393,7 @@ bool read_field(const ArrayView& values, std::int64_t item, const ImportedColumn
   } else if constexpr (kKind == FieldKind::colour) {
     const std::int64_t colour = values.integer_item(item);
     if (colour < 0 || colour > 255) {
-      PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-      reword_failure(column.parameter.data(), position);
+      failure.kind = RowFailure::Kind::colour_range;
       return false;
     }
     update.set<field>(static_cast<std::uint8_t>(colour));
@@ -369,10 +403,15 @@ bool read_field(const ArrayView& values, std::int64_t item, const ImportedColumn
   return true;
 }
 
+// One chunk of rows with the children that hold the fields.
+struct RowChunk {
+  ArrayView rows;
+  std::array<std::optional<ArrayView>, kFields.size()> values;
+};
+
 }  // namespace
 
-bool read_arrow_updates(ImportedColumn& column, const FirstColumn& first,
-                        std::vector<NodeUpdate>& out) {
+bool add_arrow_updates(ImportedColumn& column, std::span<const NodeId> ids, Diff& diff) {
   if (restore_failure(column)) {
     return false;
   }
@@ -385,44 +424,56 @@ bool read_arrow_updates(ImportedColumn& column, const FirstColumn& first,
   if (!children) {
     return false;
   }
+  const FirstColumn first{ids.size(), "ids"};
   const auto views = view_chunks(column, false, &first);
   if (!views) {
     return false;
   }
-  out.reserve(views->count);
-  std::size_t position = 0;
+  // Every chunk's children are checked before any row is read.
+  std::vector<RowChunk> chunks;
+  chunks.reserve(views->chunks.size());
   for (std::size_t index = 0; index < views->chunks.size(); ++index) {
-    const ArrayView& rows = views->chunks[index].items;
-    std::array<std::optional<ArrayView>, kFields.size()> values;
-    for (std::size_t field = 0; field < values.size(); ++field) {
+    RowChunk& chunk = chunks.emplace_back(RowChunk{views->chunks[index].items, {}});
+    for (std::size_t field = 0; field < chunk.values.size(); ++field) {
       if ((*children)[field] < 0) {
         continue;
       }
-      auto child = rows.child((*children)[field]);
+      auto child = chunk.rows.child((*children)[field]);
       if (!child) {
         raise_malformed(column, index, child.error());
         return false;
       }
-      values[field] = *child;
-    }
-    for (std::int64_t item = 0; item < rows.length(); ++item, ++position) {
-      if (rows.is_null(item)) {
-        raise_null(column, position);
-        return false;
-      }
-      // Filled where it is kept: see SmallText::assign.
-      NodeUpdate& update = out.emplace_back();
-      const bool complete = all_fields_in_python_order([&]<Field field>() {
-        const std::optional<ArrayView>& column_values = values[index_of(field)];
-        return !column_values || column_values->is_null(item) ||
-               read_field<field>(*column_values, item, column, position, update);
-      });
-      if (!complete) {
-        return false;
-      }
+      chunk.values[field] = *child;
     }
   }
-  return true;
+  // The rows are read in order, each straight into the record it makes
+  // or into the update merged into one.
+  const RowChunk* chunk = chunks.data();
+  std::int64_t item = 0;
+  RowFailure failure;
+  const bool recorded =
+      diff.add_or_update_nodes_with(ids, [&](std::size_t position, NodeUpdate& update) {
+        while (item == chunk->rows.length()) {
+          ++chunk;
+          item = 0;
+        }
+        failure.position = position;
+        if (chunk->rows.is_null(item)) {
+          failure.kind = RowFailure::Kind::null_row;
+          return false;
+        }
+        const bool complete = all_fields_in_python_order([&]<Field field>() {
+          const std::optional<ArrayView>& values = chunk->values[index_of(field)];
+          return !values || values->is_null(item) ||
+                 read_field<field>(*values, item, update, failure);
+        });
+        ++item;
+        return complete;
+      });
+  if (!recorded) {
+    raise_row_failure(column, failure);
+  }
+  return recorded;
 }
 
 }  // namespace quorl::python

@@ -20,10 +20,11 @@
 // they lie; everything else is copied.
 #pragma once
 
-#include <vector>
+#include <span>
 
 #include "arrow_imports.hpp"
 #include "column_conversion.hpp"
+#include "diff/graph_diff.hpp"
 #include "node_update/node_update.hpp"
 
 namespace quorl::python {
@@ -33,7 +34,11 @@ namespace quorl::python {
                                   HeldBuffers& held, IdColumn& out);
 [[nodiscard]] bool read_arrow_weights(ImportedColumn& column, const FirstColumn& first,
                                       HeldBuffers& held, WeightColumn& out);
-[[nodiscard]] bool read_arrow_updates(ImportedColumn& column, const FirstColumn& first,
-                                      std::vector<NodeUpdate>& out);
+// Records the rows of `column` as the updates of `ids` (add_nodes with a
+// struct column): as add_or_update_nodes would record the same rows read as
+// dictionaries, each read straight into the diff's records. Returns false
+// with the exception set and the diff as it was.
+[[nodiscard]] bool add_arrow_updates(ImportedColumn& column, std::span<const NodeId> ids,
+                                     Diff& diff);
 
 }  // namespace quorl::python

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "arrow_columns.hpp"
 #include "bound_call.hpp"
 #include "column_conversion.hpp"
 #include "methods.hpp"
@@ -115,10 +116,17 @@ PyObject* add_nodes(PyObject* self, PyObject* const* args, Py_ssize_t positional
         HeldBuffers held;
         held.arrow().import_all(arguments, kAddNodes.parameters);
         IdColumn ids;
-        std::vector<NodeUpdate> updates;
         if (!read_id_column(arguments[0], "ids", nullptr, held, ids)) {
           return {};
         }
+        if (ImportedColumn* imported = held.arrow().find(arguments[1], "updates")) {
+          // No Python code runs from here on, so the ids are read where they lie.
+          if (!add_arrow_updates(*imported, ids.values(), instance.diff)) {
+            return {};
+          }
+          return none_result();
+        }
+        std::vector<NodeUpdate> updates;
         const FirstColumn first{ids.size(), "ids"};
         if (!read_update_column(arguments[1], "updates", first, held, updates)) {
           return {};

@@ -303,9 +303,6 @@ bool read_weight_column(PyObject* value, const char* parameter, const FirstColum
 
 bool read_update_column(PyObject* value, const char* parameter, const FirstColumn& first,
                         HeldBuffers& held, std::vector<NodeUpdate>& out) {
-  if (ImportedColumn* imported = held.arrow().find(value, parameter)) {
-    return read_arrow_updates(*imported, first, out);
-  }
   const PyRef sequence = fast_sequence(value, parameter, held);
   if (!sequence || !check_count(sequence_size(sequence), parameter, &first)) {
     return false;

@@ -136,7 +136,8 @@ void reword_failure(const char* parameter, std::optional<std::size_t> item = std
 [[nodiscard]] bool read_weight_column(PyObject* value, const char* parameter,
                                       const FirstColumn& first, HeldBuffers& held,
                                       WeightColumn& out);
-// Updates come as a sequence of dictionaries or as an Arrow struct column.
+// Updates as a sequence of dictionaries (an Arrow struct column goes
+// straight into the diff: see add_arrow_updates).
 [[nodiscard]] bool read_update_column(PyObject* value, const char* parameter,
                                       const FirstColumn& first, HeldBuffers& held,
                                       std::vector<NodeUpdate>& out);

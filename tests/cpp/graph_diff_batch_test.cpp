@@ -164,6 +164,37 @@ TEST_P(BatchTest, LeavesTheDiffAsItWasWhenAnAllocationFails) {
   }
 }
 
+// add_or_update_nodes_with, whose fill refuses at each item in turn: every
+// new record, merge and repeat before it is undone, and the diff then takes
+// the same batch as the loop does.
+TEST(AddNodesWith, LeavesTheDiffAsItWasWhenAFillRefuses) {
+  std::mt19937 random(31);
+  for (int round = 0; round < 40; ++round) {
+    const int pool = 3 + round % 20;
+    const Diff start = random_history(random, pool, round * 5);
+    const Items items = random_items(random, pool, 1 + random() % 40);
+    const auto fill_up_to = [&](std::size_t refused) {
+      return [&items, refused](std::size_t item, NodeUpdate& update) {
+        EXPECT_TRUE(update.empty());
+        if (item == refused) {
+          return false;
+        }
+        update = items.updates[item];
+        return true;
+      };
+    };
+    for (std::size_t refused = 0; refused < items.first.size(); ++refused) {
+      Diff diff = start;
+      ASSERT_FALSE(diff.add_or_update_nodes_with(items.first, fill_up_to(refused)));
+      ASSERT_EQ(bytes_of(diff), bytes_of(start)) << "round " << round << ", item " << refused;
+      ASSERT_TRUE(diff.add_or_update_nodes_with(items.first, fill_up_to(items.first.size())));
+      Diff looped = start;
+      run_loop(Batch::add_nodes, looped, items);
+      ASSERT_EQ(bytes_of(diff), bytes_of(looped)) << "round " << round << ", item " << refused;
+    }
+  }
+}
+
 // A hash of three values: add_edges groups the items' sources in a table
 // of its own by their hashes, and must still tell apart the many sources
 // that share a slot there.

@@ -14,6 +14,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from quorl_api import PyGraphDiff
+from test_bulk import replay
 
 VECTOR_FILE = json.loads((Path(__file__).parents[1] / "vectors" / "byte_vectors.json").read_text())
 VECTORS = VECTOR_FILE["vectors"]
@@ -277,9 +278,7 @@ operations = st.lists(
 @settings(max_examples=150, deadline=None)
 @given(operations)
 def test_round_trip_keeps_every_reading(history):
-    diff = PyGraphDiff()
-    for name, *arguments in history:
-        getattr(diff, name)(*arguments)
+    diff = replay(history)
     data = diff.to_bytes()
     decoded = PyGraphDiff.from_bytes(data)
     assert readings(decoded) == readings(diff)

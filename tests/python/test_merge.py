@@ -12,6 +12,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from quorl_api import PyGraphDiff
+from test_bulk import replay as recorded
 
 IDS = [bytes([index]) * 16 for index in range(5)]
 ids = st.sampled_from(IDS)
@@ -37,13 +38,6 @@ additions = st.lists(
     st.one_of(st.tuples(st.just("add_node"), ids, updates), st.tuples(st.just("add_edge"), ids, ids, float32s)),
     max_size=12,
 )
-
-
-def recorded(history):
-    diff = PyGraphDiff()
-    for name, *arguments in history:
-        getattr(diff, name)(*arguments)
-    return diff
 
 
 def replay(diff, other):

@@ -41,14 +41,22 @@ class SmallText {
     return *this;
   }
   SmallText& operator=(SmallText&& other) noexcept {
-    SmallText(std::move(other)).swap(*this);
+    if (this != &other) {
+      delete[] heap_data();
+      raw_ = std::exchange(other.raw_, {});
+    }
     return *this;
   }
   // Inline wherever records are destroyed in bulk (a diff's clear): as a
   // call per text it costs more than the check it makes.
   [[gnu::always_inline]] ~SmallText() { delete[] heap_data(); }
 
-  void swap(SmallText& other) noexcept { std::swap(raw_, other.raw_); }
+  // The bytes as one block: std::swap of an array swaps it byte by byte.
+  void swap(SmallText& other) noexcept {
+    const auto held = raw_;
+    raw_ = other.raw_;
+    other.raw_ = held;
+  }
 
   // Replaces the text with a copy of `text`, written where this one is kept
   // rather than built apart and moved in: a text just written byte by byte

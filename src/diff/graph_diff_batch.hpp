@@ -190,12 +190,29 @@ void GraphDiff<Id, T, W, Hash>::delete_edges(std::span<const Id> from, std::span
 template <class Id, class T, class W, class Hash>
 void GraphDiff<Id, T, W, Hash>::add_or_update_nodes(std::span<const Id> ids, std::span<T> updates) {
   assert(ids.size() == updates.size());
-  [[maybe_unused]] const bool recorded =
-      add_or_update_nodes_with(ids, [updates](std::size_t item, T& update) {
-        update = std::move(updates[item]);
-        return true;
-      });
-  assert(recorded);
+  const std::size_t count = ids.size();
+  std::vector<std::uint8_t> created(count, 0);
+  // Room for every id at once, so that the inserts never regrow the table
+  // midway. Repeated or known ids leave room unused, never more than the
+  // batch's size, and a later batch that fits takes it.
+  new_or_updated_nodes_.reserve_more(count);
+  UndoJournal journal;
+  for (std::size_t item = 0; item < count; ++item) {
+    // An update is moved in only when its node gets a new record; the
+    // merges into existing records wait for the second pass.
+    created[item] =
+        journal.insert(new_or_updated_nodes_, ids[item], std::move(updates[item])).second;
+  }
+  journal.commit();
+  // The merge moves texts.
+  for (std::size_t item = 0; item < count; ++item) {
+    if (created[item] == 0) {
+      new_or_updated_nodes_.find(ids[item])->second += std::move(updates[item]);
+    }
+    if (!deleted_nodes_.empty()) {
+      deleted_nodes_.erase(ids[item]);
+    }
+  }
 }
 
 template <class Id, class T, class W, class Hash>

@@ -9,6 +9,7 @@
 #include <new>
 #include <numeric>
 #include <random>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -191,6 +192,37 @@ TEST(AddNodesWith, LeavesTheDiffAsItWasWhenAFillRefuses) {
       Diff looped = start;
       run_loop(Batch::add_nodes, looped, items);
       ASSERT_EQ(bytes_of(diff), bytes_of(looped)) << "round " << round << ", item " << refused;
+    }
+  }
+}
+
+TEST(AddNodesWith, LeavesTheDiffAsItWasWhenAnAllocationFails) {
+  std::mt19937 random(37);
+  const Diff start = random_history(random, 30, 200);
+  Items items = random_items(random, 30, 200);
+  for (std::size_t item = 0; item < items.updates.size(); item += 2) {
+    items.updates[item].set<Field::url>(std::string(40, 'u') +
+                                        std::to_string(item));  // on the heap
+  }
+  Diff expected = start;
+  run_loop(Batch::add_nodes, expected, items);
+  for (long failing = 0;; ++failing) {
+    Diff diff = start;
+    testing_support::fail_allocation_after(failing);
+    bool failed = false;
+    try {
+      EXPECT_TRUE(
+          diff.add_or_update_nodes_with(items.first, [&](std::size_t item, NodeUpdate& update) {
+            update = items.updates[item];  // copies the URL's heap block
+            return true;
+          }));
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+    const bool reached = testing_support::stop_failing_allocations();
+    ASSERT_EQ(bytes_of(diff), bytes_of(failed ? start : expected)) << "allocation " << failing;
+    if (!reached) {
+      break;
     }
   }
 }

@@ -19,6 +19,7 @@ const SOURCES = [
   "json-number.mjs",
   "node-text-reader.mjs",
   "node-text-writer.mjs",
+  "ascii-text.mjs",
   "node-text-compact.mjs",
   "byte-reader.mjs",
   "id-table.mjs",

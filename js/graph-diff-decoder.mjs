@@ -29,7 +29,9 @@ export function decodeGraphDiff(input) {
   const end = reader.end;
   // Each place an id occurs gets a string of its own: made and hashed while
   // its bytes are in the cache, it costs less than looking up a shared one,
-  // which lies cold wherever it was first made.
+  // which lies cold wherever it was first made. Slices of one text of many
+  // ids cost no less (the collector copies as many objects), and any slice
+  // a caller keeps would keep the whole text.
   const textOf = (p) => idText(bytes, p);
 
   const nodes = new Map();

@@ -10,6 +10,7 @@
 // decoder takes them without an array or a keyed store between; each
 // field's member opening is compared as whole 32-bit words.
 
+import { asciiText, SHORT_ASCII } from "./ascii-text.mjs";
 import { BLUE, FAST_LAYOUT_HOLDS, GREEN, LABEL, RED, SHOW_LABEL, SIZE, URL } from "./node-text-fields.mjs";
 
 const COMMON = LABEL | SIZE | RED | GREEN | BLUE;
@@ -61,8 +62,9 @@ const F = openingOf("showLabel");
 // these rounds once, to the double that the decimal's text stands for.
 const POWERS_OF_TEN = Array.from({ length: 16 }, (_, exponent) => 10 ** exponent);
 
-// Up to this many bytes, a string is made from its code units at once
-// (decoded here when not ASCII); longer ones go to the decoder.
+// Up to this many bytes, a string is made from its code units at once:
+// ASCII straight from the bytes, other texts decoded here first; longer
+// ones go to the decoder.
 const SHORT_TEXT = 48;
 const codeUnits = Array.from({ length: SHORT_TEXT + 1 }, (_, length) => new Array(length).fill(0));
 const utf8 = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
@@ -92,12 +94,8 @@ function readString(bytes, p, end) {
     high |= c;
   }
   const length = p - start;
-  if (high < 0x80 && length <= SHORT_TEXT) {
-    const units = codeUnits[length];
-    for (let index = 0; index < length; index++) {
-      units[index] = bytes[start + index];
-    }
-    stringValue = String.fromCharCode.apply(null, units);
+  if (high < 0x80 && length <= SHORT_ASCII) {
+    stringValue = asciiText(bytes, start, length);
   } else if (length <= SHORT_TEXT) {
     const units = decodeShortUtf8(bytes, start, p);
     if (units === null) return -1;

@@ -3,6 +3,7 @@
 import assert from "node:assert/strict";
 import { test } from "node:test";
 
+import { asciiText, SHORT_ASCII } from "../ascii-text.mjs";
 import { NodeTextError } from "../json-cursor.mjs";
 import { readCompactNodeText, scanCompactNodeText, scannedAttributes } from "../node-text-compact.mjs";
 import { NODE_TEXT_KEYS } from "../node-text-fields.mjs";
@@ -193,6 +194,18 @@ test("the double-arithmetic shortest digits agree with the exact ones wherever t
     }
   }
   assert.ok(answered > 30000, `${answered} answered`);
+});
+
+test("asciiText makes the string of exactly its bytes, in order, for every length it takes", () => {
+  // Distinct bytes at every place, away from the start of the input.
+  const bytes = Uint8Array.from({ length: SHORT_ASCII + 10 }, (_, index) => 0x20 + ((index * 37) % 0x5f));
+  for (let length = 0; length <= SHORT_ASCII; length++) {
+    for (const start of [0, 3]) {
+      const expected = String.fromCharCode(...bytes.subarray(start, start + length));
+      assert.equal(asciiText(bytes, start, length), expected, `length ${length} at ${start}`);
+    }
+  }
+  assert.throws(() => asciiText(bytes, 0, SHORT_ASCII + 1), RangeError);
 });
 
 test("the compact reader's attributes are the general reader's, keys in order, read inside a larger input", () => {

@@ -222,10 +222,7 @@ bool GraphDiff<Id, T, W, Hash>::add_or_update_nodes_with(std::span<const Id> ids
   // The updates of nodes that had a record when their turn came, with that
   // record's place, which nothing in this operation moves.
   std::vector<std::pair<std::size_t, T>> merges;
-  // Room for every id at once, so that the inserts never regrow the table
-  // midway. Repeated or known ids leave room unused, never more than the
-  // batch's size, and a later batch that fits takes it.
-  new_or_updated_nodes_.reserve_more(count);
+  new_or_updated_nodes_.reserve_more(count);  // as add_or_update_nodes does
   {
     UndoJournal journal;
     for (std::size_t item = 0; item < count; ++item) {

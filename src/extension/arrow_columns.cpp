@@ -12,6 +12,7 @@
 
 #include "bytes/utf8.hpp"
 #include "diff/graph_diff_batch.hpp"
+#include "field_conversion.hpp"
 #include "float_conversion.hpp"
 #include "id_conversion.hpp"
 #include "py_ref.hpp"
@@ -364,7 +365,7 @@ void raise_row_failure(const ImportedColumn& column, const RowFailure& failure) 
                          failure.text);
       return;
     case RowFailure::Kind::colour_range:
-      PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+      raise_colour_out_of_range();
       reword_failure(column.parameter.data(), failure.position);
       return;
     case RowFailure::Kind::none:
@@ -457,9 +458,9 @@ bool add_arrow_updates(ImportedColumn& column, std::span<const NodeId> ids, Diff
           ++chunk;
           item = 0;
         }
-        failure.position = position;
         if (chunk->rows.is_null(item)) {
           failure.kind = RowFailure::Kind::null_row;
+          failure.position = position;
           return false;
         }
         const bool complete = all_fields_in_python_order([&]<Field field>() {
@@ -467,6 +468,9 @@ bool add_arrow_updates(ImportedColumn& column, std::span<const NodeId> ids, Diff
           return !values || values->is_null(item) ||
                  read_field<field>(*values, item, update, failure);
         });
+        if (!complete) {
+          failure.position = position;
+        }
         ++item;
         return complete;
       });

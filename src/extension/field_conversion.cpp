@@ -120,10 +120,14 @@ std::optional<std::uint8_t> read_colour(PyObject* value) {
     return std::nullopt;
   }
   if (number < 0 || number > 255) {
-    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    raise_colour_out_of_range();
     return std::nullopt;
   }
   return static_cast<std::uint8_t>(number);
+}
+
+void raise_colour_out_of_range() {
+  PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
 }
 
 std::optional<bool> read_show_label(PyObject* value) {

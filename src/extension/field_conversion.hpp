@@ -26,6 +26,8 @@ namespace quorl::python {
 
 // Anything PyLong_AsLong takes (it may call __index__), within 0..255.
 [[nodiscard]] std::optional<std::uint8_t> read_colour(PyObject* value);
+// Raises the OverflowError of a colour outside 0..255.
+void raise_colour_out_of_range();
 
 // A `bool`, or a NumPy boolean: a type named "numpy.bool_" (NumPy 1) or
 // "numpy.bool" (NumPy 2), asked through its type's __bool__.

@@ -65,7 +65,7 @@ const POWERS_OF_TEN = Array.from({ length: 16 }, (_, exponent) => 10 ** exponent
 // Up to this many bytes, a string is made from its code units at once:
 // ASCII straight from the bytes, other texts decoded here first; longer
 // ones go to the decoder.
-const SHORT_TEXT = 48;
+const SHORT_TEXT = SHORT_ASCII;
 const codeUnits = Array.from({ length: SHORT_TEXT + 1 }, (_, length) => new Array(length).fill(0));
 const utf8 = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
 
